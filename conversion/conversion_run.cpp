@@ -1,0 +1,3 @@
+#include "conversion/conversion_run.h"
+
+// Not written yet.

@@ -1,0 +1,63 @@
+// The conversion run: every row of the list, in order, copied byte for byte to its named .eml file
+// below the output folder.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "conversion/naming.h"
+#include "messagelist/message_list.h"
+#include "platform/file_service.h"
+#include "platform/work_hooks.h"
+
+namespace tarvelin {
+
+class RunObserver : public WorkHooks {
+public:
+    // Read anew for every message, so a change during the run applies from the next one.
+    virtual NamingOption SelectedNamingOption() = 0;
+    // After each message: the bar value in per cent and "Message k (of M)".
+    virtual void ShowProgress(float barValue, const std::string &caption) {
+        (void)barValue;
+        (void)caption;
+    }
+    // After each message written (or, in a dry run, that would be written).
+    virtual void MessageConverted(const std::string &source, const std::string &output) {
+        (void)source;
+        (void)output;
+    }
+    // As soon as a message fails; the run goes on.
+    virtual void MessageFailed(const std::string &source, const std::string &reason) {
+        (void)source;
+        (void)reason;
+    }
+};
+
+struct ConversionFailure {
+    std::string path;
+    std::string reason;
+};
+
+struct ConversionReport {
+    std::int64_t converted = 0;
+    std::int64_t skipped = 0;  // empty rows
+    std::vector<ConversionFailure> failures;
+    bool stopped = false;      // ended at a stop request; later rows untouched
+
+    bool AllConverted() const { return failures.empty() && !stopped; }
+};
+
+// The output folder for a message: outputRoot followed by the message's folder without its root
+// ("C:\", "\\" of a UNC path, the leading "/" on POSIX).
+std::string OutputFolderFor(std::string_view outputRoot, std::string_view sourceFolder,
+                            char separator = kNativeSeparator);
+
+// Runs the list from its first row to its last (the bound fixed at the start). outputFolder gets
+// a separator when missing. duplicateCounter belongs to the caller and carries over between runs.
+ConversionReport RunConversion(const MessageList &list, const std::string &outputFolder,
+                               DuplicateCounter &duplicateCounter, RunObserver &observer,
+                               FileService &files);
+
+}  // namespace tarvelin

@@ -1,0 +1,3 @@
+#include "conversion/mail_message.h"
+
+// Not written yet.

@@ -1,0 +1,3 @@
+#include "conversion/naming.h"
+
+// Not written yet.

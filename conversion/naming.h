@@ -1,0 +1,72 @@
+// Output file naming: the eight schemes, the cleaning, the cuts and the numbering of taken names.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "conversion/calendar_date.h"
+#include "platform/path_split.h"
+
+namespace tarvelin {
+
+enum class NamingOption {
+    OptOriginal,
+    OptSD,
+    OptFSD,
+    OptFSD_YMD,
+    OptDFS,
+    OptDFS_YMD,
+    OptDFS_YMD2,
+    OptDFS_MYD,
+};
+
+inline constexpr NamingOption kAllNamingOptions[] = {
+    NamingOption::OptOriginal, NamingOption::OptSD,      NamingOption::OptFSD,
+    NamingOption::OptFSD_YMD,  NamingOption::OptDFS,     NamingOption::OptDFS_YMD,
+    NamingOption::OptDFS_YMD2, NamingOption::OptDFS_MYD,
+};
+
+// "OptSD", ...
+std::string_view NamingOptionName(NamingOption option);
+// Case-insensitive option name, or a readable alias ("original", "subject-date", ...).
+std::optional<NamingOption> NamingOptionFromName(std::string_view name);
+// Whether the scheme uses the message's fields (all but OptOriginal).
+bool UsesMessageFields(NamingOption option);
+
+// Grows past 32767; starts at 0 with the window and is never reset.
+using DuplicateCounter = std::int64_t;
+
+inline constexpr std::size_t kMaxNameUnits = 220;
+inline constexpr std::size_t kSubjectFromUnits = 235;  // OptDFS_YMD only, before cleaning
+inline constexpr std::size_t kMaxFileNameBytes = 255;  // POSIX NAME_MAX
+
+// Every occurrence of the path's last four characters replaced by ".eml".
+std::string MakeEmlPath(std::string_view sourcePath);
+
+// "dd-mm-yyyy", "yyyy-mm-dd" or "mm-dd-yyyy"; an unknown date gives the empty text.
+std::string FormatDate(CalendarDate date, std::string_view pattern);
+
+// The raw name by the scheme. sourcePath is the trimmed list row.
+std::string ComposeOutputName(NamingOption option, CalendarDate date, std::string_view subject,
+                              std::string_view from, std::string_view sourcePath,
+                              char separator = kNativeSeparator);
+
+// Deletes : ? \ / * " < > | and the control characters 0-31, then cuts to 220 UTF-16 units
+// without splitting a surrogate pair. On Windows a reserved device name gets a leading "_".
+std::string CleanOutputName(std::string_view rawName);
+
+// Pure helper behind the Windows rule above, testable on every platform.
+bool IsReservedDeviceName(std::string_view name);
+
+// outputDir + name + ".eml" when free (the counter becomes 1); otherwise
+// outputDir + name + " (" + n + ").eml" for the first free n from the counter on (the counter then
+// becomes n + 1). The file name is shortened at a character boundary where it would pass the
+// platform's byte limit.
+std::string ResolveOutputPath(std::string_view outputDir, std::string_view cleanedName,
+                              DuplicateCounter &duplicateCounter,
+                              const std::function<bool(const std::string &)> &fileExist);
+
+}  // namespace tarvelin

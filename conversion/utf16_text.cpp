@@ -1,0 +1,3 @@
+#include "conversion/utf16_text.h"
+
+// Not written yet.

@@ -1,0 +1,3 @@
+#include "messagelist/folder_scan.h"
+
+// Not written yet.

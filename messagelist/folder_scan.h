@@ -1,0 +1,29 @@
+// Adds every file whose name ends in ".msg" below a folder to the message list.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "messagelist/message_list.h"
+#include "platform/directory_lister.h"
+#include "platform/work_hooks.h"
+
+namespace tarvelin {
+
+struct FolderScanResult {
+    std::int64_t added = 0;           // rows appended to the list
+    std::int64_t foldersNotRead = 0;  // folders skipped because they could not be listed
+    bool stopped = false;             // the hooks asked to stop; the list holds what was added
+};
+
+// The filter: lower-cased, blanks trimmed, ends in ".msg".
+bool IsMessageFilePath(std::string_view path);
+
+// Walks `folder` (a separator is added when missing) and appends each matching path exactly as
+// listed. Appends to the list; never resets it.
+FolderScanResult ScanFolderIntoList(const std::string &folder, MessageList &list,
+                                    WorkHooks &hooks = NoWorkHooks(),
+                                    const DirectoryLister &lister = NativeDirectoryLister());
+
+}  // namespace tarvelin

@@ -1,0 +1,3 @@
+#include "messagelist/path_logger.h"
+
+// Not written yet.

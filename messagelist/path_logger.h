@@ -1,0 +1,60 @@
+// pathLogger: collects the full path of every file below a folder, breadth-first, with the folder
+// list as its queue. It knows nothing of message files; the folder scan filters its result.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "messagelist/keyed_list.h"
+#include "platform/directory_lister.h"
+#include "platform/work_hooks.h"
+
+namespace tarvelin {
+
+class pathLogger {
+public:
+    using TextList = KeyedList<std::string>;
+    using PositionList = KeyedList<std::int32_t>;
+
+    explicit pathLogger(WorkHooks &hooks = NoWorkHooks(),
+                        const DirectoryLister &lister = NativeDirectoryLister());
+
+    // Sets fullFileNamesOnly and drops the four lists; the counter is kept.
+    void PathLogInit();
+    // Walks the tree below startFolder. A missing start folder changes nothing.
+    void LogPath(const std::string &startFolder);
+    // Files logged plus one after a walk; 0 in a new walker.
+    std::int64_t Count() const { return counter_; }
+    // Lets go of the lists; lists handed out before stay valid.
+    void Terminate();
+
+    bool fullFileNamesOnly = false;
+
+    // Each created empty on first use; the caller shares the walker's own list.
+    std::shared_ptr<TextList> fileNames();
+    std::shared_ptr<TextList> pathNames();
+    std::shared_ptr<PositionList> pathPointers();
+    std::shared_ptr<TextList> fullFileNames();
+
+    // Folders that could not be opened or listed during the last walk; they were skipped.
+    std::int64_t FoldersNotRead() const { return foldersNotRead_; }
+    // True when the walk ended early because the hooks asked to stop.
+    bool Stopped() const { return stopped_; }
+
+private:
+    std::string AddBackslash(const std::string &text) const;
+    bool YieldAndCheckStop();
+
+    WorkHooks &hooks_;
+    const DirectoryLister &lister_;
+    std::int64_t counter_ = 0;
+    std::int64_t foldersNotRead_ = 0;
+    bool stopped_ = false;
+    std::shared_ptr<TextList> fileNames_;
+    std::shared_ptr<PositionList> pathPointers_;
+    std::shared_ptr<TextList> pathNames_;
+    std::shared_ptr<TextList> fullFileNames_;
+};
+
+}  // namespace tarvelin

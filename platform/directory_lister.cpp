@@ -1,0 +1,3 @@
+#include "platform/directory_lister.h"
+
+// Not written yet.

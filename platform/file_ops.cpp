@@ -1,0 +1,3 @@
+#include "platform/file_ops.h"
+
+// Not written yet.

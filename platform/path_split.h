@@ -1,0 +1,27 @@
+// Splitting paths into folder and file-name parts. The separator is a parameter so that both the
+// Windows ("\") and the POSIX ("/") conventions can be exercised on any platform.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace tarvelin {
+
+#ifdef _WIN32
+inline constexpr char kNativeSeparator = '\\';
+#else
+inline constexpr char kNativeSeparator = '/';
+#endif
+
+// Everything after the last separator; the whole path without one; empty when it ends with one.
+std::string FileNameFromPath(std::string_view path, char separator = kNativeSeparator);
+
+// Everything up to and including the last separator; empty without one.
+// FolderFromPath(p) + FileNameFromPath(p) == p for every p.
+std::string FolderFromPath(std::string_view path, char separator = kNativeSeparator);
+
+// The path unchanged when it ends with the separator, else the path followed by it.
+// The empty path gives the separator alone.
+std::string AddSeparator(std::string_view path, char separator = kNativeSeparator);
+
+}  // namespace tarvelin

@@ -1,0 +1,38 @@
+// The result of a file-system operation: success, or a kind and a plain reason for the user.
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <utility>
+
+namespace tarvelin {
+
+enum class ErrorKind {
+    None,
+    AlreadyExists,  // the destination is taken; callers that number names count on
+    NotFound,
+    Other,
+};
+
+class Status {
+public:
+    Status() = default;
+
+    static Status Ok() { return {}; }
+    static Status Failure(ErrorKind kind, std::string reason) { return Status(kind, std::move(reason)); }
+    // "what: strerror(err)", with the kind taken from err (EEXIST, ENOENT, ...).
+    static Status FromErrno(int err, std::string_view what);
+
+    bool ok() const { return kind_ == ErrorKind::None; }
+    explicit operator bool() const { return ok(); }
+    ErrorKind kind() const { return kind_; }
+    const std::string &reason() const { return reason_; }
+
+private:
+    Status(ErrorKind kind, std::string reason) : kind_(kind), reason_(std::move(reason)) {}
+
+    ErrorKind kind_ = ErrorKind::None;
+    std::string reason_;
+};
+
+}  // namespace tarvelin

@@ -1,0 +1,3 @@
+#include "platform/syscalls.h"
+
+// Not written yet.

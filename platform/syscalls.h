@@ -1,0 +1,36 @@
+// The one seam through which the file utilities reach the operating system, so that tests can
+// make any call fail (a full disk in the middle of a copy, a read error, a refused mkdir).
+#pragma once
+
+#include <sys/stat.h>
+#include <sys/types.h>
+
+#include <cstddef>
+#include <ctime>
+
+namespace tarvelin {
+
+class SysCalls {
+public:
+    virtual ~SysCalls() = default;
+
+    // Each mirrors the POSIX call of the same name: -1 and errno on failure.
+    virtual int Open(const char *path, int flags, mode_t mode) const;
+    virtual int Close(int fd) const;
+    virtual ssize_t Read(int fd, void *buffer, std::size_t count) const;
+    virtual ssize_t Write(int fd, const void *buffer, std::size_t count) const;
+    // copy_file_range(2) from the current offsets of both descriptors.
+    virtual ssize_t CopyFileRange(int inFd, int outFd, std::size_t count) const;
+    virtual int Fstat(int fd, struct stat *result) const;
+    virtual int Lstat(const char *path, struct stat *result) const;
+    virtual int Stat(const char *path, struct stat *result) const;
+    virtual int Futimens(int fd, const struct timespec times[2]) const;
+    virtual int Mkdir(const char *path, mode_t mode) const;
+    virtual int Unlink(const char *path) const;
+    virtual int Rename(const char *from, const char *to) const;
+};
+
+// The real calls.
+const SysCalls &RealSysCalls();
+
+}  // namespace tarvelin

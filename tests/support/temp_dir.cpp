@@ -1,0 +1,37 @@
+#include "tests/support/temp_dir.h"
+
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+#include <stdexcept>
+
+namespace tarvelin::testing {
+
+TempDir::TempDir() {
+    std::string pattern = (std::filesystem::temp_directory_path() / "tarvelin-test-XXXXXX").string();
+    if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
+    path_ = pattern;
+}
+
+TempDir::~TempDir() {
+    std::error_code ignored;
+    std::filesystem::remove_all(path_, ignored);
+}
+
+std::string TempDir::operator/(const std::string &relative) const {
+    return path_.string() + "/" + relative;
+}
+
+void WriteFile(const std::filesystem::path &path, const std::string &bytes) {
+    if (path.has_parent_path()) std::filesystem::create_directories(path.parent_path());
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    if (!out) throw std::runtime_error("cannot write " + path.string());
+}
+
+std::string ReadFile(const std::filesystem::path &path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+}  // namespace tarvelin::testing
