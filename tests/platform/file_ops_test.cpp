@@ -1,1 +1,415 @@
+#include "platform/file_ops.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdint>
+#include <filesystem>
+#include <ostream>
+#include <random>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "tests/support/temp_dir.h"
+
+namespace tarvelin {
+namespace {
+
+namespace fs = std::filesystem;
+using testing::ReadFile;
+using testing::TempDir;
+using testing::WriteFile;
+
+// The real calls, with faults that a test switches on: a full disk or a read error after so many
+// bytes, short writes, interruptions, no in-kernel copy, a failing close or rename.
+class FaultySysCalls : public SysCalls {
+public:
+    std::size_t maxChunk = SIZE_MAX;
+    int writeError = 0;
+    std::size_t writeLimit = 0;
+    int readError = 0;
+    std::size_t readLimit = 0;
+    int copyRangeError = 0;
+    bool copyRangeStopsEarly = false;
+    bool interrupts = false;
+    int closeError = 0;  // for descriptors opened for writing
+    int renameError = 0;
+
+    int Open(const char *path, int flags, mode_t mode) const override {
+        const int fd = SysCalls::Open(path, flags, mode);
+        if (fd >= 0 && (flags & O_ACCMODE) != O_RDONLY) writable_.insert(fd);
+        return fd;
+    }
+    int Close(int fd) const override {
+        const bool wasWritable = writable_.erase(fd) > 0;
+        const int result = SysCalls::Close(fd);
+        if (result == 0 && wasWritable && closeError != 0) return Fail(closeError);
+        return result;
+    }
+    ssize_t Read(int fd, void *buffer, std::size_t count) const override {
+        if (Interrupted()) return Fail(EINTR);
+        count = std::min(count, maxChunk);
+        if (readError != 0) {
+            if (read_ >= readLimit) return Fail(readError);
+            count = std::min(count, readLimit - read_);
+        }
+        const ssize_t got = SysCalls::Read(fd, buffer, count);
+        if (got > 0) read_ += static_cast<std::size_t>(got);
+        return got;
+    }
+    ssize_t Write(int fd, const void *buffer, std::size_t count) const override {
+        if (Interrupted()) return Fail(EINTR);
+        count = WriteAllowance(count);
+        if (count == 0) return Fail(writeError);
+        return Written(SysCalls::Write(fd, buffer, count));
+    }
+    ssize_t CopyFileRange(int inFd, int outFd, std::size_t count) const override {
+        if (Interrupted()) return Fail(EINTR);
+        if (copyRangeError != 0) return Fail(copyRangeError);
+        if (copyRangeStopsEarly && written_ > 0) return 0;
+        count = WriteAllowance(count);
+        if (count == 0) return Fail(writeError);
+        return Written(SysCalls::CopyFileRange(inFd, outFd, count));
+    }
+    int Rename(const char *from, const char *to) const override {
+        return renameError != 0 ? Fail(renameError) : SysCalls::Rename(from, to);
+    }
+
+private:
+    static int Fail(int err) {
+        errno = err;
+        return -1;
+    }
+    bool Interrupted() const { return interrupts && (interruptToggle_ = !interruptToggle_); }
+    std::size_t WriteAllowance(std::size_t count) const {
+        count = std::min(count, maxChunk);
+        if (writeError != 0) count = written_ >= writeLimit ? 0 : std::min(count, writeLimit - written_);
+        return count;
+    }
+    ssize_t Written(ssize_t result) const {
+        if (result > 0) written_ += static_cast<std::size_t>(result);
+        return result;
+    }
+
+    mutable std::set<int> writable_;
+    mutable std::size_t read_ = 0;
+    mutable std::size_t written_ = 0;
+    mutable bool interruptToggle_ = false;
+};
+
+// Every byte value, NULs and CR LF pairs included.
+std::string Bytes(std::size_t size) {
+    std::mt19937 engine(static_cast<unsigned>(size));
+    std::string bytes(size, '\0');
+    for (char &c : bytes) c = static_cast<char>(engine() & 0xff);
+    return bytes;
+}
+
+std::set<std::string> Entries(const fs::path &folder) {
+    std::set<std::string> names;
+    for (const auto &entry : fs::directory_iterator(folder)) names.insert(entry.path().filename().string());
+    return names;
+}
+
+// What a user would find at the path: its kind and content or target.
+std::string Describe(const fs::path &path) {
+    const auto status = fs::symlink_status(path);
+    if (fs::is_symlink(status)) return "link to " + fs::read_symlink(path).string();
+    if (fs::is_directory(status)) return "folder of " + std::to_string(Entries(path).size());
+    if (fs::exists(status)) return "file " + ReadFile(path);
+    return "nothing";
+}
+
+constexpr std::size_t kMiB = 1024 * 1024;
+
+struct CopyCase {
+    const char *name;
+    std::size_t size;
+    void (*faults)(FaultySysCalls &);
+};
+
+void PrintTo(const CopyCase &c, std::ostream *os) { *os << c.name; }
+
+class CopiesExactly : public ::testing::TestWithParam<CopyCase> {};
+
+TEST_P(CopiesExactly, IntoANewFileAndOverAnOldOne) {
+    const CopyCase &c = GetParam();
+    const std::string content = Bytes(c.size);
+    for (const bool failIfExists : {true, false}) {
+        SCOPED_TRACE(failIfExists ? "failIfExists" : "replace");
+        TempDir dir;
+        WriteFile(dir / "in.msg", content);
+        if (!failIfExists) WriteFile(dir / "out.eml", "an older and longer copy " + Bytes(3 * kMiB));
+        FaultySysCalls sys;
+        if (c.faults != nullptr) c.faults(sys);
+
+        const Status status = CopyFile(dir / "in.msg", dir / "out.eml", failIfExists, sys);
+
+        ASSERT_TRUE(status.ok()) << status.reason();
+        EXPECT_TRUE(ReadFile(dir / "out.eml") == content);
+        EXPECT_TRUE(ReadFile(dir / "in.msg") == content);
+        EXPECT_EQ(Entries(dir.path()), (std::set<std::string>{"in.msg", "out.eml"}));
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Sizes, CopiesExactly,
+    ::testing::Values(
+        CopyCase{"EmptyFile", 0, nullptr}, CopyCase{"SmallFile", 300, nullptr},
+        CopyCase{"SeveralMebibytes", 5 * kMiB + 123, nullptr},
+        CopyCase{"ShortWrites", 3 * kMiB + 7, [](FaultySysCalls &s) { s.maxChunk = 100003; }},
+        CopyCase{"InterruptedCalls", 3 * kMiB + 7, [](FaultySysCalls &s) { s.interrupts = true; }},
+        CopyCase{"NoInKernelCopyENOSYS", 5 * kMiB + 123,
+                 [](FaultySysCalls &s) { s.copyRangeError = ENOSYS; }},
+        CopyCase{"NoInKernelCopyEXDEV", 5 * kMiB + 123, [](FaultySysCalls &s) { s.copyRangeError = EXDEV; }},
+        CopyCase{"InKernelCopyStopsShortOfTheSize", 5 * kMiB + 123,
+                 [](FaultySysCalls &s) {
+                     s.maxChunk = kMiB;
+                     s.copyRangeStopsEarly = true;
+                 }},
+        CopyCase{"ShortWritesInTheReadWriteLoop", 2 * kMiB + 1,
+                 [](FaultySysCalls &s) {
+                     s.copyRangeError = EXDEV;
+                     s.maxChunk = 4097;
+                     s.interrupts = true;
+                 }}),
+    [](const ::testing::TestParamInfo<CopyCase> &row) { return std::string(row.param.name); });
+
+TEST(CopyFile, KeepsTheTimesAndPermissionsOfTheSource) {
+    for (const bool failIfExists : {true, false}) {
+        TempDir dir;
+        WriteFile(dir / "in.msg", "Subject: old\r\n\r\nbody\r\n");
+        const struct timespec times[2] = {{1'000'000'000, 5}, {1'100'000'000, 123'456'789}};
+        ASSERT_EQ(::utimensat(AT_FDCWD, (dir / "in.msg").c_str(), times, 0), 0);
+        ASSERT_EQ(::chmod((dir / "in.msg").c_str(), 0640), 0);
+
+        ASSERT_TRUE(CopyFile(dir / "in.msg", dir / "out.eml", failIfExists).ok());
+
+        struct stat copy {};
+        ASSERT_EQ(::stat((dir / "out.eml").c_str(), &copy), 0);
+        EXPECT_EQ(copy.st_mtim.tv_sec, 1'100'000'000);
+        EXPECT_EQ(copy.st_mtim.tv_nsec, 123'456'789);
+        EXPECT_EQ(copy.st_atim.tv_sec, 1'000'000'000);
+        EXPECT_EQ(copy.st_mode & 07777, 0640u);
+    }
+}
+
+TEST(CopyFile, TakenDestinationIsLeftAloneWhenFailIfExists) {
+    struct Taken {
+        const char *what;
+        void (*make)(const TempDir &dir);
+    };
+    const Taken cases[] = {
+        {"file", [](const TempDir &d) { WriteFile(d / "out.eml", "older message"); }},
+        {"empty file", [](const TempDir &d) { WriteFile(d / "out.eml", ""); }},
+        {"folder", [](const TempDir &d) { WriteFile(d / "out.eml/inside.eml", "kept"); }},
+        {"broken link", [](const TempDir &d) { fs::create_symlink(d / "nowhere", d / "out.eml"); }},
+        {"link to a file",
+         [](const TempDir &d) {
+             WriteFile(d / "target", "target bytes");
+             fs::create_symlink(d / "target", d / "out.eml");
+         }},
+    };
+    for (const Taken &c : cases) {
+        SCOPED_TRACE(c.what);
+        TempDir dir;
+        WriteFile(dir / "in.msg", "new message");
+        c.make(dir);
+        const std::string before = Describe(dir / "out.eml");
+
+        const Status status = CopyFile(dir / "in.msg", dir / "out.eml", true);
+
+        EXPECT_EQ(status.kind(), ErrorKind::AlreadyExists) << status.reason();
+        EXPECT_EQ(Describe(dir / "out.eml"), before);
+        EXPECT_FALSE(fs::exists(dir / "nowhere"));
+        if (fs::exists(dir / "target")) {
+            EXPECT_EQ(ReadFile(dir / "target"), "target bytes");
+        }
+    }
+}
+
+struct FailureCase {
+    const char *name;
+    void (*faults)(FaultySysCalls &);
+    const char *reason;
+};
+
+void PrintTo(const FailureCase &c, std::ostream *os) { *os << c.name; }
+
+class FailedCopy : public ::testing::TestWithParam<FailureCase> {};
+
+TEST_P(FailedCopy, LeavesNoPartialFileAndKeepsTheOldOne) {
+    const FailureCase &c = GetParam();
+    const std::string content = Bytes(3 * kMiB);
+    const std::string old = "the complete older copy";
+    for (const bool failIfExists : {true, false}) {
+        SCOPED_TRACE(failIfExists ? "failIfExists" : "replace");
+        TempDir dir;
+        WriteFile(dir / "in.msg", content);
+        if (!failIfExists) WriteFile(dir / "out.eml", old);
+        FaultySysCalls sys;
+        c.faults(sys);
+
+        const Status status = CopyFile(dir / "in.msg", dir / "out.eml", failIfExists, sys);
+
+        EXPECT_FALSE(status.ok());
+        EXPECT_EQ(status.reason(), c.reason);
+        EXPECT_TRUE(ReadFile(dir / "in.msg") == content);
+        if (failIfExists) {
+            EXPECT_EQ(Entries(dir.path()), std::set<std::string>{"in.msg"});
+        } else {
+            EXPECT_EQ(Entries(dir.path()), (std::set<std::string>{"in.msg", "out.eml"}));
+            EXPECT_EQ(ReadFile(dir / "out.eml"), old);
+        }
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    InjectedFaults, FailedCopy,
+    ::testing::Values(
+        FailureCase{"DiskFullDuringInKernelCopy",
+                    [](FaultySysCalls &s) {
+                        s.writeError = ENOSPC;
+                        s.writeLimit = kMiB + 5;
+                    },
+                    "cannot write the copy: No space left on device"},
+        FailureCase{"DiskFullDuringWriteLoop",
+                    [](FaultySysCalls &s) {
+                        s.copyRangeError = ENOSYS;
+                        s.writeError = ENOSPC;
+                        s.writeLimit = kMiB + 5;
+                    },
+                    "cannot write the copy: No space left on device"},
+        FailureCase{"ReadErrorMidway",
+                    [](FaultySysCalls &s) {
+                        s.copyRangeError = EXDEV;
+                        s.readError = EIO;
+                        s.readLimit = 300000;
+                    },
+                    "cannot read the message: Input/output error"},
+        FailureCase{"InKernelCopyError", [](FaultySysCalls &s) { s.copyRangeError = EIO; },
+                    "cannot copy the message: Input/output error"},
+        FailureCase{"CloseReportsLostData", [](FaultySysCalls &s) { s.closeError = EIO; },
+                    "cannot finish the copy: Input/output error"}),
+    [](const ::testing::TestParamInfo<FailureCase> &row) { return std::string(row.param.name); });
+
+TEST(CopyFile, RefusedReplacementKeepsTheOldCopyAndRemovesTheNewOne) {
+    TempDir dir;
+    WriteFile(dir / "in.msg", "new");
+    WriteFile(dir / "out.eml", "old");
+    FaultySysCalls sys;
+    sys.renameError = EACCES;
+
+    const Status status = CopyFile(dir / "in.msg", dir / "out.eml", false, sys);
+
+    EXPECT_EQ(status.reason(), "cannot put the copy in place: Permission denied");
+    EXPECT_EQ(Entries(dir.path()), (std::set<std::string>{"in.msg", "out.eml"}));
+    EXPECT_EQ(ReadFile(dir / "out.eml"), "old");
+}
+
+TEST(CopyFile, UnusableSourceMakesNoCopy) {
+    for (const bool failIfExists : {true, false}) {
+        TempDir dir;
+        fs::create_directory(dir / "folder.msg");
+        ASSERT_EQ(::mkfifo((dir / "pipe.msg").c_str(), 0600), 0);
+
+        const Status pipe = CopyFile(dir / "pipe.msg", dir / "d.eml", failIfExists);
+        const Status missing = CopyFile(dir / "missing.msg", dir / "a.eml", failIfExists);
+        const Status folder = CopyFile(dir / "folder.msg", dir / "b.eml", failIfExists);
+        const Status empty = CopyFile("", dir / "c.eml", failIfExists);
+
+        EXPECT_EQ(missing.kind(), ErrorKind::NotFound);
+        EXPECT_EQ(missing.reason(), "cannot open the message: No such file or directory");
+        EXPECT_FALSE(folder.ok());
+        EXPECT_EQ(folder.reason(), "cannot copy the message: it is a folder");
+        EXPECT_FALSE(empty.ok());
+        EXPECT_EQ(pipe.reason(), "cannot copy the message: it is not a regular file");
+        EXPECT_EQ(Entries(dir.path()), (std::set<std::string>{"folder.msg", "pipe.msg"}));
+        EXPECT_TRUE(fs::is_empty(dir / "folder.msg"));
+    }
+}
+
+TEST(EnsureFolder, CreatesEveryMissingLevelOrAcceptsWhatExists) {
+    TempDir dir;
+    for (const std::string relative : {"a/b/c", "d/e/f/", "a/b/c", "a/b/c/", "a", "a/", "g//h"}) {
+        SCOPED_TRACE(relative);
+        const Status status = EnsureFolder(dir / relative);
+        EXPECT_TRUE(status.ok()) << status.reason();
+        EXPECT_TRUE(fs::is_directory(dir / relative));
+        EXPECT_TRUE(EnsureFolderExists(dir / relative));
+    }
+    EXPECT_TRUE(EnsureFolder("/").ok());
+}
+
+TEST(EnsureFolder, FailsWhereAFileStandsInTheWay) {
+    for (const std::string relative : {"file", "file/", "file/sub", "file/sub/deeper/"}) {
+        SCOPED_TRACE(relative);
+        TempDir dir;
+        WriteFile(dir / "file", "a message");
+
+        const Status status = EnsureFolder(dir / relative);
+
+        EXPECT_FALSE(status.ok());
+        EXPECT_EQ(status.reason(),
+                  "cannot create the folder " + (dir / "file") + ": a file of that name is in the way");
+        EXPECT_EQ(ReadFile(dir / "file"), "a message");
+        EXPECT_FALSE(EnsureFolderExists(dir / relative));
+    }
+}
+
+TEST(EnsureFolder, FolderMadeMeanwhileByAnotherProcessIsFine) {
+    struct Racing : SysCalls {
+        int Mkdir(const char *path, mode_t mode) const override {
+            SysCalls::Mkdir(path, mode);
+            errno = EEXIST;
+            return -1;
+        }
+    } racing;
+    TempDir dir;
+    EXPECT_TRUE(EnsureFolder(dir / "x/y/z", racing).ok());
+    EXPECT_TRUE(fs::is_directory(dir / "x/y/z"));
+}
+
+TEST(EnsureFolder, RefusedCreationIsReported) {
+    struct Refusing : SysCalls {
+        int Mkdir(const char *, mode_t) const override {
+            errno = EACCES;
+            return -1;
+        }
+    } refusing;
+    TempDir dir;
+    const Status status = EnsureFolder(dir / "x/y", refusing);
+    EXPECT_EQ(status.reason(), "cannot create the folder " + (dir / "x") + ": Permission denied");
+    EXPECT_FALSE(fs::exists(dir / "x"));
+}
+
+TEST(FileExist, TrueForAnyEntryFalseForMissingOrMalformedPaths) {
+    TempDir dir;
+    WriteFile(dir / "empty.eml", "");
+    fs::create_directory(dir / "folder");
+    fs::create_symlink(dir / "nowhere", dir / "broken.eml");
+    const struct {
+        std::string path;
+        bool exists;
+    } cases[] = {
+        {dir / "empty.eml", true},
+        {dir / "folder", true},
+        {dir / "folder/", true},
+        {dir / "broken.eml", true},
+        {dir / "missing.eml", false},
+        {dir / "empty.eml/", false},
+        {"", false},
+        // Cut at the NUL the path would name the existing file.
+        {dir / "empty.eml" + std::string(1, '\0') + "x", false},
+    };
+    for (const auto &c : cases) EXPECT_EQ(FileExist(c.path), c.exists) << c.path;
+}
+
+}  // namespace
+}  // namespace tarvelin
