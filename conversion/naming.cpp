@@ -1,3 +1,213 @@
 #include "conversion/naming.h"
 
-// Not written yet.
+#include <algorithm>
+#include <array>
+#include <cstdio>
+#include <initializer_list>
+
+#include "conversion/utf16_text.h"
+
+namespace tarvelin {
+
+namespace {
+
+struct OptionNames {
+    NamingOption option;
+    std::string_view name;
+    std::string_view alias;
+};
+
+constexpr std::array<OptionNames, 8> kOptionNames{{
+    {NamingOption::OptOriginal, "OptOriginal", "original"},
+    {NamingOption::OptSD, "OptSD", "subject-date"},
+    {NamingOption::OptFSD, "OptFSD", "from-subject-date"},
+    {NamingOption::OptFSD_YMD, "OptFSD_YMD", "from-subject-ymd"},
+    {NamingOption::OptDFS, "OptDFS", "date-from-subject"},
+    {NamingOption::OptDFS_YMD, "OptDFS_YMD", "ymd-subject-from"},
+    {NamingOption::OptDFS_YMD2, "OptDFS_YMD2", "ymd-from-subject"},
+    {NamingOption::OptDFS_MYD, "OptDFS_MYD", "mdy-subject-from"},
+}};
+
+char AsciiLower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
+
+bool EqualsIgnoringAsciiCase(std::string_view a, std::string_view b) {
+    return std::ranges::equal(a, b, [](char x, char y) { return AsciiLower(x) == AsciiLower(y); });
+}
+
+// The bytes of the character starting at pos; a character outside the BMP is the only kind
+// that Utf16Prefix cannot take as one unit, and it is always four bytes long.
+std::size_t CharBytesAt(std::string_view text, std::size_t pos) {
+    const std::string_view one = Utf16Prefix(text.substr(pos), 1);
+    return one.empty() ? 4 : one.size();
+}
+
+// A match must cover whole characters, or a stray byte could be "found" inside another one.
+bool MatchesWholeCharsAt(std::string_view text, std::size_t pos, std::string_view pattern) {
+    return text.compare(pos, pattern.size(), pattern) == 0 &&
+           Utf8PrefixBytes(text.substr(pos), pattern.size()).size() == pattern.size();
+}
+
+bool IsDeletedFromNames(unsigned char c) {
+    switch (c) {
+    case ':': case '?': case '\\': case '/': case '*': case '"': case '<': case '>': case '|':
+        return true;
+    default:
+        // NUL goes too: no file system can hold it, and it would end the name early.
+        return c < 0x20;
+    }
+}
+
+// Shortens the name so that name + tail fits one file-name component of the platform.
+std::string_view FitFileName(std::string_view name, [[maybe_unused]] std::string_view tail) {
+#ifdef _WIN32
+    return name;
+#else
+    if (name.size() + tail.size() <= kMaxFileNameBytes) return name;
+    const std::size_t room = tail.size() < kMaxFileNameBytes ? kMaxFileNameBytes - tail.size() : 0;
+    return Utf8PrefixBytes(name, room);
+#endif
+}
+
+}  // namespace
+
+std::string_view NamingOptionName(NamingOption option) {
+    for (const auto &entry : kOptionNames)
+        if (entry.option == option) return entry.name;
+    return {};
+}
+
+std::optional<NamingOption> NamingOptionFromName(std::string_view name) {
+    for (const auto &entry : kOptionNames) {
+        if (EqualsIgnoringAsciiCase(name, entry.name) || EqualsIgnoringAsciiCase(name, entry.alias))
+            return entry.option;
+    }
+    return std::nullopt;
+}
+
+bool UsesMessageFields(NamingOption option) { return option != NamingOption::OptOriginal; }
+
+std::string MakeEmlPath(std::string_view sourcePath) {
+    if (sourcePath.empty()) return {};
+    const std::string_view tail = Utf16Suffix(sourcePath, 4);
+    std::string result;
+    result.reserve(sourcePath.size());
+    for (std::size_t pos = 0; pos < sourcePath.size();) {
+        if (MatchesWholeCharsAt(sourcePath, pos, tail)) {
+            result += ".eml";
+            pos += tail.size();
+        } else {
+            const std::size_t bytes = CharBytesAt(sourcePath, pos);
+            result.append(sourcePath.substr(pos, bytes));
+            pos += bytes;
+        }
+    }
+    return result;
+}
+
+std::string FormatDate(CalendarDate date, std::string_view pattern) {
+    if (!date.known()) return {};
+    std::string result;
+    char digits[16];
+    for (std::size_t pos = 0; pos < pattern.size();) {
+        const std::string_view rest = pattern.substr(pos);
+        if (rest.starts_with("yyyy")) {
+            std::snprintf(digits, sizeof digits, "%04d", date.year);
+            result += digits;
+            pos += 4;
+        } else if (rest.starts_with("mm") || rest.starts_with("dd")) {
+            std::snprintf(digits, sizeof digits, "%02d", rest[0] == 'm' ? date.month : date.day);
+            result += digits;
+            pos += 2;
+        } else {
+            result += rest[0];
+            ++pos;
+        }
+    }
+    return result;
+}
+
+std::string ComposeOutputName(NamingOption option, CalendarDate date, std::string_view subject,
+                              std::string_view from, std::string_view sourcePath, char separator) {
+    const auto join = [](std::initializer_list<std::string_view> parts) {
+        std::string text;
+        for (const auto part : parts) text += part;
+        return text;
+    };
+    switch (option) {
+    case NamingOption::OptOriginal:
+        // Keeps the inner ".eml": abc.msg becomes abc.eml, and the file abc.eml.eml.
+        return FileNameFromPath(MakeEmlPath(sourcePath), separator);
+    case NamingOption::OptSD:
+        return join({subject, " ", FormatDate(date, "dd-mm-yyyy")});
+    case NamingOption::OptFSD:
+        return join({from, " ", subject, " ", FormatDate(date, "dd-mm-yyyy")});
+    case NamingOption::OptFSD_YMD:
+        return join({from, " ", subject, " ", FormatDate(date, "yyyy-mm-dd")});
+    case NamingOption::OptDFS:
+        return join({FormatDate(date, "dd-mm-yyyy"), " ", from, " ", subject});
+    case NamingOption::OptDFS_YMD: {
+        const std::string subjectFrom = join({subject, " ", from});
+        return join({FormatDate(date, "yyyy-mm-dd"), " ", Utf16Prefix(subjectFrom, kSubjectFromUnits)});
+    }
+    case NamingOption::OptDFS_YMD2:
+        // No space between sender and subject, one after the subject: the names this scheme has
+        // always given, kept so that converted archives stay alike.
+        return join({FormatDate(date, "yyyy-mm-dd"), " ", from, subject, " "});
+    case NamingOption::OptDFS_MYD:
+        return join({FormatDate(date, "mm-dd-yyyy"), " ", subject, " ", from});
+    }
+    return {};
+}
+
+bool IsReservedDeviceName(std::string_view name) {
+    std::string_view stem = name.substr(0, std::min(name.find('.'), name.size()));
+    while (!stem.empty() && stem.back() == ' ') stem.remove_suffix(1);
+    for (const std::string_view reserved : {"CON", "PRN", "AUX", "NUL"})
+        if (EqualsIgnoringAsciiCase(stem, reserved)) return true;
+    if (stem.size() == 4 && stem[3] >= '1' && stem[3] <= '9') {
+        const std::string_view prefix = stem.substr(0, 3);
+        return EqualsIgnoringAsciiCase(prefix, "COM") || EqualsIgnoringAsciiCase(prefix, "LPT");
+    }
+    return false;
+}
+
+std::string CleanOutputName(std::string_view rawName) {
+    // Every deleted character is ASCII, and an ASCII byte is never part of a longer UTF-8
+    // sequence, so deleting bytes deletes whole characters.
+    std::string kept;
+    kept.reserve(rawName.size());
+    for (const char c : rawName)
+        if (!IsDeletedFromNames(static_cast<unsigned char>(c))) kept += c;
+    std::string name(Utf16Prefix(kept, kMaxNameUnits));
+#ifdef _WIN32
+    if (IsReservedDeviceName(name)) name = std::string(Utf16Prefix("_" + name, kMaxNameUnits));
+#endif
+    return name;
+}
+
+std::string ResolveOutputPath(std::string_view outputDir, std::string_view cleanedName,
+                              DuplicateCounter &duplicateCounter,
+                              const std::function<bool(const std::string &)> &fileExist) {
+    const auto candidate = [&](std::string_view tail) {
+        std::string path(outputDir);
+        path += FitFileName(cleanedName, tail);
+        path += tail;
+        return path;
+    };
+
+    std::string plain = candidate(".eml");
+    if (!fileExist(plain)) {
+        duplicateCounter = 1;
+        return plain;
+    }
+    // A numbered path that is taken is passed over, so an earlier output is never overwritten.
+    for (DuplicateCounter n = std::max<DuplicateCounter>(duplicateCounter, 0);; ++n) {
+        std::string numbered = candidate(" (" + std::to_string(n) + ").eml");
+        if (!fileExist(numbered)) {
+            duplicateCounter = n + 1;
+            return numbered;
+        }
+    }
+}
+
+}  // namespace tarvelin

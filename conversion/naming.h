@@ -31,7 +31,10 @@ inline constexpr NamingOption kAllNamingOptions[] = {
 
 // "OptSD", ...
 std::string_view NamingOptionName(NamingOption option);
-// Case-insensitive option name, or a readable alias ("original", "subject-date", ...).
+// Case-insensitive option name, or one of these readable aliases (also case-insensitive):
+// original (OptOriginal), subject-date (OptSD), from-subject-date (OptFSD),
+// from-subject-ymd (OptFSD_YMD), date-from-subject (OptDFS), ymd-subject-from (OptDFS_YMD),
+// ymd-from-subject (OptDFS_YMD2), mdy-subject-from (OptDFS_MYD).
 std::optional<NamingOption> NamingOptionFromName(std::string_view name);
 // Whether the scheme uses the message's fields (all but OptOriginal).
 bool UsesMessageFields(NamingOption option);
