@@ -1,1 +1,302 @@
+#include "conversion/conversion_run.h"
+
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <filesystem>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "tests/support/temp_dir.h"
+
+namespace tarvelin {
+namespace {
+
+namespace fs = std::filesystem;
+using testing::ReadFile;
+using testing::TempDir;
+using testing::WriteFile;
+
+std::string Message(const std::string &subject, const std::string &from = "Ann <ann@x.org>",
+                    const std::string &date = "Sun, 1 Jul 2012 10:00:00 +0000") {
+    return "From: " + from + "\r\nSubject: " + subject + "\r\nDate: " + date + "\r\n\r\nBody of " +
+           subject + "\r\n";
+}
+
+// Records what the run shows and lets a test change the option or stop mid-run.
+class RecordingObserver : public RunObserver {
+public:
+    NamingOption option = NamingOption::OptOriginal;
+    std::vector<float> bar;
+    std::vector<std::string> captions;
+    std::map<std::string, std::string> outputs;  // source -> output
+    int stopAfterMessages = -1;
+    std::map<int, NamingOption> optionFromMessage;  // message index -> option chosen then
+
+    NamingOption SelectedNamingOption() override {
+        if (auto it = optionFromMessage.find(static_cast<int>(bar.size())); it != optionFromMessage.end())
+            option = it->second;
+        return option;
+    }
+    void ShowProgress(float value, const std::string &caption) override {
+        bar.push_back(value);
+        captions.push_back(caption);
+    }
+    void MessageConverted(const std::string &source, const std::string &output) override {
+        outputs[source] = output;
+    }
+    bool StopRequested() const override {
+        return stopAfterMessages >= 0 && static_cast<int>(bar.size()) >= stopAfterMessages;
+    }
+};
+
+// The output folder that mirrors a source folder below `out`.
+std::string Mirrored(const TempDir &out, const fs::path &sourceFolder) {
+    return OutputFolderFor(out.path().string() + "/", sourceFolder.string() + "/");
+}
+
+TEST(ConversionRun, MirrorsFoldersAndCopiesByteForByte) {
+    TempDir src, out;
+    const std::string a = src / "2012/a.msg", b = src / "2012/deep/b.msg";
+    WriteFile(a, Message("First"));
+    WriteFile(b, std::string("\0\xff binary \r\n", 13) + Message("Second"));
+    MessageList list;
+    list.AddFileToList(a);
+    list.AddFileToList(b);
+    RecordingObserver observer;
+    DuplicateCounter counter = 0;
+    NativeFileService files;
+
+    const ConversionReport report = RunConversion(list, out.path().string(), counter, observer, files);
+
+    EXPECT_TRUE(report.AllConverted());
+    EXPECT_EQ(report.converted, 2);
+    const std::string outA = Mirrored(out, src.path() / "2012") + "a.eml.eml";
+    const std::string outB = Mirrored(out, src.path() / "2012/deep") + "b.eml.eml";
+    EXPECT_EQ(observer.outputs[a], outA);
+    EXPECT_EQ(ReadFile(outA), Message("First"));
+    EXPECT_EQ(ReadFile(outB), ReadFile(b));
+    EXPECT_EQ(ReadFile(a), Message("First"));  // the source is untouched
+}
+
+TEST(ConversionRun, NamesEachMessageByTheSelectedScheme) {
+    TempDir src, out;
+    const std::string path = src / "m.msg";
+    WriteFile(path, Message("Re: Meeting?", "\"Ann Lee\" <ann@x.org>"));
+    const std::map<NamingOption, std::string> expected = {
+        {NamingOption::OptOriginal, "m.eml.eml"},
+        {NamingOption::OptSD, "Re Meeting 01-07-2012.eml"},
+        {NamingOption::OptFSD, "Ann Lee ann@x.org Re Meeting 01-07-2012.eml"},
+        {NamingOption::OptFSD_YMD, "Ann Lee ann@x.org Re Meeting 2012-07-01.eml"},
+        {NamingOption::OptDFS, "01-07-2012 Ann Lee ann@x.org Re Meeting.eml"},
+        {NamingOption::OptDFS_YMD, "2012-07-01 Re Meeting Ann Lee ann@x.org.eml"},
+        {NamingOption::OptDFS_YMD2, "2012-07-01 Ann Lee ann@x.orgRe Meeting .eml"},
+        {NamingOption::OptDFS_MYD, "07-01-2012 Re Meeting Ann Lee ann@x.org.eml"},
+    };
+    for (const auto &[option, name] : expected) {
+        SCOPED_TRACE(std::string(NamingOptionName(option)));
+        MessageList list;
+        list.AddFileToList(path);
+        RecordingObserver observer;
+        observer.option = option;
+        DuplicateCounter counter = 0;
+        NativeFileService files;
+        RunConversion(list, out.path().string(), counter, observer, files);
+        EXPECT_EQ(fs::path(observer.outputs[path]).filename().string(), name);
+    }
+}
+
+TEST(ConversionRun, NumbersTakenNamesWithinAndAcrossRunsAndNeverOverwrites) {
+    TempDir src, out;
+    MessageList list;
+    for (const char *name : {"1.msg", "2.msg", "3.msg"}) {
+        WriteFile(src / name, Message("Same"));
+        list.AddFileToList(src / name);
+    }
+    const std::string folder = Mirrored(out, src.path());
+    WriteFile(folder + "Same 01-07-2012 (1).eml", "precious");
+    RecordingObserver observer;
+    observer.option = NamingOption::OptSD;
+    DuplicateCounter counter = 0;
+    NativeFileService files;
+
+    RunConversion(list, out.path().string(), counter, observer, files);
+    EXPECT_EQ(observer.outputs[src / "1.msg"], folder + "Same 01-07-2012.eml");
+    EXPECT_EQ(observer.outputs[src / "2.msg"], folder + "Same 01-07-2012 (2).eml");
+    EXPECT_EQ(observer.outputs[src / "3.msg"], folder + "Same 01-07-2012 (3).eml");
+    EXPECT_EQ(ReadFile(folder + "Same 01-07-2012 (1).eml"), "precious");
+    EXPECT_EQ(counter, 4);
+
+    // A second run keeps counting from where the first ended.
+    RunConversion(list, out.path().string(), counter, observer, files);
+    EXPECT_EQ(observer.outputs[src / "1.msg"], folder + "Same 01-07-2012 (4).eml");
+    EXPECT_EQ(counter, 7);
+}
+
+struct ProgressCase {
+    int rows;
+    std::vector<float> bar;
+};
+
+class ConversionProgress : public ::testing::TestWithParam<ProgressCase> {};
+
+TEST_P(ConversionProgress, MovesTheBarAndCaptionAfterEachRow) {
+    TempDir src, out;
+    MessageList list;
+    for (int i = 0; i < GetParam().rows; ++i) {
+        WriteFile(src / (std::to_string(i) + ".msg"), Message("S"));
+        list.AddFileToList(src / (std::to_string(i) + ".msg"));
+    }
+    RecordingObserver observer;
+    DuplicateCounter counter = 0;
+    NativeFileService files;
+    RunConversion(list, out.path().string(), counter, observer, files);
+    EXPECT_EQ(observer.bar, GetParam().bar);
+    ASSERT_EQ(observer.captions.size(), GetParam().bar.size());
+    const auto rows = std::to_string(GetParam().rows);
+    EXPECT_EQ(observer.captions.front(), "Message 1 (of " + rows + ")");
+    EXPECT_EQ(observer.captions.back(), "Message " + rows + " (of " + rows + ")");
+}
+
+INSTANTIATE_TEST_SUITE_P(Rows, ConversionProgress,
+                         ::testing::Values(ProgressCase{1, {100.0f}},
+                                           ProgressCase{3, {33.333332f, 66.666664f, 100.0f}},
+                                           ProgressCase{4, {25.0f, 50.0f, 75.0f, 100.0f}}),
+                         [](const auto &info) { return std::to_string(info.param.rows) + "Rows"; });
+
+TEST(ConversionRun, ReadsTheOptionAnewForEveryMessage) {
+    TempDir src, out;
+    MessageList list;
+    for (const char *name : {"1.msg", "2.msg"}) {
+        WriteFile(src / name, Message(name));
+        list.AddFileToList(src / name);
+    }
+    RecordingObserver observer;
+    observer.optionFromMessage[1] = NamingOption::OptSD;
+    DuplicateCounter counter = 0;
+    NativeFileService files;
+    RunConversion(list, out.path().string(), counter, observer, files);
+    EXPECT_EQ(fs::path(observer.outputs[src / "1.msg"]).filename(), "1.eml.eml");
+    EXPECT_EQ(fs::path(observer.outputs[src / "2.msg"]).filename(), "2.msg 01-07-2012.eml");
+}
+
+TEST(ConversionRun, StopRequestEndsTheRunKeepingWhatWasWritten) {
+    TempDir src, out;
+    MessageList list;
+    for (const char *name : {"1.msg", "2.msg", "3.msg"}) {
+        WriteFile(src / name, Message(name));
+        list.AddFileToList(src / name);
+    }
+    RecordingObserver observer;
+    observer.stopAfterMessages = 1;
+    DuplicateCounter counter = 0;
+    NativeFileService files;
+    const ConversionReport report = RunConversion(list, out.path().string(), counter, observer, files);
+    EXPECT_TRUE(report.stopped);
+    EXPECT_FALSE(report.AllConverted());
+    EXPECT_EQ(report.converted, 1);
+    const std::string folder = Mirrored(out, src.path());
+    EXPECT_TRUE(fs::exists(folder + "1.eml.eml"));
+    EXPECT_FALSE(fs::exists(folder + "2.eml.eml"));
+    EXPECT_FALSE(fs::exists(folder + "3.eml.eml"));
+}
+
+// Fails the operations a test names and passes everything else to the real file system.
+class FailingFileService : public NativeFileService {
+public:
+    std::string failCopyOf;
+    std::string failFolder;
+    Status EnsureFolderExists(const std::string &folder) override {
+        if (folder == failFolder) return Status::Failure(ErrorKind::Other, "Permission denied");
+        return NativeFileService::EnsureFolderExists(folder);
+    }
+    Status CopyFileTo(const std::string &source, const std::string &destination,
+                      bool failIfExists) override {
+        if (source == failCopyOf) return Status::Failure(ErrorKind::Other, "No space left on device");
+        return NativeFileService::CopyFileTo(source, destination, failIfExists);
+    }
+};
+
+TEST(ConversionRun, RecordsEveryFailureAndGoesOn) {
+    TempDir src, out;
+    const std::string ok = src / "ok.msg", full = src / "full.msg", missing = src / "gone.msg",
+                      locked = src / "locked/x.msg";
+    WriteFile(ok, Message("ok"));
+    WriteFile(full, Message("full"));
+    WriteFile(locked, Message("locked"));
+    MessageList list;
+    for (const auto &path : {missing, full, locked, ok}) list.AddFileToList(path);
+    RecordingObserver observer;
+    DuplicateCounter counter = 0;
+    FailingFileService files;
+    files.failCopyOf = full;
+    files.failFolder = Mirrored(out, src.path() / "locked");
+
+    const ConversionReport report = RunConversion(list, out.path().string(), counter, observer, files);
+
+    EXPECT_EQ(report.converted, 1);
+    ASSERT_EQ(report.failures.size(), 3u);
+    EXPECT_EQ(report.failures[0].path, missing);
+    EXPECT_EQ(report.failures[1].path, full);
+    EXPECT_NE(report.failures[1].reason.find("No space"), std::string::npos);
+    EXPECT_EQ(report.failures[2].path, locked);
+    EXPECT_NE(report.failures[2].reason.find("output folder"), std::string::npos);
+    EXPECT_EQ(observer.bar.size(), 4u);  // failed rows still move the bar
+    EXPECT_TRUE(fs::exists(Mirrored(out, src.path()) + "ok.eml.eml"));
+    EXPECT_FALSE(fs::exists(Mirrored(out, src.path()) + "full.eml.eml"));
+}
+
+TEST(ConversionRun, SkipsEmptyRowsAndTrimsBlanks) {
+    TempDir src, out;
+    const std::string path = src / "a.msg";
+    WriteFile(path, Message("a"));
+    WriteFile(src / "b.msg ", Message("b"));  // a blank that belongs to the file name
+    MessageList empty;
+    RecordingObserver observer;
+    DuplicateCounter counter = 0;
+    NativeFileService files;
+    ConversionReport report = RunConversion(empty, out.path().string(), counter, observer, files);
+    EXPECT_EQ(report.skipped, 1);
+    EXPECT_TRUE(report.AllConverted());
+    EXPECT_EQ(observer.captions, std::vector<std::string>{"Message 1 (of 1)"});
+
+    MessageList list;
+    list.AddFileToList("   ");
+    list.AddFileToList("  " + path + "  ");
+    list.AddFileToList(src / "b.msg ");
+    report = RunConversion(list, out.path().string(), counter, observer, files);
+    EXPECT_EQ(report.skipped, 1);
+    EXPECT_EQ(report.converted, 2);
+    EXPECT_EQ(observer.outputs[path], Mirrored(out, src.path()) + "a.eml.eml");
+    EXPECT_EQ(ReadFile(observer.outputs[src / "b.msg "]), Message("b"));
+}
+
+struct FolderCase {
+    const char *root;
+    const char *sourceFolder;
+    char separator;
+    const char *expected;
+};
+
+class OutputFolder : public ::testing::TestWithParam<FolderCase> {};
+
+TEST_P(OutputFolder, DropsTheSourceRoot) {
+    const FolderCase &c = GetParam();
+    EXPECT_EQ(OutputFolderFor(c.root, c.sourceFolder, c.separator), c.expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    BothConventions, OutputFolder,
+    ::testing::Values(FolderCase{R"(D:\out\)", R"(C:\Mail\2012\)", '\\', R"(D:\out\Mail\2012\)"},
+                      FolderCase{R"(D:\out\)", R"(C:\)", '\\', R"(D:\out\)"},
+                      FolderCase{R"(D:\)", R"(C:\in.eml\)", '\\', R"(D:\in.eml\)"},
+                      FolderCase{R"(D:\out\)", R"(\\srv\share\x\)", '\\', R"(D:\out\srv\share\x\)"},
+                      FolderCase{R"(D:\out\)", "", '\\', R"(D:\out\)"},
+                      FolderCase{"/out/", "/home/u/Mail/", '/', "/out/home/u/Mail/"},
+                      FolderCase{"/out/", "/", '/', "/out/"},
+                      FolderCase{"/out/", "//srv/x/", '/', "/out/srv/x/"},
+                      FolderCase{"/out/", "", '/', "/out/"}));
+
+}  // namespace
+}  // namespace tarvelin
