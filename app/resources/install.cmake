@@ -1,0 +1,22 @@
+# Rules that need the program targets, so they are included at the end of app/CMakeLists.txt,
+# once tarvelin (and tarvelin-cli, from cli/) exist:  include(resources/install.cmake)
+include(GNUInstallDirs)
+
+foreach(program IN ITEMS tarvelin tarvelin-cli)
+  if(TARGET ${program})
+    install(TARGETS ${program} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+  endif()
+endforeach()
+
+# On Windows the executable carries its icon, version information and the common-controls manifest.
+if(WIN32 AND TARGET tarvelin)
+  set(tarvelin_rc ${CMAKE_CURRENT_LIST_DIR}/tarvelin.rc)
+  set_source_files_properties(${tarvelin_rc} PROPERTIES
+      INCLUDE_DIRECTORIES ${CMAKE_CURRENT_LIST_DIR}
+      OBJECT_DEPENDS "${CMAKE_CURRENT_LIST_DIR}/tarvelin.ico;${CMAKE_CURRENT_LIST_DIR}/tarvelin.manifest")
+  target_sources(tarvelin PRIVATE ${tarvelin_rc})
+  if(MSVC)
+    # The script brings its own manifest; a second one from the linker would clash with it.
+    target_link_options(tarvelin PRIVATE /MANIFEST:NO)
+  endif()
+endif()
