@@ -1,12 +1,8 @@
 # Rules that need the program targets, so they are included at the end of app/CMakeLists.txt,
-# once tarvelin (and tarvelin-cli, from cli/) exist:  include(resources/install.cmake)
+# once the tarvelin target exists:  include(resources/install.cmake)
 include(GNUInstallDirs)
 
-foreach(program IN ITEMS tarvelin tarvelin-cli)
-  if(TARGET ${program})
-    install(TARGETS ${program} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
-  endif()
-endforeach()
+install(TARGETS tarvelin RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 
 # On Windows the executable carries its icon, version information and the common-controls manifest.
 if(WIN32 AND TARGET tarvelin)
