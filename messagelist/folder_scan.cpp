@@ -1,3 +1,69 @@
 #include "messagelist/folder_scan.h"
 
-// Not written yet.
+#include "messagelist/path_logger.h"
+
+namespace tarvelin {
+
+bool IsMessageFilePath(std::string_view path) {
+    // ".msg" holds no blank, so it can only end where the trailing blanks begin; leading blanks
+    // never reach it.
+    std::size_t end = path.size();
+    while (end > 0 && path[end - 1] == ' ') --end;
+    constexpr std::string_view kSuffix = ".msg";
+    if (end < kSuffix.size()) return false;
+    const std::string_view tail = path.substr(end - kSuffix.size(), kSuffix.size());
+    for (std::size_t i = 0; i < kSuffix.size(); ++i) {
+        char c = tail[i];
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+        if (c != kSuffix[i]) return false;
+    }
+    return true;
+}
+
+FolderScanResult ScanFolderIntoList(const std::string &folder, MessageList &list, WorkHooks &hooks,
+                                    const DirectoryLister &lister) {
+    FolderScanResult result;
+    // An empty name is no folder; with a separator added it would name the file system's root.
+    if (folder.empty()) return result;
+    const std::string start = folder.back() == '/' ? folder : folder + '/';
+
+    auto stopRequested = [&] {
+        result.stopped = hooks.StopRequested();
+        return result.stopped;
+    };
+    auto yieldAndCheckStop = [&] {
+        hooks.Yield();
+        return stopRequested();
+    };
+
+    std::shared_ptr<pathLogger::TextList> paths;
+    {
+        pathLogger walker(hooks, lister);
+        if (yieldAndCheckStop()) return result;
+        walker.PathLogInit();
+        if (stopRequested()) return result;
+        walker.fullFileNamesOnly = true;
+        walker.LogPath(start);
+        result.foldersNotRead = walker.FoldersNotRead();
+        if (walker.Stopped()) {
+            result.stopped = true;
+            return result;
+        }
+        if (yieldAndCheckStop()) return result;
+        paths = walker.fullFileNames();
+        walker.Terminate();
+        if (stopRequested()) return result;
+    }
+
+    if (yieldAndCheckStop()) return result;
+    for (const std::string &path : paths->Items()) {
+        if (yieldAndCheckStop()) return result;
+        if (!IsMessageFilePath(path)) continue;
+        if (yieldAndCheckStop()) return result;
+        list.AddFileToList(path);
+        ++result.added;
+    }
+    return result;
+}
+
+}  // namespace tarvelin

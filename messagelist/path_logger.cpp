@@ -1,3 +1,155 @@
 #include "messagelist/path_logger.h"
 
-// Not written yet.
+#include <charconv>
+#include <cstddef>
+#include <functional>
+#include <unordered_set>
+#include <string_view>
+#include <utility>
+
+namespace tarvelin {
+
+namespace {
+
+// "K" and the number, formatted in place.
+class NumberedKey {
+public:
+    explicit NumberedKey(std::int64_t number) {
+        text_[0] = 'K';
+        size_ = static_cast<std::size_t>(std::to_chars(text_ + 1, text_ + sizeof text_, number).ptr - text_);
+    }
+    operator std::string_view() const { return {text_, size_}; }
+
+private:
+    char text_[24];
+    std::size_t size_;
+};
+
+std::string Join(const std::string &folder, const std::string &name, std::string_view suffix = {}) {
+    std::string path;
+    path.reserve(folder.size() + name.size() + suffix.size());
+    path += folder;
+    path += name;
+    path += suffix;
+    return path;
+}
+
+struct IdentityHash {
+    std::size_t operator()(const FolderIdentity &id) const noexcept {
+        return std::hash<std::uint64_t>{}(id.inode * 0x9E3779B97F4A7C15ull ^ id.device);
+    }
+};
+
+// A lister that cannot tell folders apart reports device and inode 0; such folders are all walked.
+bool Known(const FolderIdentity &id) { return id.device != 0 || id.inode != 0; }
+
+}  // namespace
+
+pathLogger::pathLogger(WorkHooks &hooks, const DirectoryLister &lister)
+    : hooks_(hooks), lister_(lister) {}
+
+void pathLogger::PathLogInit() {
+    fullFileNamesOnly = true;
+    hooks_.Yield();
+    fileNames_.reset();
+    pathPointers_.reset();
+    pathNames_.reset();
+    fullFileNames_.reset();
+}
+
+void pathLogger::Terminate() {
+    hooks_.Yield();
+    fileNames_.reset();
+    pathPointers_.reset();
+    pathNames_.reset();
+    fullFileNames_.reset();
+}
+
+std::shared_ptr<pathLogger::TextList> pathLogger::fileNames() {
+    if (!fileNames_) fileNames_ = std::make_shared<TextList>();
+    return fileNames_;
+}
+
+std::shared_ptr<pathLogger::TextList> pathLogger::pathNames() {
+    if (!pathNames_) pathNames_ = std::make_shared<TextList>();
+    return pathNames_;
+}
+
+std::shared_ptr<pathLogger::PositionList> pathLogger::pathPointers() {
+    if (!pathPointers_) pathPointers_ = std::make_shared<PositionList>();
+    return pathPointers_;
+}
+
+std::shared_ptr<pathLogger::TextList> pathLogger::fullFileNames() {
+    if (!fullFileNames_) fullFileNames_ = std::make_shared<TextList>();
+    return fullFileNames_;
+}
+
+std::string pathLogger::AddBackslash(const std::string &text) const {
+    if (!text.empty() && text.back() == '/') return text;
+    return text + '/';
+}
+
+bool pathLogger::YieldAndCheckStop() {
+    hooks_.Yield();
+    if (hooks_.StopRequested()) stopped_ = true;
+    return stopped_;
+}
+
+void pathLogger::LogPath(const std::string &startFolder) {
+    foldersNotRead_ = 0;
+    stopped_ = false;
+    if (!lister_.FolderExists(startFolder)) return;
+
+    counter_ = 1;
+    std::int64_t queued = 1;
+    std::int64_t current = 1;
+    if (YieldAndCheckStop()) return;
+
+    TextList &folders = *pathNames();
+    TextList &fullNames = *fullFileNames();
+    folders.Add(AddBackslash(startFolder), "K0");
+
+    // Links can lead back into the tree or twice to one folder outside it; each folder is walked once.
+    std::unordered_set<FolderIdentity, IdentityHash> walked;
+
+    while (current <= queued) {
+        // A copy: appending subfolders below may move the list's storage.
+        const std::string folder = folders.Item(static_cast<std::size_t>(current));
+        DirectoryListing listing = lister_.List(folder);
+        if (YieldAndCheckStop()) return;
+
+        const bool walkIt = listing.status.ok() &&
+                            (!Known(listing.identity) || walked.insert(listing.identity).second);
+        // A folder that cannot be listed (no access, removed meanwhile) costs its own files only.
+        if (!listing.status.ok()) ++foldersNotRead_;
+
+        if (walkIt) {
+            for (const DirectoryEntry &entry : listing.entries) {
+                if (!entry.isFolder) continue;
+                ++queued;
+                folders.Add(Join(folder, entry.name, "/"), NumberedKey(queued));
+                if (YieldAndCheckStop()) return;
+            }
+            if (YieldAndCheckStop()) return;
+            if (YieldAndCheckStop()) return;
+
+            for (DirectoryEntry &entry : listing.entries) {
+                if (entry.isFolder) continue;
+                const NumberedKey key(counter_);
+                fullNames.Add(Join(folder, entry.name), key);
+                if (!fullFileNamesOnly) {
+                    fileNames()->Add(std::move(entry.name), key);
+                    pathPointers()->Add(static_cast<std::int32_t>(current), key);
+                }
+                ++counter_;
+                if (YieldAndCheckStop()) return;
+            }
+        }
+
+        if (YieldAndCheckStop()) return;
+        ++current;
+    }
+}
+
+}  // namespace tarvelin

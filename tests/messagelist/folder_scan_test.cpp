@@ -1,1 +1,224 @@
+#include "messagelist/folder_scan.h"
+
 #include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <map>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "tests/support/temp_dir.h"
+
+namespace tarvelin {
+namespace {
+
+namespace fs = std::filesystem;
+using testing::TempDir;
+using testing::WriteFile;
+
+std::vector<std::string> Rows(const MessageList &list) {
+    std::vector<std::string> rows;
+    for (std::size_t row = 0; row < list.EntryCount(); ++row) rows.emplace_back(list.RowText(row));
+    return rows;
+}
+
+std::vector<std::string> Sorted(std::vector<std::string> rows) {
+    std::sort(rows.begin(), rows.end());
+    return rows;
+}
+
+class FakeLister : public DirectoryLister {
+public:
+    void Folder(const std::string &path, std::vector<DirectoryEntry> entries) {
+        DirectoryListing listing;
+        listing.identity = {7, folders_.size() + 1};
+        listing.entries = std::move(entries);
+        folders_[path] = std::move(listing);
+    }
+    void Unreadable(const std::string &path) {
+        folders_[path].status = Status::Failure(ErrorKind::Other, "cannot open folder " + path);
+    }
+    bool FolderExists(const std::string &path) const override { return folders_.count(path) != 0; }
+    DirectoryListing List(const std::string &folder) const override { return folders_.at(folder); }
+
+private:
+    std::map<std::string, DirectoryListing> folders_;
+};
+
+class StopAfterYields : public WorkHooks {
+public:
+    explicit StopAfterYields(int limit) : limit_(limit) {}
+    void Yield() override { ++yields; }
+    bool StopRequested() const override { return yields >= limit_; }
+    int yields = 0;
+
+private:
+    int limit_;
+};
+
+struct FilterCase {
+    const char *label;
+    std::string path;
+    bool taken;
+};
+
+class MessageFileFilter : public ::testing::TestWithParam<FilterCase> {};
+
+TEST_P(MessageFileFilter, TakesNamesEndingInMsgWhateverTheCase) {
+    EXPECT_EQ(IsMessageFilePath(GetParam().path), GetParam().taken);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, MessageFileFilter,
+    ::testing::Values(FilterCase{"lower", "/m/a.msg", true}, FilterCase{"upper", "/m/A.MSG", true},
+                      FilterCase{"mixed", "/m/a.Msg", true},
+                      FilterCase{"trailing_blanks", "/m/a.msg  ", true},
+                      FilterCase{"only_the_extension", "/m/.msg", true},
+                      FilterCase{"backup", "/m/a.msg.bak", false}, FilterCase{"eml", "/m/a.eml", false},
+                      FilterCase{"longer_extension", "/m/x.msgx", false},
+                      FilterCase{"no_dot", "/m/amsg", false},
+                      FilterCase{"trailing_tab", "/m/a.msg\t", false},
+                      FilterCase{"short", "msg", false}, FilterCase{"blank", "   ", false},
+                      FilterCase{"empty", "", false}),
+    [](const ::testing::TestParamInfo<FilterCase> &info) { return std::string(info.param.label); });
+
+TEST(FolderScan, AddsMatchingPathsExactlyAsListed) {
+    TempDir dir;
+    for (const char *name : {"a.msg", "B.MSG", "c.Msg", "d.msg ", "e.msg.bak", "f.eml", "x.msgx"})
+        WriteFile(dir / name, "x");
+    WriteFile(dir / "sub/g.msg", "x");
+
+    MessageList list;
+    const FolderScanResult result = ScanFolderIntoList(dir.path().string(), list);
+
+    EXPECT_EQ(result.added, 5);
+    EXPECT_EQ(result.foldersNotRead, 0);
+    EXPECT_FALSE(result.stopped);
+    EXPECT_EQ(Sorted(Rows(list)), (std::vector<std::string>{dir / "B.MSG", dir / "a.msg", dir / "c.Msg",
+                                                            dir / "d.msg ", dir / "sub/g.msg"}));
+    EXPECT_EQ(list.RowText(4), dir / "sub/g.msg");  // deeper files after the folder's own
+}
+
+TEST(FolderScan, KeepsTheWalksOrder) {
+    FakeLister lister;
+    lister.Folder("/r/", {{"2.msg", false}, {"b", true}, {"1.msg", false}, {"a", true}});
+    lister.Folder("/r/b/", {{"inner", true}, {"b.msg", false}, {"skip.txt", false}});
+    lister.Folder("/r/a/", {{"a.msg", false}});
+    lister.Folder("/r/b/inner/", {{"deep.msg", false}});
+
+    MessageList list;
+    ScanFolderIntoList("/r", list, NoWorkHooks(), lister);
+    EXPECT_EQ(Rows(list), (std::vector<std::string>{"/r/2.msg", "/r/1.msg", "/r/b/b.msg", "/r/a/a.msg",
+                                                    "/r/b/inner/deep.msg"}));
+}
+
+TEST(FolderScan, StartWithOrWithoutSeparatorGivesTheSamePaths) {
+    TempDir dir;
+    WriteFile(dir / "a.msg", "x");
+    WriteFile(dir / "sub/b.msg", "x");
+    const std::string root = dir.path().string();
+
+    for (const std::string &start : {root, root + "/"}) {
+        SCOPED_TRACE(start);
+        MessageList list;
+        ScanFolderIntoList(start, list);
+        EXPECT_EQ(Sorted(Rows(list)), (std::vector<std::string>{root + "/a.msg", root + "/sub/b.msg"}));
+    }
+}
+
+TEST(FolderScan, ScanningTwiceAppendsTwice) {
+    TempDir dir;
+    WriteFile(dir / "a.msg", "x");
+    WriteFile(dir / "b.msg", "x");
+
+    MessageList list;
+    list.AddFileToList("/earlier/z.msg");
+    EXPECT_EQ(ScanFolderIntoList(dir.path().string(), list).added, 2);
+    EXPECT_EQ(ScanFolderIntoList(dir.path().string(), list).added, 2);
+
+    const auto rows = Rows(list);
+    ASSERT_EQ(rows.size(), 5u);
+    EXPECT_EQ(rows[0], "/earlier/z.msg");
+    EXPECT_EQ(std::count(rows.begin(), rows.end(), dir / "a.msg"), 2);
+    EXPECT_EQ(std::count(rows.begin(), rows.end(), dir / "b.msg"), 2);
+}
+
+TEST(FolderScan, UnreadableFolderIsSkippedAndTheRestAdded) {
+    FakeLister lister;
+    lister.Folder("/r/", {{"locked", true}, {"open", true}, {"top.msg", false}});
+    lister.Unreadable("/r/locked/");
+    lister.Folder("/r/open/", {{"in.msg", false}});
+
+    MessageList list;
+    const FolderScanResult result = ScanFolderIntoList("/r/", list, NoWorkHooks(), lister);
+    EXPECT_EQ(result.added, 2);
+    EXPECT_EQ(result.foldersNotRead, 1);
+    EXPECT_FALSE(result.stopped);
+    EXPECT_EQ(Rows(list), (std::vector<std::string>{"/r/top.msg", "/r/open/in.msg"}));
+}
+
+TEST(FolderScan, MissingOrEmptyFolderAddsNothing) {
+    TempDir dir;
+    WriteFile(dir / "a.msg", "x");
+    MessageList list;
+    list.AddFileToList("/kept.msg");
+
+    for (const std::string &folder : {dir / "missing", std::string()}) {
+        SCOPED_TRACE(folder);
+        const FolderScanResult result = ScanFolderIntoList(folder, list);
+        EXPECT_EQ(result.added, 0);
+        EXPECT_EQ(result.foldersNotRead, 0);
+        EXPECT_EQ(Rows(list), std::vector<std::string>{"/kept.msg"});
+    }
+}
+
+TEST(FolderScan, BrokenLinkNamedLikeAMessageIsListed) {
+    TempDir dir;
+    fs::create_symlink(dir / "nowhere", dir / "x.msg");
+
+    MessageList list;
+    EXPECT_EQ(ScanFolderIntoList(dir.path().string(), list).added, 1);
+    EXPECT_EQ(Rows(list), std::vector<std::string>{dir / "x.msg"});
+}
+
+TEST(FolderScan, SymlinkLoopEnds) {
+    TempDir dir;
+    WriteFile(dir / "a/b/deep.msg", "x");
+    fs::create_directory_symlink(dir.path(), dir / "a/b/up");
+
+    MessageList list;
+    const FolderScanResult result = ScanFolderIntoList(dir.path().string(), list);
+    EXPECT_EQ(result.added, 1);
+    EXPECT_EQ(Rows(list), std::vector<std::string>{dir / "a/b/deep.msg"});
+}
+
+TEST(FolderScan, StopRequestEndsTheScan) {
+    FakeLister lister;
+    lister.Folder("/r/", {{"a.msg", false}, {"b.msg", false}, {"sub", true}});
+    lister.Folder("/r/sub/", {{"c.msg", false}});
+
+    StopAfterYields counting(1 << 30);
+    MessageList full;
+    ScanFolderIntoList("/r", full, counting, lister);
+    const int total = counting.yields;
+    ASSERT_EQ(full.EntryCount(), 3u);
+
+    bool sawPartialList = false;
+    for (int limit = 1; limit <= total; ++limit) {
+        SCOPED_TRACE(limit);
+        StopAfterYields hooks(limit);
+        MessageList list;
+        const FolderScanResult result = ScanFolderIntoList("/r", list, hooks, lister);
+        EXPECT_TRUE(result.stopped);
+        EXPECT_EQ(hooks.yields, limit);
+        EXPECT_EQ(static_cast<std::int64_t>(list.EntryCount()), result.added);
+        EXPECT_LE(list.EntryCount(), 3u);
+        sawPartialList |= list.EntryCount() > 0 && list.EntryCount() < 3;
+    }
+    EXPECT_TRUE(sawPartialList);
+}
+
+}  // namespace
+}  // namespace tarvelin

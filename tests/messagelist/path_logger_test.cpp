@@ -1,1 +1,345 @@
+#include "messagelist/path_logger.h"
+
 #include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <map>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "tests/support/temp_dir.h"
+
+namespace tarvelin {
+namespace {
+
+namespace fs = std::filesystem;
+using testing::TempDir;
+using testing::WriteFile;
+
+// Folders with a fixed listing order; a folder given no entries can be made unreadable.
+class FakeLister : public DirectoryLister {
+public:
+    void Folder(const std::string &path, std::vector<DirectoryEntry> entries) {
+        DirectoryListing listing;
+        listing.identity = {1, ++lastInode_};
+        listing.entries = std::move(entries);
+        folders_[path] = std::move(listing);
+    }
+    void Unreadable(const std::string &path) {
+        folders_[path].status = Status::Failure(ErrorKind::Other, "cannot open folder " + path);
+    }
+
+    bool FolderExists(const std::string &path) const override {
+        return folders_.count(path) != 0 || folders_.count(path + "/") != 0;
+    }
+    DirectoryListing List(const std::string &folder) const override {
+        listed.push_back(folder);
+        auto it = folders_.find(folder);
+        if (it == folders_.end()) {
+            DirectoryListing missing;
+            missing.status = Status::Failure(ErrorKind::NotFound, "no folder " + folder);
+            return missing;
+        }
+        return it->second;
+    }
+
+    mutable std::vector<std::string> listed;
+
+private:
+    std::map<std::string, DirectoryListing> folders_;
+    std::uint64_t lastInode_ = 0;
+};
+
+DirectoryEntry File(std::string name) { return {std::move(name), false}; }
+DirectoryEntry Dir(std::string name) { return {std::move(name), true}; }
+
+// Three levels, folders and files mixed in the listing, not in name order.
+void ThreeLevels(FakeLister &lister) {
+    lister.Folder("/r/", {File("z.txt"), Dir("b"), File("a.msg"), Dir("a")});
+    lister.Folder("/r/b/", {File("b1"), Dir("deep")});
+    lister.Folder("/r/a/", {File("a1")});
+    lister.Folder("/r/b/deep/", {File("d1")});
+}
+
+template <typename T>
+std::vector<std::pair<std::string, T>> Entries(const KeyedList<T> &list) {
+    std::vector<std::pair<std::string, T>> entries;
+    for (std::size_t position = 1; position <= list.Count(); ++position)
+        entries.emplace_back(list.Key(position), list.Item(position));
+    return entries;
+}
+
+using Texts = std::vector<std::pair<std::string, std::string>>;
+
+class StopAfterYields : public WorkHooks {
+public:
+    explicit StopAfterYields(int limit) : limit_(limit) {}
+    void Yield() override { ++yields; }
+    bool StopRequested() const override { return yields >= limit_; }
+    int yields = 0;
+
+private:
+    int limit_;
+};
+
+TEST(KeyedList, KeepsOrderRefusesKeysAlreadyPresentAndFindsEveryKey) {
+    KeyedList<std::string> list;
+    std::vector<std::string> keys;
+    // Numbered keys in and out of order, numbers that read alike ("K7", "K07"), plain texts.
+    for (int i = 1; i <= 5000; ++i) keys.push_back("K" + std::to_string(i));
+    for (int i = 9000; i > 8000; --i) keys.push_back("X" + std::to_string(i));
+    keys.insert(keys.end(), {"K07", "K007", "K", "", "plain", "K1x", "1"});
+    for (const std::string &key : keys) ASSERT_TRUE(list.Add("v" + key, key)) << key;
+
+    for (const char *key : {"K7", "K07", "K5000", "", "plain", "X8500"})
+        EXPECT_FALSE(list.Add("again", key)) << key;
+    ASSERT_EQ(list.Count(), keys.size());
+    for (std::size_t position = 1; position <= keys.size(); ++position) {
+        EXPECT_EQ(list.Key(position), keys[position - 1]);
+        EXPECT_EQ(list.Item(position), "v" + keys[position - 1]);
+        EXPECT_EQ(list.PositionOf(keys[position - 1]), position);
+    }
+    EXPECT_EQ(list.PositionOf("K5001"), 0u);
+    EXPECT_EQ(list.PositionOf("K0"), 0u);
+    EXPECT_EQ(KeyedList<int>().PositionOf("K1"), 0u);
+}
+
+TEST(NativeDirectoryLister, ListsEntriesAndNamesTheFolderItCannotOpen) {
+    TempDir dir;
+    WriteFile(dir / "sub/f.msg", "x");
+    fs::create_directory_symlink(dir / "sub", dir / "link");
+    const DirectoryLister &lister = NativeDirectoryLister();
+
+    const DirectoryListing sub = lister.List(dir / "sub");
+    ASSERT_TRUE(sub.status.ok());
+    ASSERT_EQ(sub.entries.size(), 1u);  // no "." or ".."
+    EXPECT_EQ(sub.entries[0].name, "f.msg");
+    EXPECT_FALSE(sub.entries[0].isFolder);
+    EXPECT_EQ(lister.List(dir / "link/").identity, sub.identity);
+    EXPECT_NE(lister.List(dir.path().string()).identity, sub.identity);
+
+    for (const std::string &bad : {dir / "missing", dir / "sub/f.msg"}) {
+        const DirectoryListing listing = lister.List(bad);
+        EXPECT_FALSE(listing.status.ok()) << bad;
+        EXPECT_NE(listing.status.reason().find(bad), std::string::npos) << listing.status.reason();
+        EXPECT_TRUE(listing.entries.empty());
+    }
+    EXPECT_TRUE(lister.FolderExists(dir / "link"));
+    EXPECT_FALSE(lister.FolderExists(dir / "sub/f.msg"));
+    EXPECT_FALSE(lister.FolderExists(dir / "missing"));
+}
+
+TEST(PathLogger, WalksLevelByLevelWithSubfoldersQueuedInListingOrder) {
+    FakeLister lister;
+    ThreeLevels(lister);
+    pathLogger walker(NoWorkHooks(), lister);
+    walker.PathLogInit();
+    walker.LogPath("/r");
+
+    EXPECT_EQ(Entries(*walker.pathNames()),
+              (Texts{{"K0", "/r/"}, {"K2", "/r/b/"}, {"K3", "/r/a/"}, {"K4", "/r/b/deep/"}}));
+    EXPECT_EQ(Entries(*walker.fullFileNames()), (Texts{{"K1", "/r/z.txt"},
+                                                       {"K2", "/r/a.msg"},
+                                                       {"K3", "/r/b/b1"},
+                                                       {"K4", "/r/a/a1"},
+                                                       {"K5", "/r/b/deep/d1"}}));
+    EXPECT_EQ(walker.Count(), 6);
+    // One listing per folder.
+    EXPECT_EQ(lister.listed, (std::vector<std::string>{"/r/", "/r/b/", "/r/a/", "/r/b/deep/"}));
+    EXPECT_EQ(walker.fileNames()->Count(), 0u);
+    EXPECT_EQ(walker.pathPointers()->Count(), 0u);
+    EXPECT_EQ(walker.FoldersNotRead(), 0);
+    EXPECT_FALSE(walker.Stopped());
+}
+
+TEST(PathLogger, FillsNamesAndFolderPositionsWhenNotFullNamesOnly) {
+    FakeLister lister;
+    ThreeLevels(lister);
+    pathLogger walker(NoWorkHooks(), lister);
+    walker.PathLogInit();
+    walker.fullFileNamesOnly = false;
+    walker.LogPath("/r/");
+
+    EXPECT_EQ(Entries(*walker.fileNames()),
+              (Texts{{"K1", "z.txt"}, {"K2", "a.msg"}, {"K3", "b1"}, {"K4", "a1"}, {"K5", "d1"}}));
+    EXPECT_EQ(Entries(*walker.pathPointers()),
+              (std::vector<std::pair<std::string, std::int32_t>>{
+                  {"K1", 1}, {"K2", 1}, {"K3", 2}, {"K4", 3}, {"K5", 4}}));
+    EXPECT_EQ(walker.fullFileNames()->Count(), 5u);
+}
+
+TEST(PathLogger, RealTreeIsWalkedBreadthFirst) {
+    TempDir dir;
+    WriteFile(dir / "top.msg", "1");
+    WriteFile(dir / "one/mid.msg", "2");
+    WriteFile(dir / "two/mid.eml", "3");
+    WriteFile(dir / "one/inner/low.msg", "4");
+    WriteFile(dir / "two/inner/low.txt", "5");
+    fs::create_directories(dir / "empty");
+
+    pathLogger walker;
+    walker.PathLogInit();
+    walker.LogPath(dir.path().string());
+
+    const std::string root = dir.path().string() + "/";
+    const auto files = walker.fullFileNames()->Items();
+    ASSERT_EQ(files.size(), 5u);
+    EXPECT_EQ(walker.Count(), 6);
+    EXPECT_EQ(walker.pathNames()->Count(), 6u);
+    // The real listing order within a folder is the file system's, but levels never interleave.
+    int lastDepth = 0;
+    for (const std::string &file : files) {
+        ASSERT_EQ(file.rfind(root, 0), 0u) << file;
+        const int depth = static_cast<int>(std::count(file.begin() + root.size(), file.end(), '/'));
+        EXPECT_GE(depth, lastDepth) << file;
+        lastDepth = depth;
+    }
+    EXPECT_EQ(files.front(), root + "top.msg");
+}
+
+TEST(PathLogger, MissingStartFolderKeepsTheCounter) {
+    TempDir dir;
+    WriteFile(dir / "a", "1");
+    WriteFile(dir / "sub/b", "2");
+
+    pathLogger fresh;
+    fresh.PathLogInit();
+    fresh.LogPath(dir / "missing");
+    EXPECT_EQ(fresh.Count(), 0);
+    EXPECT_EQ(fresh.pathNames()->Count(), 0u);
+
+    pathLogger used;
+    used.PathLogInit();
+    used.LogPath(dir.path().string());
+    EXPECT_EQ(used.Count(), 3);
+    used.PathLogInit();
+    used.LogPath(dir / "missing");
+    EXPECT_EQ(used.Count(), 3);
+    EXPECT_EQ(used.fullFileNames()->Count(), 0u);
+    EXPECT_EQ(used.FoldersNotRead(), 0);
+
+    // A file is not a folder to start from.
+    used.PathLogInit();
+    used.LogPath(dir / "a");
+    EXPECT_EQ(used.Count(), 3);
+}
+
+TEST(PathLogger, ListsHandedOutOutliveTheWalkersHold) {
+    FakeLister lister;
+    ThreeLevels(lister);
+    pathLogger walker(NoWorkHooks(), lister);
+    walker.PathLogInit();
+    auto early = walker.fullFileNames();  // taken before the walk: the walker fills this one
+    walker.LogPath("/r");
+    auto folders = walker.pathNames();
+    walker.Terminate();
+
+    EXPECT_EQ(early->Count(), 5u);
+    EXPECT_EQ(folders->Count(), 4u);
+    EXPECT_EQ(walker.Count(), 6);
+    EXPECT_EQ(walker.fullFileNames()->Count(), 0u);  // a fresh, empty list
+    EXPECT_NE(walker.fullFileNames(), early);
+    EXPECT_EQ(early->Item(5), "/r/b/deep/d1");
+}
+
+TEST(PathLogger, UnreadableFolderIsSkippedAndCounted) {
+    FakeLister lister;
+    ThreeLevels(lister);
+    lister.Unreadable("/r/b/");  // its subfolder "deep" is never seen
+    pathLogger walker(NoWorkHooks(), lister);
+    walker.PathLogInit();
+    walker.LogPath("/r");
+
+    EXPECT_EQ(walker.FoldersNotRead(), 1);
+    EXPECT_EQ(Entries(*walker.fullFileNames()),
+              (Texts{{"K1", "/r/z.txt"}, {"K2", "/r/a.msg"}, {"K3", "/r/a/a1"}}));
+    EXPECT_EQ(walker.Count(), 4);
+    EXPECT_FALSE(walker.Stopped());
+}
+
+TEST(PathLogger, FolderRemovedDuringTheWalkIsSkippedAndCounted) {
+    FakeLister lister;
+    lister.Folder("/r/", {Dir("gone"), Dir("kept"), File("f")});
+    lister.Folder("/r/kept/", {File("g")});
+    pathLogger walker(NoWorkHooks(), lister);
+    walker.PathLogInit();
+    walker.LogPath("/r/");
+
+    EXPECT_EQ(walker.FoldersNotRead(), 1);
+    EXPECT_EQ(walker.fullFileNames()->Items(), (std::vector<std::string>{"/r/f", "/r/kept/g"}));
+}
+
+TEST(PathLogger, LinksBackIntoTheTreeEndAndAFolderOutsideIsWalkedOnce) {
+    TempDir dir;
+    const std::string root = dir / "root";
+    WriteFile(root + "/top.msg", "1");
+    WriteFile(root + "/a/inner.msg", "2");
+    WriteFile(dir / "outside/far.msg", "3");
+    fs::create_directory_symlink(root, root + "/a/loop");           // to an ancestor
+    fs::create_directory_symlink(root + "/a", root + "/a/self");    // to its own folder
+    fs::create_directory_symlink(dir / "outside", root + "/out1");  // two links, one folder
+    fs::create_directory_symlink(dir / "outside", root + "/a/out2");
+
+    pathLogger walker;
+    walker.PathLogInit();
+    walker.LogPath(root);
+
+    auto files = walker.fullFileNames()->Items();
+    std::sort(files.begin(), files.end());
+    // The link reached first, breadth-first, is the one walked.
+    EXPECT_EQ(files, (std::vector<std::string>{root + "/a/inner.msg", root + "/out1/far.msg",
+                                               root + "/top.msg"}));
+    EXPECT_EQ(walker.FoldersNotRead(), 0);
+}
+
+TEST(PathLogger, BrokenLinksAndOtherNonFoldersAreFiles) {
+    TempDir dir;
+    fs::create_directories(dir / "sub");
+    fs::create_symlink(dir / "nowhere", dir / "x.msg");
+    fs::create_symlink(dir / "sub", dir / "dirlink");
+    WriteFile(dir / "real.msg", "1");
+    fs::create_symlink(dir / "real.msg", dir / "filelink.msg");
+
+    pathLogger walker;
+    walker.PathLogInit();
+    walker.LogPath(dir.path().string());
+
+    auto files = walker.fullFileNames()->Items();
+    std::sort(files.begin(), files.end());
+    EXPECT_EQ(files, (std::vector<std::string>{dir / "filelink.msg", dir / "real.msg", dir / "x.msg"}));
+}
+
+TEST(PathLogger, StopRequestEndsTheWalkAtOnce) {
+    FakeLister lister;
+    ThreeLevels(lister);
+    // Count the yields of a whole walk, then stop after each of them in turn.
+    StopAfterYields counting(1 << 30);
+    {
+        pathLogger walker(counting, lister);
+        walker.LogPath("/r");
+    }
+    const int total = counting.yields;
+    ASSERT_GT(total, 5 + 4);  // at least one per file and per folder
+
+    for (int limit = 1; limit <= total; ++limit) {
+        SCOPED_TRACE(limit);
+        StopAfterYields hooks(limit);
+        lister.listed.clear();
+        pathLogger walker(hooks, lister);
+        walker.LogPath("/r");
+        EXPECT_TRUE(walker.Stopped());
+        EXPECT_EQ(hooks.yields, limit);  // nothing ran past the yield that saw the request
+    }
+
+    StopAfterYields first(1);
+    pathLogger walker(first, lister);
+    lister.listed.clear();
+    walker.LogPath("/r");
+    EXPECT_TRUE(lister.listed.empty());
+    EXPECT_EQ(walker.fullFileNames()->Count(), 0u);
+}
+
+}  // namespace
+}  // namespace tarvelin
