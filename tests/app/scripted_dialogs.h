@@ -1,0 +1,59 @@
+// Dialogs answered from a script, recording what the window asked and showed.
+#pragma once
+
+#include <QGuiApplication>
+#include <deque>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "platform/dialogs.h"
+
+namespace tarvelin::testing {
+
+struct ShownMessage {
+    MessageKind kind;
+    std::string text;
+    bool waitCursor;  // the hourglass was still up when the box appeared
+};
+
+class ScriptedDialogs : public Dialogs {
+public:
+    std::deque<Answer> answers;  // for questions; No once the script runs out
+    std::deque<std::vector<std::string>> picks;
+    std::deque<std::string> folders;
+
+    std::vector<ShownMessage> shown;
+    int pickCount = 0;
+    std::vector<std::string> browseTitles;
+    std::vector<std::string> opened;
+
+    Answer ShowMessage(MessageKind kind, const std::string &text) override {
+        shown.push_back({kind, text, QGuiApplication::overrideCursor() != nullptr});
+        if (kind != MessageKind::Question) return Answer::Ok;
+        if (answers.empty()) return Answer::No;
+        const Answer answer = answers.front();
+        answers.pop_front();
+        return answer;
+    }
+    std::vector<std::string> PickMessageFiles() override {
+        ++pickCount;
+        if (picks.empty()) return {};
+        auto picked = picks.front();
+        picks.pop_front();
+        return picked;
+    }
+    std::string BrowseFolder(const std::string &title) override {
+        browseTitles.push_back(title);
+        if (folders.empty()) return {};
+        auto folder = folders.front();
+        folders.pop_front();
+        return folder;
+    }
+    bool ShellOpen(const std::string &target) override {
+        opened.push_back(target);
+        return true;
+    }
+};
+
+}  // namespace tarvelin::testing
