@@ -1,0 +1,18 @@
+// libFuzzer target: arbitrary bytes as a message file, read for its fields and named by every scheme.
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <string_view>
+
+#include "fuzz/fuzz_checks.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size) {
+    const std::string error =
+        tarvelin::fuzz::CheckMessageBytes(std::string_view(reinterpret_cast<const char *>(data), size));
+    if (!error.empty()) {
+        std::fprintf(stderr, "invariant broken: %s\n", error.c_str());
+        std::abort();
+    }
+    return 0;
+}
