@@ -16,7 +16,7 @@ int main(int argc, char **argv) {
     const tarvelin::FolderScanResult result = tarvelin::ScanFolderIntoList(argv[1], list);
     const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - start;
     std::printf("%lld files added, %lld folders not read, %.4f s\n",
-                static_cast<long long>(result.added), static_cast<long long>(result.foldersNotRead),
+                static_cast<long long>(result.added), static_cast<long long>(result.FoldersNotRead()),
                 elapsed.count());
     return 0;
 }

@@ -22,6 +22,10 @@ template <>
 struct HandleTraits<GMimeParser> : GObjectTraits {};
 template <>
 struct HandleTraits<GMimeMessage> : GObjectTraits {};
+template <>
+struct HandleTraits<GMimeObject> : GObjectTraits {};
+template <>
+struct HandleTraits<InternetAddressList> : GObjectTraits {};
 
 template <>
 struct HandleTraits<GDateTime> {

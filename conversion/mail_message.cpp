@@ -19,8 +19,8 @@ namespace tarvelin {
 namespace {
 
 // Large enough that a typical header arrives in one read, small enough that the body bytes read
-// past the blank line cost nothing.
-constexpr std::size_t kReadChunkBytes = 64 * 1024;
+// past the blank line (and the buffer's clearing) cost next to nothing against the copy.
+constexpr std::size_t kReadChunkBytes = 16 * 1024;
 
 class FileDescriptor {
 public:
@@ -134,6 +134,38 @@ bool StartsWithHeaderField(std::string_view header) {
     return i < header.size() && header[i] == ':';
 }
 
+bool IsFieldRead(std::string_view name) {
+    for (const std::string_view read : {"Subject", "From", "Date", "Received"}) {
+        if (name.size() != read.size()) continue;
+        if (g_ascii_strncasecmp(name.data(), read.data(), name.size()) == 0) return true;
+    }
+    return false;
+}
+
+// Only the fields that are read, in their order, each with its continuation lines: every other
+// field would cost the parser an object of its own (a long Received chain, DKIM signatures, To
+// and Cc lists parsed as addresses) for nothing. A header with any line that is neither a field
+// nor a continuation goes to the parser whole, so that it treats such a line as it always has.
+std::string FieldsRead(std::string_view header) {
+    std::string kept;
+    kept.reserve(header.size());
+    bool keeping = false;
+    for (std::size_t start = 0; start < header.size();) {
+        std::size_t end = header.find('\n', start);
+        end = end == std::string_view::npos ? header.size() : end + 1;
+        const std::string_view line = header.substr(start, end - start);
+        start = end;
+        if (line.front() != ' ' && line.front() != '\t') {
+            if (!StartsWithHeaderField(line)) return std::string(header);
+            std::size_t nameEnd = 0;
+            while (IsFieldNameChar(line[nameEnd])) ++nameEnd;
+            keeping = IsFieldRead(line.substr(0, nameEnd));
+        }
+        if (keeping) kept += line;
+    }
+    return kept;
+}
+
 // LF line ends with one blank line after the last field, which is what the parser expects of a
 // header block; a header cut short (no blank line, or the size limit) is closed here.
 std::string TerminatedHeader(std::string_view header) {
@@ -164,8 +196,7 @@ CalendarDate WrittenDate(GDateTime *date) {
 
 // The date after the last ';' of the topmost Received field: the time the last server took the
 // message, the best stand-in for a missing or broken Date.
-CalendarDate TopmostReceivedDate(GMimeMessage *message) {
-    GMimeHeaderList *headers = g_mime_object_get_header_list(GMIME_OBJECT(message));
+CalendarDate TopmostReceivedDate(GMimeHeaderList *headers) {
     const int count = g_mime_header_list_get_count(headers);
     for (int i = 0; i < count; ++i) {
         GMimeHeader *header = g_mime_header_list_get_header_at(headers, i);
@@ -179,19 +210,53 @@ CalendarDate TopmostReceivedDate(GMimeMessage *message) {
     return {};
 }
 
-std::string SenderText(GMimeMessage *message) {
-    InternetAddressList *addresses = g_mime_message_get_from(message);
-    if (addresses != nullptr && internet_address_list_length(addresses) > 0) {
+// The three fields as a message object would give them (the last Subject and the last Date field
+// count; the senders of every From field are joined), read straight from the header list: a
+// message object would also build and drop eight address lists per message, which cost more
+// than the rest of the parse.
+struct Fields {
+    std::string subject;
+    gmime::Handle<GDateTime> date;
+    gmime::Handle<InternetAddressList> senders;
+    const char *firstFrom = nullptr;  // the first From field's value, owned by the header list
+};
+
+Fields ReadFields(GMimeHeaderList *headers, GMimeParserOptions *options) {
+    Fields fields;
+    fields.senders = gmime::TakeOwned(internet_address_list_new());
+    const int count = g_mime_header_list_get_count(headers);
+    for (int i = 0; i < count; ++i) {
+        GMimeHeader *header = g_mime_header_list_get_header_at(headers, i);
+        const char *name = g_mime_header_get_name(header);
+        if (g_ascii_strcasecmp(name, "Subject") == 0) {
+            const char *value = g_mime_header_get_value(header);
+            fields.subject = value != nullptr ? value : "";
+        } else if (g_ascii_strcasecmp(name, "Date") == 0) {
+            if (const char *value = g_mime_header_get_value(header))
+                fields.date = gmime::TakeOwned(g_mime_utils_header_decode_date(value));
+        } else if (g_ascii_strcasecmp(name, "From") == 0) {
+            if (fields.firstFrom == nullptr) fields.firstFrom = g_mime_header_get_value(header);
+            if (const char *raw = g_mime_header_get_raw_value(header)) {
+                auto parsed = gmime::TakeOwned(internet_address_list_parse(options, raw));
+                if (parsed) internet_address_list_append(fields.senders.get(), parsed.get());
+            }
+        }
+    }
+    return fields;
+}
+
+std::string SenderText(const Fields &fields) {
+    if (internet_address_list_length(fields.senders.get()) > 0) {
         // Not encoded: display names stay decoded UTF-8, and nothing is folded.
-        auto text = gmime::TakeOwned(internet_address_list_to_string(addresses, nullptr, FALSE));
+        auto text = gmime::TakeOwned(
+            internet_address_list_to_string(fields.senders.get(), nullptr, FALSE));
         if (text) return text.get();
     }
     // A sender that is not an address list ("Ann Lee", "<>") is still worth its words.
-    const char *raw = g_mime_object_get_header(GMIME_OBJECT(message), "From");
-    return raw != nullptr ? raw : "";
+    return fields.firstFrom != nullptr ? fields.firstFrom : "";
 }
 
-gmime::Handle<GMimeMessage> ParseHeader(const std::string &text) {
+gmime::Handle<GMimeParserOptions> NewParserOptions() {
     static std::once_flag initialised;
     std::call_once(initialised, [] { g_mime_init(); });
 
@@ -201,11 +266,14 @@ gmime::Handle<GMimeMessage> ParseHeader(const std::string &text) {
     g_mime_parser_options_set_fallback_charsets(options.get(), fallbackCharsets);
     g_mime_parser_options_set_rfc2047_compliance_mode(options.get(), GMIME_RFC_COMPLIANCE_LOOSE);
     g_mime_parser_options_set_address_compliance_mode(options.get(), GMIME_RFC_COMPLIANCE_LOOSE);
+    return options;
+}
 
+gmime::Handle<GMimeObject> ParseHeader(const std::string &text, GMimeParserOptions *options) {
     auto stream = gmime::TakeOwned(g_mime_stream_mem_new_with_buffer(text.data(), text.size()));
     auto parser = gmime::TakeOwned(g_mime_parser_new_with_stream(stream.get()));
-    // The header list keeps its own copy of the options, so they may go after this.
-    return gmime::TakeOwned(g_mime_parser_construct_message(parser.get(), options.get()));
+    // The header list keeps its own copy of the options.
+    return gmime::TakeOwned(g_mime_parser_construct_part(parser.get(), options));
 }
 
 }  // namespace
@@ -223,17 +291,19 @@ bool MailMessage::LoadFromFile(const std::string &path) {
         return false;
     }
 
-    const auto message = ParseHeader(TerminatedHeader(fields));
-    if (!message) {
+    const auto options = NewParserOptions();
+    const auto part = ParseHeader(TerminatedHeader(FieldsRead(fields)), options.get());
+    if (!part) {
         date_ = fileDate;
         return false;
     }
 
-    const char *subject = g_mime_message_get_subject(message.get());
-    subject_ = subject != nullptr ? subject : "";
-    from_ = SenderText(message.get());
-    date_ = WrittenDate(g_mime_message_get_date(message.get()));
-    if (!date_.known()) date_ = TopmostReceivedDate(message.get());
+    GMimeHeaderList *headers = g_mime_object_get_header_list(part.get());
+    const Fields read = ReadFields(headers, options.get());
+    subject_ = read.subject;
+    from_ = SenderText(read);
+    date_ = WrittenDate(read.date.get());
+    if (!date_.known()) date_ = TopmostReceivedDate(headers);
     if (!date_.known()) date_ = fileDate;
     return true;
 }

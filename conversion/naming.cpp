@@ -4,6 +4,7 @@
 #include <array>
 #include <cstdio>
 #include <initializer_list>
+#include <iterator>
 
 #include "conversion/utf16_text.h"
 
@@ -185,9 +186,59 @@ std::string CleanOutputName(std::string_view rawName) {
     return name;
 }
 
+std::string PlainOutputPath(std::string_view outputDir, std::string_view cleanedName) {
+    std::string path(outputDir);
+    path += FitFileName(cleanedName, ".eml");
+    path += ".eml";
+    return path;
+}
+
+DuplicateCounter TakenNumbers::FirstNotKnown(const std::string &plainPath,
+                                             DuplicateCounter from) const {
+    const auto runs = runs_.find(plainPath);
+    if (runs == runs_.end()) return from;
+    // The run that starts at or before `from`; runs never touch, so the number after it is free
+    // as far as is known.
+    auto run = runs->second.upper_bound(from);
+    if (run == runs->second.begin()) return from;
+    --run;
+    return from <= run->second ? run->second + 1 : from;
+}
+
+void TakenNumbers::Add(const std::string &plainPath, DuplicateCounter number) {
+    auto &runs = runs_[plainPath];
+    auto next = runs.upper_bound(number);
+    DuplicateCounter first = number;
+    DuplicateCounter last = number;
+    if (next != runs.begin()) {
+        auto previous = std::prev(next);
+        if (previous->second >= number) return;  // known already
+        if (previous->second + 1 == number) {
+            first = previous->first;
+            runs.erase(previous);
+        }
+    }
+    if (next != runs.end() && next->first == number + 1) {
+        last = next->second;
+        runs.erase(next);
+    }
+    runs.emplace(first, last);
+}
+
+void TakenNumbers::NoteChosen(std::string plainPath, std::optional<DuplicateCounter> number) {
+    lastPlain_ = std::move(plainPath);
+    lastNumber_ = number;
+}
+
+void TakenNumbers::KeepLastChosen() {
+    if (lastNumber_) Add(lastPlain_, *lastNumber_);
+    lastNumber_.reset();
+}
+
 std::string ResolveOutputPath(std::string_view outputDir, std::string_view cleanedName,
                               DuplicateCounter &duplicateCounter,
-                              const std::function<bool(const std::string &)> &fileExist) {
+                              const std::function<bool(const std::string &)> &fileExist,
+                              TakenNumbers *known) {
     const auto candidate = [&](std::string_view tail) {
         std::string path(outputDir);
         path += FitFileName(cleanedName, tail);
@@ -195,18 +246,22 @@ std::string ResolveOutputPath(std::string_view outputDir, std::string_view clean
         return path;
     };
 
-    std::string plain = candidate(".eml");
+    std::string plain = PlainOutputPath(outputDir, cleanedName);
+    if (known != nullptr) known->NoteChosen({}, std::nullopt);
     if (!fileExist(plain)) {
         duplicateCounter = 1;
         return plain;
     }
     // A numbered path that is taken is passed over, so an earlier output is never overwritten.
     for (DuplicateCounter n = std::max<DuplicateCounter>(duplicateCounter, 0);; ++n) {
+        if (known != nullptr) n = known->FirstNotKnown(plain, n);
         std::string numbered = candidate(" (" + std::to_string(n) + ").eml");
         if (!fileExist(numbered)) {
             duplicateCounter = n + 1;
+            if (known != nullptr) known->NoteChosen(std::move(plain), n);
             return numbered;
         }
+        if (known != nullptr) known->Add(plain, n);
     }
 }
 

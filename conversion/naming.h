@@ -3,9 +3,11 @@
 
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 
 #include "conversion/calendar_date.h"
 #include "platform/path_split.h"
@@ -64,12 +66,37 @@ std::string CleanOutputName(std::string_view rawName);
 // Pure helper behind the Windows rule above, testable on every platform.
 bool IsReservedDeviceName(std::string_view name);
 
+// outputDir + name + ".eml", shortened as below: what ResolveOutputPath gives when it is free.
+std::string PlainOutputPath(std::string_view outputDir, std::string_view cleanedName);
+
+// The numbers a run knows to be taken for each plain output path. A run never deletes a file, so
+// a number once taken stays taken, and a name shared by many messages need not test the same
+// numbered paths again for every one of them (the counter restarts at 1 after every free name).
+class TakenNumbers {
+public:
+    // The first number from `from` on that is not known to be taken.
+    DuplicateCounter FirstNotKnown(const std::string &plainPath, DuplicateCounter from) const;
+    void Add(const std::string &plainPath, DuplicateCounter number);
+    // ResolveOutputPath notes the number it gives; once its file is there (written, or found
+    // written by someone else) the caller keeps it as taken.
+    void NoteChosen(std::string plainPath, std::optional<DuplicateCounter> number);
+    void KeepLastChosen();
+
+private:
+    // Per plain path: runs of taken numbers, first -> last, never touching each other.
+    std::unordered_map<std::string, std::map<DuplicateCounter, DuplicateCounter>> runs_;
+    std::string lastPlain_;
+    std::optional<DuplicateCounter> lastNumber_;
+};
+
 // outputDir + name + ".eml" when free (the counter becomes 1); otherwise
 // outputDir + name + " (" + n + ").eml" for the first free n from the counter on (the counter then
 // becomes n + 1). The file name is shortened at a character boundary where it would pass the
-// platform's byte limit.
+// platform's byte limit. With `known`, numbers known to be taken are passed over without a test
+// (the same n results), and numbers found taken are added to it.
 std::string ResolveOutputPath(std::string_view outputDir, std::string_view cleanedName,
                               DuplicateCounter &duplicateCounter,
-                              const std::function<bool(const std::string &)> &fileExist);
+                              const std::function<bool(const std::string &)> &fileExist,
+                              TakenNumbers *known = nullptr);
 
 }  // namespace tarvelin
