@@ -120,10 +120,37 @@ private:
     // another program) is never overwritten, the next number is tried instead.
     void CopyToFreeName(const std::string &source, const std::string &outputDir,
                         const std::string &name) {
-        const auto taken = [this](const std::string &path) { return files_.FileExist(path); };
+        // A path the exclusive create refused is taken, even where the existence test does not
+        // see it (a network share that answers the two differently); otherwise the same name
+        // would be tried again and again.
+        std::unordered_set<std::string> refused;
+        const auto taken = [this, &refused](const std::string &path) {
+            return refused.count(path) > 0 || files_.FileExist(path);
+        };
+        // Most names are free: the exclusive create is then the existence test, one call fewer
+        // per message (a round trip on a network disk). The counter moves as if the plain path
+        // had been tested first, which is all the test would have decided.
+        const std::string plain = PlainOutputPath(outputDir, name);
+        const Status first = files_.CopyFileTo(source, plain, true);
+        if (first) {
+            counter_ = 1;
+            ++report_.converted;
+            observer_.MessageConverted(source, plain);
+            return;
+        }
+        if (first.kind() != ErrorKind::AlreadyExists) {
+            // The failure came before the destination mattered (or the plain path was free), so
+            // a numbered destination would have failed alike.
+            ResolveOutputPath(outputDir, name, counter_, taken, &takenNumbers_);
+            Fail(source, first.reason());
+            return;
+        }
+        refused.insert(plain);
         for (int attempt = 0; attempt < kMaxCreateAttempts; ++attempt) {
-            const std::string output = ResolveOutputPath(outputDir, name, counter_, taken);
+            const std::string output =
+                ResolveOutputPath(outputDir, name, counter_, taken, &takenNumbers_);
             const Status copied = files_.CopyFileTo(source, output, true);
+            if (copied || copied.kind() == ErrorKind::AlreadyExists) takenNumbers_.KeepLastChosen();
             if (copied) {
                 ++report_.converted;
                 observer_.MessageConverted(source, output);
@@ -133,6 +160,7 @@ private:
                 Fail(source, copied.reason());
                 return;
             }
+            refused.insert(output);
         }
         Fail(source, "no free output name for \"" + name + "\" in " + outputDir);
     }
@@ -164,6 +192,7 @@ private:
     RunObserver &observer_;
     FileService &files_;
     std::unordered_set<std::string> ensuredFolders_;
+    TakenNumbers takenNumbers_;
     ConversionReport report_;
 };
 

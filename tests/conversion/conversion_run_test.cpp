@@ -247,6 +247,31 @@ TEST(ConversionRun, RecordsEveryFailureAndGoesOn) {
     EXPECT_FALSE(fs::exists(Mirrored(out, src.path()) + "full.eml.eml"));
 }
 
+// An existence test that never sees a file, as on a share that answers it and the exclusive
+// create differently: the refused create alone must move the run on to a free number.
+class BlindFileService : public NativeFileService {
+public:
+    bool FileExist(const std::string &) override { return false; }
+};
+
+TEST(ConversionRun, NameRefusedByTheCreateIsTakenEvenWhenTheTestMissesIt) {
+    TempDir src, out;
+    WriteFile(src / "a.msg", Message("a"));
+    const std::string folder = Mirrored(out, src.path());
+    WriteFile(folder + "a.eml.eml", "precious");
+    WriteFile(folder + "a.eml (0).eml", "precious too");
+    MessageList list;
+    list.AddFileToList(src / "a.msg");
+    RecordingObserver observer;
+    DuplicateCounter counter = 0;
+    BlindFileService files;
+    const ConversionReport report = RunConversion(list, out.path().string(), counter, observer, files);
+    EXPECT_TRUE(report.AllConverted());
+    EXPECT_EQ(observer.outputs[src / "a.msg"], folder + "a.eml (1).eml");
+    EXPECT_EQ(ReadFile(folder + "a.eml.eml"), "precious");
+    EXPECT_EQ(ReadFile(folder + "a.eml (0).eml"), "precious too");
+}
+
 TEST(ConversionRun, SkipsEmptyRowsAndTrimsBlanks) {
     TempDir src, out;
     const std::string path = src / "a.msg";
