@@ -105,13 +105,25 @@ std::string NativePath(const QString &path) {
     return QFile::encodeName(QDir::toNativeSeparators(path)).toStdString();
 }
 
-std::string CountText(std::int64_t added, std::int64_t foldersNotRead) {
-    std::string text = std::to_string(added) + " Files Added to List.";
-    if (foldersNotRead == 1) {
-        text += kLineBreak + std::string("1 folder could not be read.");
-    } else if (foldersNotRead > 1) {
-        text += kLineBreak + std::to_string(foldersNotRead) + " folders could not be read.";
+// "... and N more" after the first few of a long list of problems.
+void AppendListed(std::string &text, const std::vector<std::string> &lines) {
+    for (std::size_t i = 0; i < lines.size() && i < kFailuresListed; ++i) text += kLineBreak + lines[i];
+    if (lines.size() > kFailuresListed) {
+        text += kLineBreak + std::string("... and ") + std::to_string(lines.size() - kFailuresListed) +
+                " more";
     }
+}
+
+std::string CountText(std::int64_t added, const std::vector<UnreadFolder> &unread) {
+    std::string text = std::to_string(added) + " Files Added to List.";
+    if (unread.size() == 1) {
+        text += kLineBreak + std::string("1 folder could not be read.");
+    } else if (unread.size() > 1) {
+        text += kLineBreak + std::to_string(unread.size()) + " folders could not be read.";
+    }
+    std::vector<std::string> lines;
+    for (const UnreadFolder &folder : unread) lines.push_back(folder.path + ": " + folder.reason);
+    AppendListed(text, lines);
     return text;
 }
 
@@ -121,13 +133,10 @@ std::string FailureText(const ConversionReport &report) {
                        std::to_string(report.converted + failed) +
                        (report.converted + failed == 1 ? " message" : " messages") +
                        " could not be converted:";
-    for (std::size_t i = 0; i < report.failures.size() && i < kFailuresListed; ++i) {
-        text += kLineBreak + report.failures[i].path + ": " + report.failures[i].reason;
-    }
-    if (report.failures.size() > kFailuresListed) {
-        text += kLineBreak + std::string("... and ") +
-                std::to_string(report.failures.size() - kFailuresListed) + " more";
-    }
+    std::vector<std::string> lines;
+    for (const ConversionFailure &failure : report.failures)
+        lines.push_back(failure.path + ": " + failure.reason);
+    AppendListed(text, lines);
     return text;
 }
 
@@ -576,13 +585,13 @@ void frmStep1::CmdAddFolder_Click() {
     }
     ApplyListEvent(result.added > 0 ? ListEvent::FolderScanAddedFiles
                                     : ListEvent::FolderScanAddedNone);
-    dialogs_.ShowMessage(MessageKind::Count, CountText(result.added, result.foldersNotRead));
+    dialogs_.ShowMessage(MessageKind::Count, CountText(result.added, result.unreadFolders));
 }
 
 void frmStep1::AddDroppedPaths(const QStringList &paths) {
     if (busy_ || stopRequested_) return;
     std::int64_t added = 0;
-    std::int64_t foldersNotRead = 0;
+    std::vector<UnreadFolder> unread;
     {
         BusyScope busy(*this);
         WaitCursor hourglass;
@@ -592,7 +601,7 @@ void frmStep1::AddDroppedPaths(const QStringList &paths) {
             if (QFileInfo(path).isDir()) {
                 const FolderScanResult result = ScanFolderIntoList(native, list_, work, lister_);
                 added += result.added;
-                foldersNotRead += result.foldersNotRead;
+                unread.insert(unread.end(), result.unreadFolders.begin(), result.unreadFolders.end());
             } else if (IsMessageFilePath(native)) {
                 list_.AddFileToList(native);
                 ++added;
@@ -607,7 +616,7 @@ void frmStep1::AddDroppedPaths(const QStringList &paths) {
         return;
     }
     ApplyListEvent(added > 0 ? ListEvent::FolderScanAddedFiles : ListEvent::FolderScanAddedNone);
-    dialogs_.ShowMessage(MessageKind::Count, CountText(added, foldersNotRead));
+    dialogs_.ShowMessage(MessageKind::Count, CountText(added, unread));
 }
 
 void frmStep1::cmdClear1_Click() {

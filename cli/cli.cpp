@@ -160,12 +160,9 @@ int Convert(const Options &options, CliStreams streams) {
         std::error_code error;
         if (std::filesystem::is_directory(absolute, error)) {
             const FolderScanResult scan = ScanFolderIntoList(absolute, list);
-            if (scan.foldersNotRead > 0) {
-                streams.err << absolute << ": " << scan.foldersNotRead
-                            << (scan.foldersNotRead == 1 ? " folder" : " folders")
-                            << " could not be read\n";
-                foldersNotRead += scan.foldersNotRead;
-            }
+            for (const UnreadFolder &folder : scan.unreadFolders)
+                streams.err << folder.path << ": " << folder.reason << '\n';
+            foldersNotRead += scan.FoldersNotRead();
         } else {
             list.AddFileToList(absolute);
         }

@@ -44,7 +44,7 @@ FolderScanResult ScanFolderIntoList(const std::string &folder, MessageList &list
         if (stopRequested()) return result;
         walker.fullFileNamesOnly = true;
         walker.LogPath(start);
-        result.foldersNotRead = walker.FoldersNotRead();
+        result.unreadFolders = walker.UnreadFolders();
         if (walker.Stopped()) {
             result.stopped = true;
             return result;

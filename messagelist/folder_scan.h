@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "messagelist/message_list.h"
 #include "platform/directory_lister.h"
@@ -13,8 +14,10 @@ namespace tarvelin {
 
 struct FolderScanResult {
     std::int64_t added = 0;           // rows appended to the list
-    std::int64_t foldersNotRead = 0;  // folders skipped because they could not be listed
+    std::vector<UnreadFolder> unreadFolders;  // skipped because they could not be listed
     bool stopped = false;             // the hooks asked to stop; the list holds what was added
+
+    std::int64_t FoldersNotRead() const { return static_cast<std::int64_t>(unreadFolders.size()); }
 };
 
 // The filter: lower-cased, blanks trimmed, ends in ".msg".

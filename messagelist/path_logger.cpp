@@ -97,7 +97,7 @@ bool pathLogger::YieldAndCheckStop() {
 }
 
 void pathLogger::LogPath(const std::string &startFolder) {
-    foldersNotRead_ = 0;
+    unreadFolders_.clear();
     stopped_ = false;
     if (!lister_.FolderExists(startFolder)) return;
 
@@ -122,7 +122,7 @@ void pathLogger::LogPath(const std::string &startFolder) {
         const bool walkIt = listing.status.ok() &&
                             (!Known(listing.identity) || walked.insert(listing.identity).second);
         // A folder that cannot be listed (no access, removed meanwhile) costs its own files only.
-        if (!listing.status.ok()) ++foldersNotRead_;
+        if (!listing.status.ok()) unreadFolders_.push_back({folder, listing.status.reason()});
 
         if (walkIt) {
             for (const DirectoryEntry &entry : listing.entries) {

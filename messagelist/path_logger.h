@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "messagelist/keyed_list.h"
 #include "platform/directory_lister.h"
@@ -38,7 +39,8 @@ public:
     std::shared_ptr<TextList> fullFileNames();
 
     // Folders that could not be opened or listed during the last walk; they were skipped.
-    std::int64_t FoldersNotRead() const { return foldersNotRead_; }
+    const std::vector<UnreadFolder> &UnreadFolders() const { return unreadFolders_; }
+    std::int64_t FoldersNotRead() const { return static_cast<std::int64_t>(unreadFolders_.size()); }
     // True when the walk ended early because the hooks asked to stop.
     bool Stopped() const { return stopped_; }
 
@@ -49,7 +51,7 @@ private:
     WorkHooks &hooks_;
     const DirectoryLister &lister_;
     std::int64_t counter_ = 0;
-    std::int64_t foldersNotRead_ = 0;
+    std::vector<UnreadFolder> unreadFolders_;
     bool stopped_ = false;
     std::shared_ptr<TextList> fileNames_;
     std::shared_ptr<PositionList> pathPointers_;

@@ -53,19 +53,19 @@ DirectoryListing DirectoryLister::List(const std::string &folder) const {
     DirectoryListing listing;
     FdHandle fd(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (fd.get() < 0) {
-        listing.status = Status::FromErrno(errno, "cannot open folder " + folder);
+        listing.status = Status::FromErrno(errno, "cannot open the folder");
         return listing;
     }
     struct stat self {};
     if (::fstat(fd.get(), &self) != 0) {
-        listing.status = Status::FromErrno(errno, "cannot read folder " + folder);
+        listing.status = Status::FromErrno(errno, "cannot read the folder");
         return listing;
     }
     listing.identity = {static_cast<std::uint64_t>(self.st_dev), static_cast<std::uint64_t>(self.st_ino)};
 
     DirHandle dir(::fdopendir(fd.get()));
     if (!dir) {
-        listing.status = Status::FromErrno(errno, "cannot open folder " + folder);
+        listing.status = Status::FromErrno(errno, "cannot open the folder");
         return listing;
     }
     const int dirFd = fd.release();  // closed with dir from here on
@@ -77,7 +77,7 @@ DirectoryListing DirectoryLister::List(const std::string &folder) const {
         const dirent *entry = ::readdir(dir.get());
         if (entry == nullptr) {
             if (errno != 0) {
-                listing.status = Status::FromErrno(errno, "cannot read folder " + folder);
+                listing.status = Status::FromErrno(errno, "cannot read the folder");
                 listing.entries.clear();
             }
             break;

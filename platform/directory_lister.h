@@ -34,6 +34,12 @@ public:
     virtual DirectoryListing List(const std::string &folder) const;
 };
 
+// A folder a walk had to skip, and why.
+struct UnreadFolder {
+    std::string path;
+    std::string reason;
+};
+
 // The real file system.
 const DirectoryLister &NativeDirectoryLister();
 

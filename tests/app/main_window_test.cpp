@@ -501,7 +501,14 @@ void MainWindowTest::folderScanReportsCountAndRestoresCursor() {
     QCOMPARE(dialogs.browseTitles, std::vector<std::string>{"Choose Source Folder..."});
     QCOMPARE(dialogs.shown.size(), std::size_t(1));
     QCOMPARE(dialogs.shown[0].kind, MessageKind::Count);
-    QCOMPARE(QString::fromStdString(dialogs.shown[0].text), box);
+    // The count, then each folder that could not be read with the reason, in walk order.
+    const QStringList lines = QString::fromStdString(dialogs.shown[0].text).split('\n');
+    QCOMPARE(lines.mid(0, box.count('\n') + 1).join('\n'), box);
+    QCOMPARE(lines.size(), box.count('\n') + 1 + lockedFolders.size());
+    for (const QString &locked : lockedFolders) {
+        const QString line = QString::fromStdString(temp / "tree/") + locked + "/: permission denied";
+        QVERIFY2(lines.contains(line), qPrintable(line));
+    }
     QVERIFY(!dialogs.shown[0].waitCursor);
     QVERIFY(QGuiApplication::overrideCursor() == nullptr);
     QVERIFY(Control<QPushButton>(window, "CmdConvert2PDF")->isEnabled());

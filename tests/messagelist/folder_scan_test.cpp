@@ -94,7 +94,7 @@ TEST(FolderScan, AddsMatchingPathsExactlyAsListed) {
     const FolderScanResult result = ScanFolderIntoList(dir.path().string(), list);
 
     EXPECT_EQ(result.added, 5);
-    EXPECT_EQ(result.foldersNotRead, 0);
+    EXPECT_EQ(result.FoldersNotRead(), 0);
     EXPECT_FALSE(result.stopped);
     EXPECT_EQ(Sorted(Rows(list)), (std::vector<std::string>{dir / "B.MSG", dir / "a.msg", dir / "c.Msg",
                                                             dir / "d.msg ", dir / "sub/g.msg"}));
@@ -154,7 +154,9 @@ TEST(FolderScan, UnreadableFolderIsSkippedAndTheRestAdded) {
     MessageList list;
     const FolderScanResult result = ScanFolderIntoList("/r/", list, NoWorkHooks(), lister);
     EXPECT_EQ(result.added, 2);
-    EXPECT_EQ(result.foldersNotRead, 1);
+    ASSERT_EQ(result.FoldersNotRead(), 1);
+    EXPECT_EQ(result.unreadFolders[0].path, "/r/locked/");
+    EXPECT_EQ(result.unreadFolders[0].reason, "cannot open folder /r/locked/");
     EXPECT_FALSE(result.stopped);
     EXPECT_EQ(Rows(list), (std::vector<std::string>{"/r/top.msg", "/r/open/in.msg"}));
 }
@@ -169,7 +171,7 @@ TEST(FolderScan, MissingOrEmptyFolderAddsNothing) {
         SCOPED_TRACE(folder);
         const FolderScanResult result = ScanFolderIntoList(folder, list);
         EXPECT_EQ(result.added, 0);
-        EXPECT_EQ(result.foldersNotRead, 0);
+        EXPECT_EQ(result.FoldersNotRead(), 0);
         EXPECT_EQ(Rows(list), std::vector<std::string>{"/kept.msg"});
     }
 }
