@@ -17,10 +17,12 @@
 #include <QUrl>
 
 #include "app/main_window.h"
+#include "tests/app/find_control.h"
 #include "tests/app/scripted_dialogs.h"
 #include "tests/support/temp_dir.h"
 
 using namespace tarvelin;
+using tarvelin::testing::Control;
 using tarvelin::testing::ScriptedDialogs;
 using tarvelin::testing::TempDir;
 using tarvelin::testing::WriteFile;
@@ -55,12 +57,6 @@ class MainWindowTest : public QObject {
     Q_OBJECT
 
 private:
-    template <typename T>
-    T *Control(frmStep1 &window, const char *name) {
-        T *control = window.findChild<T *>(QString::fromLatin1(name));
-        if (!control) qFatal("no control %s", name);
-        return control;
-    }
     QString FocusName() {
         QWidget *focus = QApplication::focusWidget();
         return focus ? focus->objectName() : QStringLiteral("<none>");

@@ -11,11 +11,13 @@
 #include <functional>
 
 #include "app/main_window.h"
+#include "tests/app/find_control.h"
 #include "tests/app/scripted_dialogs.h"
 #include "tests/support/temp_dir.h"
 
 using namespace tarvelin;
 using tarvelin::testing::ReadFile;
+using tarvelin::testing::Control;
 using tarvelin::testing::ScriptedDialogs;
 using tarvelin::testing::TempDir;
 using tarvelin::testing::WriteFile;
@@ -76,14 +78,6 @@ std::vector<std::string> FileNamesIn(const fs::path &folder) {
 
 class WindowRunTest : public QObject {
     Q_OBJECT
-
-private:
-    template <typename T>
-    T *Control(frmStep1 &window, const char *name) {
-        T *control = window.findChild<T *>(QString::fromLatin1(name));
-        if (!control) qFatal("no control %s", name);
-        return control;
-    }
 
 private slots:
     void runConvertsEveryRowInOrder();

@@ -27,6 +27,7 @@ namespace {
 
 namespace fs = std::filesystem;
 using testing::ReadFile;
+using testing::Snapshot;
 using testing::TempDir;
 using testing::WriteFile;
 
@@ -37,15 +38,6 @@ std::string Message(const std::string &subject, std::size_t bodyBytes = 100) {
                        "\r\nDate: Sun, 1 Jul 2012 10:00:00 +0000\r\n\r\n";
     for (std::size_t i = 0; text.size() < bodyBytes + 80; ++i) text += static_cast<char>('a' + i % 26);
     return text;
-}
-
-// Every regular file below a folder with its bytes.
-std::map<std::string, std::string> Snapshot(const fs::path &root) {
-    std::map<std::string, std::string> files;
-    if (!fs::exists(root)) return files;
-    for (const auto &entry : fs::recursive_directory_iterator(root))
-        if (entry.is_regular_file()) files[entry.path().string()] = ReadFile(entry.path());
-    return files;
 }
 
 // The real calls, except that the copy of one source, or the creation of chosen folders and

@@ -22,16 +22,9 @@ namespace {
 
 namespace fs = std::filesystem;
 using testing::ReadFile;
+using testing::Snapshot;
 using testing::TempDir;
 using testing::WriteFile;
-
-std::map<std::string, std::string> Snapshot(const fs::path &root) {
-    std::map<std::string, std::string> files;
-    if (!fs::exists(root)) return files;
-    for (const auto &entry : fs::recursive_directory_iterator(root))
-        if (entry.is_regular_file()) files[entry.path().string()] = ReadFile(entry.path());
-    return files;
-}
 
 // Chooses the naming option at random for every message, and records what the run reports.
 class RandomOptionObserver : public RunObserver {

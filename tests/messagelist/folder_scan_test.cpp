@@ -9,6 +9,7 @@
 #include <utility>
 #include <vector>
 
+#include "tests/support/stop_after_yields.h"
 #include "tests/support/temp_dir.h"
 
 namespace tarvelin {
@@ -47,16 +48,7 @@ private:
     std::map<std::string, DirectoryListing> folders_;
 };
 
-class StopAfterYields : public WorkHooks {
-public:
-    explicit StopAfterYields(int limit) : limit_(limit) {}
-    void Yield() override { ++yields; }
-    bool StopRequested() const override { return yields >= limit_; }
-    int yields = 0;
-
-private:
-    int limit_;
-};
+using testing::StopAfterYields;
 
 struct FilterCase {
     const char *label;

@@ -9,6 +9,7 @@
 #include <utility>
 #include <vector>
 
+#include "tests/support/stop_after_yields.h"
 #include "tests/support/temp_dir.h"
 
 namespace tarvelin {
@@ -73,16 +74,7 @@ std::vector<std::pair<std::string, T>> Entries(const KeyedList<T> &list) {
 
 using Texts = std::vector<std::pair<std::string, std::string>>;
 
-class StopAfterYields : public WorkHooks {
-public:
-    explicit StopAfterYields(int limit) : limit_(limit) {}
-    void Yield() override { ++yields; }
-    bool StopRequested() const override { return yields >= limit_; }
-    int yields = 0;
-
-private:
-    int limit_;
-};
+using testing::StopAfterYields;
 
 TEST(KeyedList, KeepsOrderRefusesKeysAlreadyPresentAndFindsEveryKey) {
     KeyedList<std::string> list;

@@ -34,4 +34,12 @@ std::string ReadFile(const std::filesystem::path &path) {
     return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
+std::map<std::string, std::string> Snapshot(const std::filesystem::path &root) {
+    std::map<std::string, std::string> files;
+    if (!std::filesystem::exists(root)) return files;
+    for (const auto &entry : std::filesystem::recursive_directory_iterator(root))
+        if (entry.is_regular_file()) files[entry.path().string()] = ReadFile(entry.path());
+    return files;
+}
+
 }  // namespace tarvelin::testing

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <filesystem>
+#include <map>
 #include <string>
 
 namespace tarvelin::testing {
@@ -25,5 +26,7 @@ private:
 void WriteFile(const std::filesystem::path &path, const std::string &bytes);
 // The whole file; empty when it cannot be read.
 std::string ReadFile(const std::filesystem::path &path);
+// Every regular file below root (full path) with its bytes; empty when root is missing.
+std::map<std::string, std::string> Snapshot(const std::filesystem::path &root);
 
 }  // namespace tarvelin::testing

@@ -1,0 +1,19 @@
+// Work hooks that ask to stop once a number of yields has passed, to stop a loop at every point.
+#pragma once
+
+#include "platform/work_hooks.h"
+
+namespace tarvelin::testing {
+
+class StopAfterYields : public WorkHooks {
+public:
+    explicit StopAfterYields(int limit) : limit_(limit) {}
+    void Yield() override { ++yields; }
+    bool StopRequested() const override { return yields >= limit_; }
+    int yields = 0;
+
+private:
+    int limit_;
+};
+
+}  // namespace tarvelin::testing
