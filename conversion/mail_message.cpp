@@ -1,6 +1,7 @@
 #include "conversion/mail_message.h"
 
 #include <fcntl.h>
+#include <iconv.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -11,6 +12,7 @@
 #include <mutex>
 #include <string_view>
 #include <utility>
+#include <vector>
 
 #include "conversion/gmime_handles.h"
 
@@ -275,6 +277,24 @@ gmime::Handle<GMimeObject> ParseHeader(const std::string &text, GMimeParserOptio
     // The header list keeps its own copy of the options.
     return gmime::TakeOwned(g_mime_parser_construct_part(parser.get(), options));
 }
+
+// glibc unloads a charset's conversion module soon after its last converter is closed, and the
+// decoder opens and closes one per encoded word: messages in alternating charsets would load and
+// unload the same modules again and again, at a cost above that of reading the header. One
+// converter per common charset, opened at start-up and never closed, keeps their modules loaded.
+const struct CharsetConvertersKeptLoaded {
+    CharsetConvertersKeptLoaded() {
+        for (const char *charset :
+             {"ISO-8859-1", "ISO-8859-2", "ISO-8859-15", "WINDOWS-1250", "WINDOWS-1251",
+              "WINDOWS-1252", "KOI8-R", "ISO-2022-JP", "SHIFT_JIS", "EUC-JP", "GB18030", "BIG5",
+              "EUC-KR"}) {
+            const iconv_t converter = iconv_open("UTF-8", charset);
+            if (converter != reinterpret_cast<iconv_t>(-1)) converters->push_back(converter);
+        }
+    }
+    // Never freed, so it is still reachable at exit rather than reported as a leak.
+    std::vector<iconv_t> *const converters = new std::vector<iconv_t>;
+} kCharsetConvertersKeptLoaded;
 
 }  // namespace
 
