@@ -10,6 +10,7 @@
 #include <cstring>
 #include <ctime>
 #include <mutex>
+#include <optional>
 #include <string_view>
 #include <utility>
 #include <vector>
@@ -198,18 +199,11 @@ CalendarDate WrittenDate(GDateTime *date) {
 
 // The date after the last ';' of the topmost Received field: the time the last server took the
 // message, the best stand-in for a missing or broken Date.
-CalendarDate TopmostReceivedDate(GMimeHeaderList *headers) {
-    const int count = g_mime_header_list_get_count(headers);
-    for (int i = 0; i < count; ++i) {
-        GMimeHeader *header = g_mime_header_list_get_header_at(headers, i);
-        if (g_ascii_strcasecmp(g_mime_header_get_name(header), "Received") != 0) continue;
-        const char *value = g_mime_header_get_value(header);
-        const char *semicolon = value != nullptr ? std::strrchr(value, ';') : nullptr;
-        if (semicolon == nullptr) return {};
-        auto date = gmime::TakeOwned(g_mime_utils_header_decode_date(semicolon + 1));
-        return WrittenDate(date.get());
-    }
-    return {};
+CalendarDate ReceivedDate(const char *value) {
+    const char *semicolon = value != nullptr ? std::strrchr(value, ';') : nullptr;
+    if (semicolon == nullptr) return {};
+    auto date = gmime::TakeOwned(g_mime_utils_header_decode_date(semicolon + 1));
+    return WrittenDate(date.get());
 }
 
 // The three fields as a message object would give them (the last Subject and the last Date field
@@ -220,7 +214,8 @@ struct Fields {
     std::string subject;
     gmime::Handle<GDateTime> date;
     gmime::Handle<InternetAddressList> senders;
-    const char *firstFrom = nullptr;  // the first From field's value, owned by the header list
+    std::optional<std::string> firstFrom;  // the first From field's value
+    std::optional<std::string> topmostReceived;  // raw; decoded only when the Date is no use
 };
 
 Fields ReadFields(GMimeHeaderList *headers, GMimeParserOptions *options) {
@@ -230,18 +225,78 @@ Fields ReadFields(GMimeHeaderList *headers, GMimeParserOptions *options) {
     for (int i = 0; i < count; ++i) {
         GMimeHeader *header = g_mime_header_list_get_header_at(headers, i);
         const char *name = g_mime_header_get_name(header);
-        if (g_ascii_strcasecmp(name, "Subject") == 0) {
+        if (g_ascii_strcasecmp(name, "Received") == 0 && !fields.topmostReceived) {
+            const char *raw = g_mime_header_get_raw_value(header);
+            fields.topmostReceived = raw != nullptr ? raw : "";
+        } else if (g_ascii_strcasecmp(name, "Subject") == 0) {
             const char *value = g_mime_header_get_value(header);
             fields.subject = value != nullptr ? value : "";
         } else if (g_ascii_strcasecmp(name, "Date") == 0) {
             if (const char *value = g_mime_header_get_value(header))
                 fields.date = gmime::TakeOwned(g_mime_utils_header_decode_date(value));
         } else if (g_ascii_strcasecmp(name, "From") == 0) {
-            if (fields.firstFrom == nullptr) fields.firstFrom = g_mime_header_get_value(header);
+            if (!fields.firstFrom) {
+                const char *value = g_mime_header_get_value(header);
+                fields.firstFrom = value != nullptr ? value : "";
+            }
             if (const char *raw = g_mime_header_get_raw_value(header)) {
                 auto parsed = gmime::TakeOwned(internet_address_list_parse(options, raw));
                 if (parsed) internet_address_list_append(fields.senders.get(), parsed.get());
             }
+        }
+    }
+    return fields;
+}
+
+// The value the parser gives a field: its raw text unfolded, encoded words decoded.
+std::string DecodedValue(std::string_view raw, GMimeParserOptions *options) {
+    const std::string rawText(raw);
+    auto unfolded = gmime::TakeOwned(g_mime_utils_header_unfold(rawText.c_str()));
+    auto decoded = gmime::TakeOwned(g_mime_utils_header_decode_text(options, unfolded.get()));
+    return decoded ? decoded.get() : "";
+}
+
+// The same fields as ReadFields gives, decoded straight from the text of a plain header block
+// (every line a "name:" field or a continuation, no NUL, no CR): building and dropping the
+// parser's objects would cost more than the decoding. Anything else goes to the parser.
+std::optional<Fields> ReadPlainFields(std::string_view header, GMimeParserOptions *options) {
+    if (header.find('\0') != std::string_view::npos || header.find('\r') != std::string_view::npos)
+        return std::nullopt;
+    Fields fields;
+    fields.senders = gmime::TakeOwned(internet_address_list_new());
+    std::size_t start = 0;
+    while (start < header.size() && header[start] != '\n') {
+        std::size_t nameEnd = start;
+        while (nameEnd < header.size() && IsFieldNameChar(header[nameEnd])) ++nameEnd;
+        if (nameEnd == start || nameEnd >= header.size() || header[nameEnd] != ':') return std::nullopt;
+        // The field runs to the end of its last continuation line.
+        std::size_t end = header.find('\n', nameEnd);
+        if (end == std::string_view::npos) return std::nullopt;
+        ++end;
+        while (end < header.size() && (header[end] == ' ' || header[end] == '\t')) {
+            end = header.find('\n', end);
+            if (end == std::string_view::npos) return std::nullopt;
+            ++end;
+        }
+        const std::string_view name = header.substr(start, nameEnd - start);
+        const std::string_view raw = header.substr(nameEnd + 1, end - nameEnd - 1);
+        start = end;
+
+        const auto is = [name](std::string_view wanted) {
+            return name.size() == wanted.size() &&
+                   g_ascii_strncasecmp(name.data(), wanted.data(), name.size()) == 0;
+        };
+        if (is("Received") && !fields.topmostReceived) {
+            fields.topmostReceived = std::string(raw);
+        } else if (is("Subject")) {
+            fields.subject = DecodedValue(raw, options);
+        } else if (is("Date")) {
+            fields.date = gmime::TakeOwned(
+                g_mime_utils_header_decode_date(DecodedValue(raw, options).c_str()));
+        } else if (is("From")) {
+            if (!fields.firstFrom) fields.firstFrom = DecodedValue(raw, options);
+            auto parsed = gmime::TakeOwned(internet_address_list_parse(options, std::string(raw).c_str()));
+            if (parsed) internet_address_list_append(fields.senders.get(), parsed.get());
         }
     }
     return fields;
@@ -255,7 +310,7 @@ std::string SenderText(const Fields &fields) {
         if (text) return text.get();
     }
     // A sender that is not an address list ("Ann Lee", "<>") is still worth its words.
-    return fields.firstFrom != nullptr ? fields.firstFrom : "";
+    return fields.firstFrom.value_or("");
 }
 
 gmime::Handle<GMimeParserOptions> NewParserOptions() {
@@ -312,18 +367,21 @@ bool MailMessage::LoadFromFile(const std::string &path) {
     }
 
     const auto options = NewParserOptions();
-    const auto part = ParseHeader(TerminatedHeader(FieldsRead(fields)), options.get());
-    if (!part) {
-        date_ = fileDate;
-        return false;
+    const std::string text = TerminatedHeader(FieldsRead(fields));
+    std::optional<Fields> read = ReadPlainFields(text, options.get());
+    if (!read) {
+        const auto part = ParseHeader(text, options.get());
+        if (!part) {
+            date_ = fileDate;
+            return false;
+        }
+        read = ReadFields(g_mime_object_get_header_list(part.get()), options.get());
     }
-
-    GMimeHeaderList *headers = g_mime_object_get_header_list(part.get());
-    const Fields read = ReadFields(headers, options.get());
-    subject_ = read.subject;
-    from_ = SenderText(read);
-    date_ = WrittenDate(read.date.get());
-    if (!date_.known()) date_ = TopmostReceivedDate(headers);
+    subject_ = read->subject;
+    from_ = SenderText(*read);
+    date_ = WrittenDate(read->date.get());
+    if (!date_.known() && read->topmostReceived)
+        date_ = ReceivedDate(DecodedValue(*read->topmostReceived, options.get()).c_str());
     if (!date_.known()) date_ = fileDate;
     return true;
 }
