@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "conversion/gmime_handles.h"
+#include "platform/unique_fd.h"
 
 namespace tarvelin {
 
@@ -24,30 +25,6 @@ namespace {
 // Large enough that a typical header arrives in one read, small enough that the body bytes read
 // past the blank line (and the buffer's clearing) cost next to nothing against the copy.
 constexpr std::size_t kReadChunkBytes = 16 * 1024;
-
-class FileDescriptor {
-public:
-    explicit FileDescriptor(int fd) : fd_(fd) {}
-    ~FileDescriptor() {
-        if (fd_ >= 0) ::close(fd_);
-    }
-    FileDescriptor(FileDescriptor &&other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
-    FileDescriptor &operator=(FileDescriptor &&other) noexcept {
-        if (this != &other) {
-            if (fd_ >= 0) ::close(fd_);
-            fd_ = std::exchange(other.fd_, -1);
-        }
-        return *this;
-    }
-    FileDescriptor(const FileDescriptor &) = delete;
-    FileDescriptor &operator=(const FileDescriptor &) = delete;
-
-    int get() const { return fd_; }
-    bool valid() const { return fd_ >= 0; }
-
-private:
-    int fd_ = -1;
-};
 
 struct HeaderBlock {
     bool exists = false;  // the file could be found; `modified` is then set
@@ -69,7 +46,7 @@ std::size_t FindHeaderEnd(std::string_view bytes, std::size_t from) {
 HeaderBlock ReadHeaderBlock(const std::string &path) {
     HeaderBlock block;
     // O_NONBLOCK keeps a FIFO or device from blocking the open; regular files ignore it.
-    FileDescriptor file(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
+    UniqueFd file(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
     struct stat info {};
     if (!file.valid()) {
         // The file may exist and still refuse to open; its date is then still known.

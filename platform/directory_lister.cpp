@@ -8,6 +8,8 @@
 #include <cerrno>
 #include <memory>
 
+#include "platform/unique_fd.h"
+
 namespace tarvelin {
 
 namespace {
@@ -16,27 +18,6 @@ struct DirCloser {
     void operator()(DIR *dir) const noexcept { ::closedir(dir); }
 };
 using DirHandle = std::unique_ptr<DIR, DirCloser>;
-
-// Owns a descriptor until fdopendir takes it over.
-class FdHandle {
-public:
-    explicit FdHandle(int fd) noexcept : fd_(fd) {}
-    ~FdHandle() {
-        if (fd_ >= 0) ::close(fd_);
-    }
-    FdHandle(const FdHandle &) = delete;
-    FdHandle &operator=(const FdHandle &) = delete;
-
-    int get() const noexcept { return fd_; }
-    int release() noexcept {
-        int fd = fd_;
-        fd_ = -1;
-        return fd;
-    }
-
-private:
-    int fd_;
-};
 
 bool IsDot(const char *name) {
     return name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0'));
@@ -51,7 +32,7 @@ bool DirectoryLister::FolderExists(const std::string &path) const {
 
 DirectoryListing DirectoryLister::List(const std::string &folder) const {
     DirectoryListing listing;
-    FdHandle fd(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    UniqueFd fd(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (fd.get() < 0) {
         listing.status = Status::FromErrno(errno, "cannot open the folder");
         return listing;
