@@ -129,6 +129,19 @@ TEST(Cli, AnyFailureExitsWithOneAndNamesThePath) {
     EXPECT_EQ(FilesBelow(out.path()).size(), 1u);
 }
 
+TEST(Cli, DrawsAProgressBarOnlyOnATerminalAndNotWhenQuiet) {
+    TempDir src, out;
+    WriteFile(src / "a.msg", Message("A"));
+    for (const bool quiet : {false, true}) {
+        std::ostringstream output, err;
+        std::vector<std::string> args = {"-o", out.path().string(), src / "a.msg"};
+        if (quiet) args.push_back("--quiet");
+        RunCli(args, {output, err, true});
+        EXPECT_EQ(err.str().find("msg/s") != std::string::npos, !quiet) << err.str();
+        EXPECT_EQ(err.str().find("1/1") != std::string::npos, !quiet) << err.str();
+    }
+}
+
 TEST(Cli, RelativeParentPartsStayBelowTheOutputFolder) {
     TempDir src, out;
     WriteFile(src / "a/a.msg", Message("A"));
