@@ -15,7 +15,7 @@ bool SimulatedFileService::FileExist(const std::string &path) {
 }
 
 Status SimulatedFileService::CopyFileTo(const std::string &source, const std::string &destination,
-                                        bool failIfExists) {
+                                        bool failIfExists, WorkHooks &) {
     // The source must be readable, as the real copy would need it to be.
     const int fd = ::open(source.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) return Status::FromErrno(errno, "cannot open the message");

@@ -15,8 +15,8 @@ public:
 
     Status EnsureFolderExists(const std::string &folder) override;
     bool FileExist(const std::string &path) override;
-    Status CopyFileTo(const std::string &source, const std::string &destination,
-                      bool failIfExists) override;
+    Status CopyFileTo(const std::string &source, const std::string &destination, bool failIfExists,
+                      WorkHooks &hooks) override;
 
 private:
     FileService &real_;

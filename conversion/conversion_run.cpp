@@ -93,8 +93,7 @@ private:
         }
         if (YieldStops()) return false;
 
-        CopyToFreeName(source, outputDir, CleanOutputName(rawName));
-        return true;
+        return CopyToFreeName(source, outputDir, CleanOutputName(rawName));
     }
 
     // The trimmed row, unless only the untrimmed text names an existing file (a blank can end a
@@ -117,8 +116,9 @@ private:
     }
 
     // The copy creates its destination exclusively: a name taken after the existence test (by
-    // another program) is never overwritten, the next number is tried instead.
-    void CopyToFreeName(const std::string &source, const std::string &outputDir,
+    // another program) is never overwritten, the next number is tried instead. False when the run
+    // was told to stop during the copy (which then leaves no file).
+    bool CopyToFreeName(const std::string &source, const std::string &outputDir,
                         const std::string &name) {
         // A path the exclusive create refused is taken, even where the existence test does not
         // see it (a network share that answers the two differently); otherwise the same name
@@ -131,38 +131,41 @@ private:
         // per message (a round trip on a network disk). The counter moves as if the plain path
         // had been tested first, which is all the test would have decided.
         const std::string plain = PlainOutputPath(outputDir, name);
-        const Status first = files_.CopyFileTo(source, plain, true);
+        const Status first = files_.CopyFileTo(source, plain, true, observer_);
+        if (first.kind() == ErrorKind::Stopped) return false;
         if (first) {
             counter_ = 1;
             ++report_.converted;
             observer_.MessageConverted(source, plain);
-            return;
+            return true;
         }
         if (first.kind() != ErrorKind::AlreadyExists) {
             // The failure came before the destination mattered (or the plain path was free), so
             // a numbered destination would have failed alike.
             ResolveOutputPath(outputDir, name, counter_, taken, &takenNumbers_);
             Fail(source, first.reason());
-            return;
+            return true;
         }
         refused.insert(plain);
         for (int attempt = 0; attempt < kMaxCreateAttempts; ++attempt) {
             const std::string output =
                 ResolveOutputPath(outputDir, name, counter_, taken, &takenNumbers_);
-            const Status copied = files_.CopyFileTo(source, output, true);
+            const Status copied = files_.CopyFileTo(source, output, true, observer_);
+            if (copied.kind() == ErrorKind::Stopped) return false;
             if (copied || copied.kind() == ErrorKind::AlreadyExists) takenNumbers_.KeepLastChosen();
             if (copied) {
                 ++report_.converted;
                 observer_.MessageConverted(source, output);
-                return;
+                return true;
             }
             if (copied.kind() != ErrorKind::AlreadyExists) {
                 Fail(source, copied.reason());
-                return;
+                return true;
             }
             refused.insert(output);
         }
         Fail(source, "no free output name for \"" + name + "\" in " + outputDir);
+        return true;
     }
 
     void Fail(const std::string &source, std::string reason) {

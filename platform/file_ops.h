@@ -6,6 +6,7 @@
 
 #include "platform/status.h"
 #include "platform/syscalls.h"
+#include "platform/work_hooks.h"
 
 namespace tarvelin {
 
@@ -21,8 +22,11 @@ bool FileExist(const std::string &path, const SysCalls &sys = RealSysCalls());
 // failIfExists the destination is created exclusively (an existing entry gives AlreadyExists and
 // is left untouched); without it an existing file is replaced only once the new copy is complete.
 // A copy that fails midway leaves no destination file behind. The source is opened read-only.
+// With hooks, a large file is copied in slices with a yield after each, so a window stays
+// responsive on a slow disk; a stop request then ends the copy with ErrorKind::Stopped and no
+// destination file.
 Status CopyFile(const std::string &source, const std::string &destination, bool failIfExists,
-                const SysCalls &sys = RealSysCalls());
+                const SysCalls &sys = RealSysCalls(), WorkHooks *hooks = nullptr);
 bool CopyFileTo(const std::string &source, const std::string &destination, bool failIfExists);
 
 }  // namespace tarvelin

@@ -11,8 +11,8 @@ Status NativeFileService::EnsureFolderExists(const std::string &folder) {
 bool NativeFileService::FileExist(const std::string &path) { return tarvelin::FileExist(path); }
 
 Status NativeFileService::CopyFileTo(const std::string &source, const std::string &destination,
-                                     bool failIfExists) {
-    return CopyFile(source, destination, failIfExists);
+                                     bool failIfExists, WorkHooks &hooks) {
+    return CopyFile(source, destination, failIfExists, RealSysCalls(), &hooks);
 }
 
 }  // namespace tarvelin

@@ -11,6 +11,7 @@ enum class ErrorKind {
     None,
     AlreadyExists,  // the destination is taken; callers that number names count on
     NotFound,
+    Stopped,  // the caller's hooks asked to stop; nothing was left behind
     Other,
 };
 

@@ -211,10 +211,10 @@ public:
         if (folder == failFolder) return Status::Failure(ErrorKind::Other, "Permission denied");
         return NativeFileService::EnsureFolderExists(folder);
     }
-    Status CopyFileTo(const std::string &source, const std::string &destination,
-                      bool failIfExists) override {
+    Status CopyFileTo(const std::string &source, const std::string &destination, bool failIfExists,
+                      WorkHooks &hooks) override {
         if (source == failCopyOf) return Status::Failure(ErrorKind::Other, "No space left on device");
-        return NativeFileService::CopyFileTo(source, destination, failIfExists);
+        return NativeFileService::CopyFileTo(source, destination, failIfExists, hooks);
     }
 };
 
@@ -270,6 +270,36 @@ TEST(ConversionRun, NameRefusedByTheCreateIsTakenEvenWhenTheTestMissesIt) {
     EXPECT_EQ(observer.outputs[src / "a.msg"], folder + "a.eml (1).eml");
     EXPECT_EQ(ReadFile(folder + "a.eml.eml"), "precious");
     EXPECT_EQ(ReadFile(folder + "a.eml (0).eml"), "precious too");
+}
+
+// A copy told to stop, as the real one is when the window closes during a large message.
+class StoppingFileService : public NativeFileService {
+public:
+    std::string stopDuring;
+    Status CopyFileTo(const std::string &source, const std::string &destination, bool failIfExists,
+                      WorkHooks &hooks) override {
+        if (source == stopDuring) return Status::Failure(ErrorKind::Stopped, "the copy was stopped");
+        return NativeFileService::CopyFileTo(source, destination, failIfExists, hooks);
+    }
+};
+
+TEST(ConversionRun, StopDuringACopyEndsTheRunWithoutCountingAFailure) {
+    TempDir src, out;
+    MessageList list;
+    for (const char *name : {"1.msg", "2.msg", "3.msg"}) {
+        WriteFile(src / name, Message(name));
+        list.AddFileToList(src / name);
+    }
+    RecordingObserver observer;
+    DuplicateCounter counter = 0;
+    StoppingFileService files;
+    files.stopDuring = src / "2.msg";
+    const ConversionReport report = RunConversion(list, out.path().string(), counter, observer, files);
+    EXPECT_TRUE(report.stopped);
+    EXPECT_EQ(report.converted, 1);
+    EXPECT_TRUE(report.failures.empty());
+    EXPECT_EQ(observer.bar.size(), 1u);
+    EXPECT_FALSE(fs::exists(Mirrored(out, src.path()) + "3.eml.eml"));
 }
 
 TEST(ConversionRun, SkipsEmptyRowsAndTrimsBlanks) {

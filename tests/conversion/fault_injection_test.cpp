@@ -115,8 +115,9 @@ public:
     explicit SeamFileService(const SysCalls &sys) : sys_(sys) {}
     Status EnsureFolderExists(const std::string &folder) override { return EnsureFolder(folder, sys_); }
     bool FileExist(const std::string &path) override { return tarvelin::FileExist(path, sys_); }
-    Status CopyFileTo(const std::string &source, const std::string &destination, bool failIfExists) override {
-        return CopyFile(source, destination, failIfExists, sys_);
+    Status CopyFileTo(const std::string &source, const std::string &destination, bool failIfExists,
+                      WorkHooks &hooks) override {
+        return CopyFile(source, destination, failIfExists, sys_, &hooks);
     }
 
 private:
