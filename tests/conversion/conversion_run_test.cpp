@@ -202,10 +202,12 @@ TEST(ConversionRun, StopRequestEndsTheRunKeepingWhatWasWritten) {
     EXPECT_FALSE(fs::exists(folder + "3.eml.eml"));
 }
 
-// Fails the operations a test names and passes everything else to the real file system.
+// Fails the operations a test names and passes everything else to the real file system. A copy
+// told to stop stands for the real one when the window closes during a large message.
 class FailingFileService : public NativeFileService {
 public:
     std::string failCopyOf;
+    std::string stopCopyOf;
     std::string failFolder;
     Status EnsureFolderExists(const std::string &folder) override {
         if (folder == failFolder) return Status::Failure(ErrorKind::Other, "Permission denied");
@@ -214,6 +216,7 @@ public:
     Status CopyFileTo(const std::string &source, const std::string &destination, bool failIfExists,
                       WorkHooks &hooks) override {
         if (source == failCopyOf) return Status::Failure(ErrorKind::Other, "No space left on device");
+        if (source == stopCopyOf) return Status::Failure(ErrorKind::Stopped, "the copy was stopped");
         return NativeFileService::CopyFileTo(source, destination, failIfExists, hooks);
     }
 };
@@ -272,17 +275,6 @@ TEST(ConversionRun, NameRefusedByTheCreateIsTakenEvenWhenTheTestMissesIt) {
     EXPECT_EQ(ReadFile(folder + "a.eml (0).eml"), "precious too");
 }
 
-// A copy told to stop, as the real one is when the window closes during a large message.
-class StoppingFileService : public NativeFileService {
-public:
-    std::string stopDuring;
-    Status CopyFileTo(const std::string &source, const std::string &destination, bool failIfExists,
-                      WorkHooks &hooks) override {
-        if (source == stopDuring) return Status::Failure(ErrorKind::Stopped, "the copy was stopped");
-        return NativeFileService::CopyFileTo(source, destination, failIfExists, hooks);
-    }
-};
-
 TEST(ConversionRun, StopDuringACopyEndsTheRunWithoutCountingAFailure) {
     TempDir src, out;
     MessageList list;
@@ -292,8 +284,8 @@ TEST(ConversionRun, StopDuringACopyEndsTheRunWithoutCountingAFailure) {
     }
     RecordingObserver observer;
     DuplicateCounter counter = 0;
-    StoppingFileService files;
-    files.stopDuring = src / "2.msg";
+    FailingFileService files;
+    files.stopCopyOf = src / "2.msg";
     const ConversionReport report = RunConversion(list, out.path().string(), counter, observer, files);
     EXPECT_TRUE(report.stopped);
     EXPECT_EQ(report.converted, 1);
