@@ -15,6 +15,7 @@
 #include <utility>
 #include <vector>
 
+#include "conversion/encoded_words.h"
 #include "conversion/gmime_handles.h"
 #include "platform/unique_fd.h"
 
@@ -96,12 +97,20 @@ bool IsFieldNameChar(char c) {
     return c > ' ' && c < 0x7f && c != ':';
 }
 
-// An mbox-style "From " separator line is not a header field, but a message file may start with
-// one; GMime skips it too.
-std::string_view SkipMboxSeparator(std::string_view header) {
-    if (!header.starts_with("From ")) return header;
-    const std::size_t newline = header.find('\n');
-    return newline == std::string_view::npos ? std::string_view() : header.substr(newline + 1);
+std::string_view SkipLine(std::string_view text) {
+    const std::size_t newline = text.find('\n');
+    return newline == std::string_view::npos ? std::string_view() : text.substr(newline + 1);
+}
+
+// What may stand before the first field of a message that is still worth reading: a UTF-8
+// byte-order mark (some Windows tools write one), an mbox-style "From " separator line (GMime
+// skips it too), and lines that start with white space, which continue no field (lenient readers
+// pass over them and read the fields that follow).
+std::string_view SkipPreamble(std::string_view header) {
+    if (header.starts_with("\xEF\xBB\xBF")) header.remove_prefix(3);
+    if (header.starts_with("From ")) header = SkipLine(header);
+    while (header.starts_with(' ') || header.starts_with('\t')) header = SkipLine(header);
+    return header;
 }
 
 // True when the text starts with "name:" (spaces or tabs allowed before the colon), the name being
@@ -183,6 +192,14 @@ CalendarDate ReceivedDate(const char *value) {
     return WrittenDate(date.get());
 }
 
+// The value the parser gives a field: its raw text unfolded, encoded words decoded.
+std::string DecodedValue(std::string_view raw, GMimeParserOptions *options) {
+    const std::string rawText = JoinAdjacentEncodedWords(raw);
+    auto unfolded = gmime::TakeOwned(g_mime_utils_header_unfold(rawText.c_str()));
+    auto decoded = gmime::TakeOwned(g_mime_utils_header_decode_text(options, unfolded.get()));
+    return decoded ? decoded.get() : "";
+}
+
 // The three fields as a message object would give them (the last Subject and the last Date field
 // count; the senders of every From field are joined), read straight from the header list: a
 // message object would also build and drop eight address lists per message, which cost more
@@ -195,6 +212,15 @@ struct Fields {
     std::optional<std::string> topmostReceived;  // raw; decoded only when the Date is no use
 };
 
+// A From field's senders join the list; the first field's text is kept for a sender that is no
+// address list.
+void AddSenders(Fields &fields, std::string_view raw, GMimeParserOptions *options) {
+    if (!fields.firstFrom) fields.firstFrom = DecodedValue(raw, options);
+    const std::string joined = JoinAdjacentEncodedWords(raw);
+    auto parsed = gmime::TakeOwned(internet_address_list_parse(options, joined.c_str()));
+    if (parsed) internet_address_list_append(fields.senders.get(), parsed.get());
+}
+
 Fields ReadFields(GMimeHeaderList *headers, GMimeParserOptions *options) {
     Fields fields;
     fields.senders = gmime::TakeOwned(internet_address_list_new());
@@ -206,31 +232,17 @@ Fields ReadFields(GMimeHeaderList *headers, GMimeParserOptions *options) {
             const char *raw = g_mime_header_get_raw_value(header);
             fields.topmostReceived = raw != nullptr ? raw : "";
         } else if (g_ascii_strcasecmp(name, "Subject") == 0) {
-            const char *value = g_mime_header_get_value(header);
-            fields.subject = value != nullptr ? value : "";
+            const char *raw = g_mime_header_get_raw_value(header);
+            fields.subject = DecodedValue(raw != nullptr ? raw : "", options);
         } else if (g_ascii_strcasecmp(name, "Date") == 0) {
             if (const char *value = g_mime_header_get_value(header))
                 fields.date = gmime::TakeOwned(g_mime_utils_header_decode_date(value));
         } else if (g_ascii_strcasecmp(name, "From") == 0) {
-            if (!fields.firstFrom) {
-                const char *value = g_mime_header_get_value(header);
-                fields.firstFrom = value != nullptr ? value : "";
-            }
-            if (const char *raw = g_mime_header_get_raw_value(header)) {
-                auto parsed = gmime::TakeOwned(internet_address_list_parse(options, raw));
-                if (parsed) internet_address_list_append(fields.senders.get(), parsed.get());
-            }
+            const char *raw = g_mime_header_get_raw_value(header);
+            if (raw != nullptr) AddSenders(fields, raw, options);
         }
     }
     return fields;
-}
-
-// The value the parser gives a field: its raw text unfolded, encoded words decoded.
-std::string DecodedValue(std::string_view raw, GMimeParserOptions *options) {
-    const std::string rawText(raw);
-    auto unfolded = gmime::TakeOwned(g_mime_utils_header_unfold(rawText.c_str()));
-    auto decoded = gmime::TakeOwned(g_mime_utils_header_decode_text(options, unfolded.get()));
-    return decoded ? decoded.get() : "";
 }
 
 // The same fields as ReadFields gives, decoded straight from the text of a plain header block
@@ -271,9 +283,7 @@ std::optional<Fields> ReadPlainFields(std::string_view header, GMimeParserOption
             fields.date = gmime::TakeOwned(
                 g_mime_utils_header_decode_date(DecodedValue(raw, options).c_str()));
         } else if (is("From")) {
-            if (!fields.firstFrom) fields.firstFrom = DecodedValue(raw, options);
-            auto parsed = gmime::TakeOwned(internet_address_list_parse(options, std::string(raw).c_str()));
-            if (parsed) internet_address_list_append(fields.senders.get(), parsed.get());
+            AddSenders(fields, raw, options);
         }
     }
     return fields;
@@ -337,7 +347,7 @@ bool MailMessage::LoadFromFile(const std::string &path) {
 
     const HeaderBlock block = ReadHeaderBlock(path);
     const CalendarDate fileDate = block.exists ? LocalDate(block.modified) : CalendarDate{};
-    const std::string_view fields = SkipMboxSeparator(block.bytes);
+    const std::string_view fields = SkipPreamble(block.bytes);
     if (!block.readable || !StartsWithHeaderField(fields)) {
         date_ = fileDate;
         return false;

@@ -129,7 +129,36 @@ INSTANTIATE_TEST_SUITE_P(
                   "first second", "Ann <a@x.org>"},
         FieldCase{"MboxSeparatorFirst",
                   "From ann@x.org Sat Jan  3 01:05:34 1996\nSubject: kept\nFrom: a@x.org\n", "kept", "a@x.org"},
-        FieldCase{"JunkLineInHeader", "Subject: one\nnot a field\nFrom: a@x.org\n", "one", "a@x.org"}),
+        FieldCase{"JunkLineInHeader", "Subject: one\nnot a field\nFrom: a@x.org\n", "one", "a@x.org"},
+        FieldCase{"ByteOrderMarkBeforeHeader", "\xEF\xBB\xBFSubject: bom\nFrom: a@x.org\n", "bom", "a@x.org"},
+        FieldCase{"FirstLineStartsWithBlank", " stray\n\tmore\nSubject: kept\nFrom: a@x.org\n", "kept",
+                  "a@x.org"},
+        // Runs of encoded words in one charset: each payload decodes on its own.
+        FieldCase{"PaddedWordsOneLine", "Subject: =?UTF-8?B?R3LDvMOfZSA=?= =?UTF-8?B?YXVzIEvDtmxu?=\n",
+                  "Grüße aus Köln", ""},
+        FieldCase{"UnpaddedWordsOneLine", "Subject: =?utf-8?b?R3LDvMOf?= =?UTF-8?B?ZSBhdXM=?= K\n",
+                  "Grüße aus K", ""},
+        FieldCase{"PaddedWordsFolded",
+                  "Subject: =?UTF-8?B?0JfQtNGA0LDQstGB0YLQstGD0LnRgtC1LCA=?=\r\n"
+                  " =?UTF-8?B?0YPQstCw0LbQsNC10LzRi9C1IA==?=\r\n\t=?UTF-8?B?0LrQvtC70LvQtdCz0Lg=?=\r\n",
+                  "Здравствуйте, уважаемые коллеги", ""},
+        FieldCase{"WordsTouching", "Subject: =?UTF-8?B?zprOsc67zrfOvM6tz4HOsSA=?==?UTF-8?B?zrrPjM+DzrzOtQ==?=\n",
+                  "Καλημέρα κόσμε", ""},
+        FieldCase{"CharacterSplitAcrossWords", "Subject: =?UTF-8?B?R3LD?=\n =?UTF-8?B?vMOfZQ==?=\n", "Grüße", ""},
+        FieldCase{"QAndBMixed", "Subject: =?UTF-8?Q?Gr=C3=BC=C3=9Fe_?= =?UTF-8?B?YXVzIEvDtmxu?=\n",
+                  "Grüße aus Köln", ""},
+        FieldCase{"MixedCharsetsPadded",
+                  "Subject: =?ISO-8859-1?B?S/Zsbg==?= =?UTF-8?B?IEvDtmxu?= =?ISO-8859-1?B?S/Zsbg==?=\n",
+                  "Köln KölnKöln", ""},
+        FieldCase{"PaddedDisplayName", "From: =?UTF-8?B?QW5uYQ==?= =?UTF-8?B?IExlZQ==?= <anna@x.org>\n", "",
+                  "Anna Lee <anna@x.org>"},
+        FieldCase{"PaddedDisplayNameFolded",
+                  "From: =?UTF-8?B?QW5uYQ==?=\r\n =?UTF-8?B?IExlZQ==?=\r\n <anna@x.org>\r\n", "",
+                  "Anna Lee <anna@x.org>"},
+        FieldCase{"PaddedWordsInOddHeader",
+                  "Subject: =?UTF-8?B?R3LDvMOfZSA=?= =?UTF-8?B?YXVzIEvDtmxu?=\nnot a field\n"
+                  "From: =?UTF-8?B?QW5uYQ==?= =?UTF-8?B?IExlZQ==?= <anna@x.org>\n",
+                  "Grüße aus Köln", "Anna Lee <anna@x.org>"}),
     [](const ::testing::TestParamInfo<FieldCase> &info) { return std::string(info.param.name); });
 
 // --- Date ----------------------------------------------------------------------------------
