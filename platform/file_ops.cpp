@@ -77,27 +77,6 @@ private:
     int fd_;
 };
 
-// Removes a file the copy created unless the copy completed: a truncated message must never be
-// left where it looks like a good one.
-class CreatedFile {
-public:
-    CreatedFile(const SysCalls &sys, std::string path) : sys_(sys), path_(std::move(path)) {}
-    CreatedFile(const CreatedFile &) = delete;
-    CreatedFile &operator=(const CreatedFile &) = delete;
-    ~CreatedFile() {
-        if (kept_) return;
-        const int saved = errno;
-        sys_.Unlink(path_.c_str());
-        errno = saved;
-    }
-    void Keep() { kept_ = true; }
-
-private:
-    const SysCalls &sys_;
-    std::string path_;
-    bool kept_ = false;
-};
-
 Status MakeFolderLevel(const SysCalls &sys, const std::string &level) {
     if (sys.Mkdir(level.c_str(), 0777) == 0) return Status::Ok();
     const int err = errno;
@@ -199,32 +178,96 @@ Status CopyBytes(const SysCalls &sys, int in, int out, off_t sourceSize, SliceYi
     return ReadAndWrite(sys, in, out, slices);
 }
 
-std::string TemporaryNameNextTo(const std::string &destination) {
+std::string TemporaryNameIn(const std::string &folder) {
     static constexpr char kLetters[] = "abcdefghijklmnopqrstuvwxyz0123456789";
     thread_local std::mt19937_64 engine(
         static_cast<std::uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count()) ^
         (static_cast<std::uint64_t>(::getpid()) << 32));
     std::uniform_int_distribution<std::size_t> pick(0, sizeof(kLetters) - 2);
-    // Short and independent of the destination's name, which may already be near the name limit.
-    std::string name = FolderFromPath(destination, kSeparator) + ".tarvelin-";
+    // Short and independent of the final name, which may already be near the name limit.
+    // An empty folder is the current one.
+    std::string name = (folder.empty() ? std::string() : AddSeparator(folder, kSeparator)) + ".tarvelin-";
     for (int i = 0; i < 12; ++i) name += kLetters[pick(engine)];
     return name + ".part";
 }
 
-Status CreateTemporaryNextTo(const SysCalls &sys, const std::string &destination, mode_t mode,
-                             std::string &path, FileDescriptor &out) {
+Status CreateTemporaryIn(const SysCalls &sys, const std::string &folder, mode_t mode, std::string &path,
+                         FileDescriptor &out) {
     for (int attempt = 0; attempt < kTemporaryNameAttempts; ++attempt) {
-        std::string candidate = TemporaryNameNextTo(destination);
+        std::string candidate = TemporaryNameIn(folder);
         const int fd = RetryOnEintr([&] { return sys.Open(candidate.c_str(), kCreateFlags, mode); });
         if (fd >= 0) {
             path = std::move(candidate);
             out = FileDescriptor(sys, fd);
             return Status::Ok();
         }
-        // The destination itself is not taken, so EEXIST must not read as AlreadyExists.
+        // The final name is not involved yet, so EEXIST must not read as AlreadyExists.
         if (errno != EEXIST) return OtherFailure(errno, "cannot create the copy");
     }
     return Status::Failure(ErrorKind::Other, "cannot create the copy: no free temporary name");
+}
+
+// Opened read-only without blocking (a FIFO named like a message must not hang the run), and
+// refused unless it is a regular file: a device or a pipe has no end to copy up to.
+Status OpenSource(const SysCalls &sys, const std::string &source, FileDescriptor &in, struct stat &info) {
+    if (!UsablePath(source)) {
+        return Status::Failure(ErrorKind::Other, "cannot open the message: no valid path");
+    }
+    in = FileDescriptor(sys, RetryOnEintr([&] {
+        return sys.Open(source.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY, 0);
+    }));
+    if (!in.valid()) return Status::FromErrno(errno, "cannot open the message");
+    if (sys.Fstat(in.get(), &info) != 0) return OtherFailure(errno, "cannot read the message");
+    if (S_ISDIR(info.st_mode)) {
+        return Status::Failure(ErrorKind::Other, "cannot copy the message: it is a folder");
+    }
+    if (!S_ISREG(info.st_mode)) {
+        return Status::Failure(ErrorKind::Other, "cannot copy the message: it is not a regular file");
+    }
+    return Status::Ok();
+}
+
+Status Taken() { return Status::Failure(ErrorKind::AlreadyExists, "cannot name the copy: the name is taken"); }
+
+// The file system does not offer a no-replace rename.
+bool NoReplaceRenameUnavailable(int err) {
+    return err == EINVAL || err == ENOSYS || err == ENOTSUP || err == EOPNOTSUPP;
+}
+
+// The file system has no hard links (FAT, many network shares).
+bool HardLinksUnavailable(int err) {
+    return err == EPERM || err == ENOSYS || err == ENOTSUP || err == EOPNOTSUPP || err == EINVAL;
+}
+
+// Gives a complete temporary file its final name without replacing anything.
+Status PutInPlace(const SysCalls &sys, const std::string &temporary, const std::string &destination) {
+    if (!UsablePath(destination)) return Status::Failure(ErrorKind::Other, "cannot name the copy: no valid path");
+    if (sys.RenameNoReplace(temporary.c_str(), destination.c_str()) == 0) return Status::Ok();
+    int err = errno;
+    if (err == EEXIST) return Taken();
+    if (!NoReplaceRenameUnavailable(err)) return OtherFailure(err, "cannot name the copy");
+
+    if (sys.Link(temporary.c_str(), destination.c_str()) == 0) {
+        sys.Unlink(temporary.c_str());
+        return Status::Ok();
+    }
+    err = errno;
+    if (err == EEXIST) return Taken();
+    if (!HardLinksUnavailable(err)) return OtherFailure(err, "cannot name the copy");
+
+    // The exclusive create claims the name, so the rename can only replace our own empty claim.
+    FileDescriptor claim(sys, RetryOnEintr([&] { return sys.Open(destination.c_str(), kCreateFlags, 0600); }));
+    if (!claim.valid()) {
+        err = errno;
+        return err == EEXIST ? Taken() : OtherFailure(err, "cannot name the copy");
+    }
+    claim.Close();
+    if (sys.Rename(temporary.c_str(), destination.c_str()) != 0) {
+        err = errno;
+        sys.Unlink(destination.c_str());
+        return OtherFailure(err, "cannot name the copy");
+    }
+    return Status::Ok();
 }
 
 }  // namespace
@@ -254,61 +297,166 @@ bool FileExist(const std::string &path, const SysCalls &sys) {
     return sys.Lstat(path.c_str(), &info) == 0;
 }
 
-Status CopyFile(const std::string &source, const std::string &destination, bool failIfExists,
-                const SysCalls &sys, WorkHooks *hooks) {
-    if (!UsablePath(source)) {
-        return Status::Failure(ErrorKind::Other, "cannot open the message: no valid path");
+Status CheckFolderCreatable(const std::string &path, const SysCalls &sys) {
+    if (!UsablePath(path)) {
+        return Status::Failure(ErrorKind::Other, "cannot create the folder: no valid path");
     }
-    if (!UsablePath(destination)) {
+    const std::string folder = AddSeparator(path, kSeparator);
+    std::string deepestExisting = folder.front() == kSeparator ? "/" : ".";
+    for (std::size_t end = 1; end < folder.size(); ++end) {
+        if (folder[end] != kSeparator || folder[end - 1] == kSeparator) continue;
+        const std::string level = folder.substr(0, end);
+        struct stat info {};
+        if (sys.Stat(level.c_str(), &info) == 0) {
+            if (!S_ISDIR(info.st_mode)) {
+                return Status::Failure(ErrorKind::Other,
+                                       "cannot create the folder " + level + ": a file of that name is in the way");
+            }
+            deepestExisting = level;
+            continue;
+        }
+        if (errno != ENOENT) return OtherFailure(errno, "cannot create the folder " + level);
+        // The first missing level: making it needs a folder that takes new entries.
+        if (sys.Access(deepestExisting.c_str(), W_OK | X_OK) != 0) {
+            return OtherFailure(errno, "cannot create the folder " + level);
+        }
+        return Status::Ok();
+    }
+    return Status::Ok();
+}
+
+Status CheckCopySource(const std::string &source, const SysCalls &sys) {
+    FileDescriptor in(sys, -1);
+    struct stat info {};
+    return OpenSource(sys, source, in, info);
+}
+
+Status CheckStaging(const std::string &source, const std::string &folder, const SysCalls &sys) {
+    if (Status usable = CheckCopySource(source, sys); !usable) return usable;
+    struct stat info {};
+    if (sys.Stat(folder.c_str(), &info) == 0 && sys.Access(folder.c_str(), W_OK | X_OK) != 0) {
+        return OtherFailure(errno, "cannot create the copy");
+    }
+    return Status::Ok();
+}
+
+StagedCopy::StagedCopy(StagedCopy &&other) noexcept
+    : sys_(std::exchange(other.sys_, nullptr)), temporary_(std::exchange(other.temporary_, {})) {}
+
+StagedCopy &StagedCopy::operator=(StagedCopy &&other) noexcept {
+    if (this != &other) {
+        Discard();
+        sys_ = std::exchange(other.sys_, nullptr);
+        temporary_ = std::exchange(other.temporary_, {});
+    }
+    return *this;
+}
+
+StagedCopy::~StagedCopy() { Discard(); }
+
+void StagedCopy::Discard() noexcept {
+    if (!staged()) return;
+    const int saved = errno;
+    sys_->Unlink(temporary_.c_str());
+    errno = saved;
+    sys_ = nullptr;
+    temporary_.clear();
+}
+
+Status StagedCopy::ClaimAs(const std::string &destination) {
+    if (!staged()) return Status::Failure(ErrorKind::Other, "cannot name the copy: there is no copy");
+    Status placed = PutInPlace(*sys_, temporary_, destination);
+    if (placed) {
+        sys_ = nullptr;
+        temporary_.clear();
+    }
+    return placed;
+}
+
+Status StagedCopy::ReplaceAs(const std::string &destination) {
+    if (!staged()) return Status::Failure(ErrorKind::Other, "cannot name the copy: there is no copy");
+    if (sys_->Rename(temporary_.c_str(), destination.c_str()) != 0) {
+        return OtherFailure(errno, "cannot put the copy in place");
+    }
+    sys_ = nullptr;
+    temporary_.clear();
+    return Status::Ok();
+}
+
+Status StageCopy(const std::string &source, const std::string &folder, StagedCopy &staged, const SysCalls &sys,
+                 WorkHooks *hooks) {
+    staged = StagedCopy();
+    FileDescriptor in(sys, -1);
+    struct stat sourceInfo {};
+    if (Status opened = OpenSource(sys, source, in, sourceInfo); !opened) return opened;
+    if (folder.find('\0') != std::string::npos) {
         return Status::Failure(ErrorKind::Other, "cannot create the copy: no valid path");
     }
 
-    // O_NONBLOCK: a FIFO named like a message must not block the run; it is refused below.
-    FileDescriptor in(sys, RetryOnEintr([&] {
-        return sys.Open(source.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK, 0);
-    }));
-    if (!in.valid()) return Status::FromErrno(errno, "cannot open the message");
-    struct stat sourceInfo {};
-    if (sys.Fstat(in.get(), &sourceInfo) != 0) return OtherFailure(errno, "cannot read the message");
-    if (S_ISDIR(sourceInfo.st_mode)) {
-        return Status::Failure(ErrorKind::Other, "cannot copy the message: it is a folder");
-    }
-    if (!S_ISREG(sourceInfo.st_mode)) {
-        // A device or a pipe has no end to copy up to.
-        return Status::Failure(ErrorKind::Other, "cannot copy the message: it is not a regular file");
-    }
-    const mode_t mode = sourceInfo.st_mode & 0777;
-
-    // With failIfExists the exclusive create is the existence test, so nothing can slip in between.
-    // Otherwise the copy is made under a temporary name and only a complete copy replaces the old file.
-    std::string written;
+    StagedCopy copy;
     FileDescriptor out(sys, -1);
-    if (failIfExists) {
-        const int fd = RetryOnEintr([&] { return sys.Open(destination.c_str(), kCreateFlags, mode); });
-        if (fd < 0) return Status::FromErrno(errno, "cannot create the copy");
-        written = destination;
-        out = FileDescriptor(sys, fd);
-    } else if (Status made = CreateTemporaryNextTo(sys, destination, mode, written, out); !made) {
+    if (Status made = CreateTemporaryIn(sys, folder, sourceInfo.st_mode & 0777, copy.temporary_, out); !made) {
         return made;
     }
-    CreatedFile created(sys, written);
+    copy.sys_ = &sys;
 
     SliceYield slices(hooks);
-    if (Status copied = CopyBytes(sys, in.get(), out.get(), sourceInfo.st_size, slices); !copied) {
-        return copied;
-    }
+    if (Status copied = CopyBytes(sys, in.get(), out.get(), sourceInfo.st_size, slices); !copied) return copied;
 
     // The times are worth keeping but not worth losing the copied message over, so a file system
     // that refuses them does not fail the copy.
     const struct timespec times[2] = {sourceInfo.st_atim, sourceInfo.st_mtim};
     RetryOnEintr([&] { return sys.Futimens(out.get(), times); });
-
-    if (out.Close() != 0) return OtherFailure(errno, "cannot finish the copy");
-    if (!failIfExists && sys.Rename(written.c_str(), destination.c_str()) != 0) {
-        return OtherFailure(errno, "cannot put the copy in place");
+    // On the disk before it gets its final name, so that after a power cut a final name never
+    // holds less than the whole message. File systems without the call (EINVAL) keep no cache.
+    if (RetryOnEintr([&] { return sys.Fdatasync(out.get()); }) != 0 && errno != EINVAL) {
+        return OtherFailure(errno, "cannot finish the copy");
     }
-    created.Keep();
+    if (out.Close() != 0) return OtherFailure(errno, "cannot finish the copy");
+    staged = std::move(copy);
     return Status::Ok();
+}
+
+bool SameContent(const std::string &a, const std::string &b, const SysCalls &sys) {
+    FileDescriptor first(sys, -1), second(sys, -1);
+    struct stat firstInfo {}, secondInfo {};
+    if (!OpenSource(sys, a, first, firstInfo) || !OpenSource(sys, b, second, secondInfo)) return false;
+    if (firstInfo.st_size != secondInfo.st_size) return false;
+    const auto firstBuffer = std::make_unique_for_overwrite<char[]>(kBufferSize);
+    const auto secondBuffer = std::make_unique_for_overwrite<char[]>(kBufferSize);
+    for (;;) {
+        const ssize_t got = RetryOnEintr([&] { return sys.Read(first.get(), firstBuffer.get(), kBufferSize); });
+        if (got < 0) return false;
+        // Read the same count from the second file; a short read there means it ended early.
+        std::size_t filled = 0;
+        while (filled < static_cast<std::size_t>(got)) {
+            const ssize_t more = RetryOnEintr([&] {
+                return sys.Read(second.get(), secondBuffer.get() + filled, static_cast<std::size_t>(got) - filled);
+            });
+            if (more <= 0) return false;
+            filled += static_cast<std::size_t>(more);
+        }
+        if (got == 0) {
+            char extra = 0;
+            return RetryOnEintr([&] { return sys.Read(second.get(), &extra, 1); }) == 0;
+        }
+        if (std::memcmp(firstBuffer.get(), secondBuffer.get(), filled) != 0) return false;
+    }
+}
+
+Status CopyFile(const std::string &source, const std::string &destination, bool failIfExists,
+                const SysCalls &sys, WorkHooks *hooks) {
+    if (!UsablePath(destination)) {
+        return Status::Failure(ErrorKind::Other, "cannot create the copy: no valid path");
+    }
+    // A taken destination is refused before a byte is copied; the claim below still never
+    // replaces what appears meanwhile.
+    if (failIfExists && FileExist(destination, sys)) return Taken();
+    StagedCopy staged;
+    if (Status copied = StageCopy(source, FolderFromPath(destination, kSeparator), staged, sys, hooks); !copied) {
+        return copied;
+    }
+    return failIfExists ? staged.ClaimAs(destination) : staged.ReplaceAs(destination);
 }
 
 bool CopyFileTo(const std::string &source, const std::string &destination, bool failIfExists) {

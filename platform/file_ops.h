@@ -18,13 +18,65 @@ bool EnsureFolderExists(const std::string &path);
 // True for any existing entry at the path: a file, a folder, a link (even a broken one).
 bool FileExist(const std::string &path, const SysCalls &sys = RealSysCalls());
 
-// Copies the source byte for byte and gives the copy the source's modification time. With
-// failIfExists the destination is created exclusively (an existing entry gives AlreadyExists and
-// is left untouched); without it an existing file is replaced only once the new copy is complete.
-// A copy that fails midway leaves no destination file behind. The source is opened read-only.
-// With hooks, a large file is copied in slices with a yield after each, so a window stays
-// responsive on a slow disk; a stop request then ends the copy with ErrorKind::Stopped and no
-// destination file.
+// What EnsureFolder would meet, found without creating anything (for a dry run): Ok when the
+// folder exists or every missing level could be made; otherwise the failure EnsureFolder would give.
+Status CheckFolderCreatable(const std::string &path, const SysCalls &sys = RealSysCalls());
+
+// Opens the source as a copy would and refuses what a copy refuses: a missing or unreadable
+// file, a folder, a device, a pipe.
+Status CheckCopySource(const std::string &source, const SysCalls &sys = RealSysCalls());
+
+// Whether a copy of the source could be staged in the folder (for a dry run): the source passes
+// CheckCopySource and the folder, where it exists, takes new files.
+Status CheckStaging(const std::string &source, const std::string &folder, const SysCalls &sys = RealSysCalls());
+
+// A complete copy of a message under a hidden temporary name (".tarvelin-<random>.part") in its
+// output folder, waiting for its final name. Unless claimed, it is removed when dropped, so a
+// failed or stopped copy leaves nothing behind and a final name only ever holds a whole message.
+class StagedCopy {
+public:
+    StagedCopy() = default;
+    StagedCopy(StagedCopy &&other) noexcept;
+    StagedCopy &operator=(StagedCopy &&other) noexcept;
+    StagedCopy(const StagedCopy &) = delete;
+    StagedCopy &operator=(const StagedCopy &) = delete;
+    ~StagedCopy();
+
+    bool staged() const { return sys_ != nullptr && !temporary_.empty(); }
+    const std::string &TemporaryPath() const { return temporary_; }
+
+    // Gives the copy its final name in the same folder without ever replacing what is there:
+    // AlreadyExists when the name is taken (the copy then stays staged for another name).
+    // Where the file system refuses a no-replace rename, a hard link does the same; where it has
+    // no hard links, an exclusive create claims the name and the copy is renamed over that claim.
+    Status ClaimAs(const std::string &destination);
+    // Gives the copy its final name, replacing a file of that name: only for CopyFile without
+    // failIfExists, which is asked to replace.
+    Status ReplaceAs(const std::string &destination);
+
+private:
+    friend Status StageCopy(const std::string &, const std::string &, StagedCopy &, const SysCalls &,
+                            WorkHooks *);
+    void Discard() noexcept;
+
+    const SysCalls *sys_ = nullptr;
+    std::string temporary_;
+};
+
+// Copies the source byte for byte into a new temporary file in `folder` (which must exist), with
+// the source's times and permissions, flushed to the disk, and hands it to `staged`. With hooks, a
+// large file is copied in slices with a yield after each; a stop request ends the copy with
+// ErrorKind::Stopped and no file.
+Status StageCopy(const std::string &source, const std::string &folder, StagedCopy &staged,
+                 const SysCalls &sys = RealSysCalls(), WorkHooks *hooks = nullptr);
+
+// True when both are regular files with the same bytes: sizes first, contents only when they
+// match, stopping at the first difference. Any failure to read counts as different.
+bool SameContent(const std::string &a, const std::string &b, const SysCalls &sys = RealSysCalls());
+
+// Copies the source byte for byte to the destination, staged as above. With failIfExists an
+// existing entry gives AlreadyExists and is left untouched; without it an existing file is
+// replaced, only once the new copy is complete.
 Status CopyFile(const std::string &source, const std::string &destination, bool failIfExists,
                 const SysCalls &sys = RealSysCalls(), WorkHooks *hooks = nullptr);
 bool CopyFileTo(const std::string &source, const std::string &destination, bool failIfExists);

@@ -45,6 +45,24 @@ int SysCalls::Unlink(const char *path) const { return ::unlink(path); }
 
 int SysCalls::Rename(const char *from, const char *to) const { return ::rename(from, to); }
 
+int SysCalls::RenameNoReplace(const char *from, const char *to) const {
+#if defined(__linux__) && defined(RENAME_NOREPLACE)
+    return ::renameat2(AT_FDCWD, from, AT_FDCWD, to, RENAME_NOREPLACE);
+#else
+    // Elsewhere the caller falls back to a hard link, which never replaces either.
+    (void)from;
+    (void)to;
+    errno = ENOSYS;
+    return -1;
+#endif
+}
+
+int SysCalls::Link(const char *from, const char *to) const { return ::link(from, to); }
+
+int SysCalls::Fdatasync(int fd) const { return ::fdatasync(fd); }
+
+int SysCalls::Access(const char *path, int mode) const { return ::access(path, mode); }
+
 const SysCalls &RealSysCalls() {
     static const SysCalls real;
     return real;

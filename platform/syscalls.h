@@ -28,6 +28,12 @@ public:
     virtual int Mkdir(const char *path, mode_t mode) const;
     virtual int Unlink(const char *path) const;
     virtual int Rename(const char *from, const char *to) const;
+    // renameat2(2) with RENAME_NOREPLACE: EEXIST when `to` is taken; EINVAL, ENOSYS or ENOTSUP
+    // where the file system or the kernel does not offer it.
+    virtual int RenameNoReplace(const char *from, const char *to) const;
+    virtual int Link(const char *from, const char *to) const;
+    virtual int Fdatasync(int fd) const;
+    virtual int Access(const char *path, int mode) const;
 };
 
 // The real calls.

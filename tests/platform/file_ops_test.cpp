@@ -40,6 +40,8 @@ public:
     bool interrupts = false;
     int closeError = 0;  // for descriptors opened for writing
     int renameError = 0;
+    int noReplaceError = 0;  // the file system refuses a no-replace rename
+    int linkError = 0;       // ... or hard links
 
     int Open(const char *path, int flags, mode_t mode) const override {
         const int fd = SysCalls::Open(path, flags, mode);
@@ -79,6 +81,12 @@ public:
     }
     int Rename(const char *from, const char *to) const override {
         return renameError != 0 ? Fail(renameError) : SysCalls::Rename(from, to);
+    }
+    int RenameNoReplace(const char *from, const char *to) const override {
+        return noReplaceError != 0 ? Fail(noReplaceError) : SysCalls::RenameNoReplace(from, to);
+    }
+    int Link(const char *from, const char *to) const override {
+        return linkError != 0 ? Fail(linkError) : SysCalls::Link(from, to);
     }
 
 private:
@@ -367,6 +375,66 @@ TEST(CopyFile, UnusableSourceMakesNoCopy) {
         EXPECT_EQ(Entries(dir.path()), (std::set<std::string>{"folder.msg", "pipe.msg"}));
         EXPECT_TRUE(fs::is_empty(dir / "folder.msg"));
     }
+}
+
+// However the file system gives a copy its final name, a taken name is never replaced and the
+// staged copy waits for another one; a free name gets the whole copy and no temporary remains.
+struct ClaimCase {
+    const char *name;
+    int noReplaceError;
+    int linkError;
+};
+
+void PrintTo(const ClaimCase &c, std::ostream *os) { *os << c.name; }
+
+class ClaimsWithoutReplacing : public ::testing::TestWithParam<ClaimCase> {};
+
+TEST_P(ClaimsWithoutReplacing, OnEveryFileSystem) {
+    TempDir dir;
+    WriteFile(dir / "m.msg", Bytes(5000));
+    WriteFile(dir / "taken.eml", "old");
+    FaultySysCalls sys;
+    sys.noReplaceError = GetParam().noReplaceError;
+    sys.linkError = GetParam().linkError;
+    StagedCopy copy;
+    ASSERT_TRUE(StageCopy(dir / "m.msg", dir.path().string(), copy, sys).ok());
+
+    EXPECT_EQ(copy.ClaimAs(dir / "taken.eml").kind(), ErrorKind::AlreadyExists);
+    EXPECT_EQ(ReadFile(dir / "taken.eml"), "old");
+    ASSERT_TRUE(copy.ClaimAs(dir / "free.eml").ok());
+    EXPECT_EQ(ReadFile(dir / "free.eml"), Bytes(5000));
+    EXPECT_EQ(Entries(dir.path()), (std::set<std::string>{"m.msg", "taken.eml", "free.eml"}));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    FileSystems, ClaimsWithoutReplacing,
+    ::testing::Values(ClaimCase{"NoReplaceRename", 0, 0}, ClaimCase{"LinkWhereTheFlagIsRefused", EINVAL, 0},
+                      ClaimCase{"ExclusiveCreateWithoutLinks", ENOSYS, EPERM}),
+    [](const auto &info) { return std::string(info.param.name); });
+
+TEST(StagedCopy, DroppedUnclaimedLeavesNothing) {
+    TempDir dir;
+    WriteFile(dir / "m.msg", "message");
+    {
+        StagedCopy copy;
+        ASSERT_TRUE(StageCopy(dir / "m.msg", dir.path().string(), copy).ok());
+        EXPECT_TRUE(copy.TemporaryPath().find("/.tarvelin-") != std::string::npos);
+        EXPECT_TRUE(copy.TemporaryPath().ends_with(".part"));
+        EXPECT_EQ(Entries(dir.path()).size(), 2u);
+    }
+    EXPECT_EQ(Entries(dir.path()), std::set<std::string>{"m.msg"});
+}
+
+TEST(SameContent, ComparesSizesThenBytes) {
+    TempDir dir;
+    WriteFile(dir / "a", Bytes(300000));
+    WriteFile(dir / "same", Bytes(300000));
+    std::string late = Bytes(300000);
+    late.back() ^= 1;
+    WriteFile(dir / "late", late);
+    WriteFile(dir / "short", Bytes(299999));
+    EXPECT_TRUE(SameContent(dir / "a", dir / "same"));
+    for (const char *other : {"late", "short", "missing"}) EXPECT_FALSE(SameContent(dir / "a", dir / other)) << other;
 }
 
 TEST(EnsureFolder, CreatesEveryMissingLevelOrAcceptsWhatExists) {
