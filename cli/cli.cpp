@@ -1,5 +1,6 @@
 #include "cli/cli.h"
 
+#include <csignal>
 #include <filesystem>
 #include <memory>
 #include <optional>
@@ -15,9 +16,10 @@ namespace tarvelin {
 
 namespace {
 
-constexpr const char *kUsage = "usage: tarvelin-cli --output DIR [--naming OPTION] [--dry-run] [--quiet] PATH...";
+constexpr const char *kUsage =
+    "usage: tarvelin-cli --output DIR [--naming OPTION] [--skip-identical] [--dry-run] [--quiet] PATH...";
 
-constexpr const char *kHelp = R"HELP(usage: tarvelin-cli --output DIR [--naming OPTION] [--dry-run] [--quiet] PATH...
+constexpr const char *kHelp = R"HELP(usage: tarvelin-cli --output DIR [--naming OPTION] [--skip-identical] [--dry-run] [--quiet] PATH...
 
 Converts MDaemon message files (.msg) into .eml files: each message is copied byte for byte
 below DIR, in folders that repeat its source folders, under a name made by the naming option.
@@ -35,20 +37,31 @@ PATH      a folder: every file below it whose name ends in ".msg" (any case) is 
             OptDFS_YMD    (ymd-subject-from)   date (YYYY-MM-DD) + subject + from
             OptDFS_YMD2   (ymd-from-subject)   date (YYYY-MM-DD) + from + subject
             OptDFS_MYD    (mdy-subject-from)   date (MM-DD-YYYY) + subject + from
---dry-run   write nothing; print one line per message: source path, TAB, output path
+--skip-identical     do not copy a message again when its name, or a numbered name of that name
+            (" (n)"), already holds a file with the same bytes: a rerun of an interrupted or
+            finished run adds exactly the missing messages; counted as "already there"
+--dry-run   write nothing; print one line per message: source path, TAB, output path. It makes
+            the same checks as a real run, so it gives the same names, failures and exit status
 -q, --quiet no progress bar and no summary (failures are still printed)
 -h, --help  this text
 
+Each message is copied under a hidden temporary name (".tarvelin-....part") in its output
+folder and gets its final name only when the copy is complete, so a final name never holds a
+partial message. Ctrl-C, SIGTERM and SIGHUP stop the run after the copy under way, leaving no
+temporary file; a second Ctrl-C ends at once. After a kill -9 or a power cut only such a
+temporary file can remain, and it can be deleted.
+
 stderr: a progress bar when it is a terminal, one line per failure (path: reason), and a summary
-"N converted, K failed, S skipped".
+"N converted, K failed, S skipped" (with --skip-identical also "A already there").
 Exit status: 0 every listed message converted; 1 any message failed or a folder could not be read;
-2 bad usage.
+2 bad usage; 130 stopped by Ctrl-C, 143 by SIGTERM, 129 by SIGHUP.
 )HELP";
 
 struct Options {
     std::string output;
     NamingOption naming = NamingOption::OptOriginal;
     bool dryRun = false;
+    bool skipIdentical = false;
     bool quiet = false;
     bool help = false;
     std::vector<std::string> paths;
@@ -65,7 +78,8 @@ std::variant<Options, UsageError> ParseArguments(const std::vector<std::string> 
     bool optionsEnded = false;
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::string &arg = args[i];
-        if (optionsEnded || arg.empty() || arg[0] != '-' || arg == "-") {
+        if (arg.empty()) return UsageError{"an empty PATH names nothing"};
+        if (optionsEnded || arg[0] != '-' || arg == "-") {
             options.paths.push_back(arg);
             continue;
         }
@@ -86,6 +100,8 @@ std::variant<Options, UsageError> ParseArguments(const std::vector<std::string> 
             options.help = true;
         } else if (name == "--dry-run") {
             options.dryRun = true;
+        } else if (name == "--skip-identical") {
+            options.skipIdentical = true;
         } else if (name == "-q" || name == "--quiet") {
             options.quiet = true;
         } else if (name == "-o" || name == "--output") {
@@ -127,6 +143,8 @@ public:
 
     NamingOption SelectedNamingOption() override { return options_.naming; }
 
+    bool StopRequested() const override { return StopSignal() != 0; }
+
     void ShowProgress(float, const std::string &) override {
         ++done_;
         if (meter_) meter_->Update(done_);
@@ -145,6 +163,9 @@ public:
         if (meter_) meter_->Finish();
     }
 
+    int StopSignal() const { return streams_.stopSignal != nullptr ? *streams_.stopSignal : 0; }
+    std::size_t done() const { return done_; }
+
 private:
     CliStreams streams_;
     const Options &options_;
@@ -152,35 +173,60 @@ private:
     std::size_t done_ = 0;
 };
 
+// Stops the folder scan on the same signals as the run.
+class ScanHooks : public WorkHooks {
+public:
+    explicit ScanHooks(const volatile std::sig_atomic_t *stopSignal) : stopSignal_(stopSignal) {}
+    bool StopRequested() const override { return stopSignal_ != nullptr && *stopSignal_ != 0; }
+
+private:
+    const volatile std::sig_atomic_t *stopSignal_;
+};
+
+void PrintSummary(const Options &options, const ConversionReport &report, std::size_t done, std::size_t rows,
+                  std::ostream &err) {
+    if (report.stopped) err << "stopped after " << done << " of " << rows << " messages\n";
+    err << report.converted << " converted, ";
+    if (options.skipIdentical) err << report.alreadyThere << " already there, ";
+    err << report.failures.size() << " failed, " << report.skipped << " skipped\n";
+}
+
 int Convert(const Options &options, CliStreams streams) {
     MessageList list;
     std::int64_t foldersNotRead = 0;
+    ScanHooks scanHooks(streams.stopSignal);
     for (const std::string &path : options.paths) {
         const std::string absolute = AbsolutePath(path);
         std::error_code error;
         if (std::filesystem::is_directory(absolute, error)) {
-            const FolderScanResult scan = ScanFolderIntoList(absolute, list);
+            const FolderScanResult scan = ScanFolderIntoList(absolute, list, scanHooks);
             for (const UnreadFolder &folder : scan.unreadFolders)
                 streams.err << folder.path << ": " << folder.reason << '\n';
             foldersNotRead += scan.FoldersNotRead();
         } else {
             list.AddFileToList(absolute);
         }
+        if (scanHooks.StopRequested()) break;
     }
 
     NativeFileService native;
-    SimulatedFileService simulated(native);
+    SimulatedFileService simulated;
     FileService &files = options.dryRun ? static_cast<FileService &>(simulated) : native;
     DuplicateCounter duplicateCounter = 0;
-    CliObserver observer(streams, options, list.RowCount());
-    const ConversionReport report =
-        RunConversion(list, AbsolutePath(options.output), duplicateCounter, observer, files);
+    // The empty list's one blank row is no message to report on.
+    const std::size_t rows = list.IsEmpty() ? 0 : list.RowCount();
+    CliObserver observer(streams, options, rows);
+    ConversionReport report;
+    if (scanHooks.StopRequested()) {
+        report.stopped = true;
+    } else if (rows > 0) {
+        report = RunConversion(list, AbsolutePath(options.output), duplicateCounter, observer, files,
+                               RunOptions{options.skipIdentical});
+    }
     observer.Finish();
 
-    if (!options.quiet) {
-        streams.err << report.converted << " converted, " << report.failures.size() << " failed, "
-                    << report.skipped << " skipped\n";
-    }
+    if (!options.quiet || report.stopped) PrintSummary(options, report, observer.done(), rows, streams.err);
+    if (report.stopped && observer.StopSignal() != 0) return 128 + observer.StopSignal();
     return report.AllConverted() && foldersNotRead == 0 ? 0 : 1;
 }
 

@@ -2,6 +2,7 @@
 // the window and reports on stdout/stderr. A library so that tests run it in-process.
 #pragma once
 
+#include <csignal>
 #include <iosfwd>
 #include <string>
 #include <vector>
@@ -12,10 +13,12 @@ struct CliStreams {
     std::ostream &out;
     std::ostream &err;
     bool errIsTerminal = false;  // the progress bar is drawn only on a terminal
+    // Set by a signal handler to the signal that asks the run to stop (0: none).
+    const volatile std::sig_atomic_t *stopSignal = nullptr;
 };
 
 // args excludes the program name. Returns the exit status: 0 every listed message converted,
-// 1 any failed (or a folder could not be read), 2 bad usage.
+// 1 any failed (or a folder could not be read), 2 bad usage, 128 + the signal when one stopped it.
 int RunCli(const std::vector<std::string> &args, CliStreams streams);
 
 }  // namespace tarvelin

@@ -1,32 +1,46 @@
 #include "cli/simulated_file_service.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
+#include "platform/file_ops.h"
 
 namespace tarvelin {
 
-Status SimulatedFileService::EnsureFolderExists(const std::string &) { return Status::Ok(); }
+class SimulatedStagedFile : public StagedFile {
+public:
+    SimulatedStagedFile(SimulatedFileService &files, std::string source)
+        : files_(files), source_(std::move(source)) {}
 
-bool SimulatedFileService::FileExist(const std::string &path) {
-    return created_.count(path) > 0 || real_.FileExist(path);
+    Status ClaimAs(const std::string &destination) override {
+        if (files_.FileExist(destination)) {
+            return Status::Failure(ErrorKind::AlreadyExists, "cannot name the copy: the name is taken");
+        }
+        files_.created_.emplace(destination, source_);
+        return Status::Ok();
+    }
+
+private:
+    SimulatedFileService &files_;
+    std::string source_;
+};
+
+Status SimulatedFileService::EnsureFolderExists(const std::string &folder) {
+    return CheckFolderCreatable(folder);
 }
 
-Status SimulatedFileService::CopyFileTo(const std::string &source, const std::string &destination,
-                                        bool failIfExists, WorkHooks &) {
-    // The source must be readable, as the real copy would need it to be.
-    const int fd = ::open(source.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return Status::FromErrno(errno, "cannot open the message");
-    struct stat info {};
-    const bool isFolder = ::fstat(fd, &info) == 0 && S_ISDIR(info.st_mode);
-    ::close(fd);
-    if (isFolder) return Status::Failure(ErrorKind::Other, "cannot copy the message: it is a folder");
-    if (failIfExists && FileExist(destination))
-        return Status::Failure(ErrorKind::AlreadyExists, "the output file exists");
-    created_.insert(destination);
-    return Status::Ok();
+bool SimulatedFileService::FileExist(const std::string &path) {
+    return created_.count(path) > 0 || tarvelin::FileExist(path);
+}
+
+Status SimulatedFileService::StageCopy(const std::string &source, const std::string &folder, WorkHooks &,
+                                       std::unique_ptr<StagedFile> &staged) {
+    staged.reset();
+    Status status = CheckStaging(source, folder);
+    if (status) staged = std::make_unique<SimulatedStagedFile>(*this, source);
+    return status;
+}
+
+bool SimulatedFileService::SameContent(const std::string &source, const std::string &existing) {
+    const auto created = created_.find(existing);
+    return tarvelin::SameContent(source, created != created_.end() ? created->second : existing);
 }
 
 }  // namespace tarvelin

@@ -1,9 +1,10 @@
 // A file service for dry runs: it answers from the real file system plus what the run would have
-// created, and writes nothing, so the names it hands out are the ones a real run would give.
+// created, and writes nothing. It makes the real service's checks, so the names, the failures and
+// the exit status are the ones a real run into the same output folder would give.
 #pragma once
 
 #include <string>
-#include <unordered_set>
+#include <unordered_map>
 
 #include "platform/file_service.h"
 
@@ -11,16 +12,16 @@ namespace tarvelin {
 
 class SimulatedFileService : public FileService {
 public:
-    explicit SimulatedFileService(FileService &real) : real_(real) {}
-
     Status EnsureFolderExists(const std::string &folder) override;
     bool FileExist(const std::string &path) override;
-    Status CopyFileTo(const std::string &source, const std::string &destination, bool failIfExists,
-                      WorkHooks &hooks) override;
+    Status StageCopy(const std::string &source, const std::string &folder, WorkHooks &hooks,
+                     std::unique_ptr<StagedFile> &staged) override;
+    bool SameContent(const std::string &source, const std::string &existing) override;
 
 private:
-    FileService &real_;
-    std::unordered_set<std::string> created_;
+    friend class SimulatedStagedFile;
+    // Each file the run would have written, with the source it would hold.
+    std::unordered_map<std::string, std::string> created_;
 };
 
 }  // namespace tarvelin

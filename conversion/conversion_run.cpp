@@ -4,15 +4,12 @@
 #include <unordered_set>
 
 #include "conversion/mail_message.h"
+#include "conversion/output_names.h"
 #include "platform/path_split.h"
 
 namespace tarvelin {
 
 namespace {
-
-// A name that keeps being taken between the existence test and the exclusive create is given up
-// after this many numbers rather than looping forever.
-constexpr int kMaxCreateAttempts = 1000;
 
 std::string_view TrimSpaces(std::string_view text) {
     while (!text.empty() && text.front() == ' ') text.remove_prefix(1);
@@ -50,9 +47,9 @@ std::string ProgressCaption(std::size_t done, std::size_t rows) {
 class Run {
 public:
     Run(const MessageList &list, const std::string &outputFolder, DuplicateCounter &counter,
-        RunObserver &observer, FileService &files)
-        : list_(list), outputRoot_(AddSeparator(outputFolder)), counter_(counter),
-          observer_(observer), files_(files) {}
+        RunObserver &observer, FileService &files, RunOptions options)
+        : list_(list), outputRoot_(AddSeparator(outputFolder)), observer_(observer), files_(files),
+          names_(counter, files), options_(options) {}
 
     ConversionReport Execute() {
         if (YieldStops()) return Stopped();
@@ -68,19 +65,20 @@ public:
 private:
     // False when the run must stop; failures are recorded and the run goes on.
     bool ConvertRow(std::string_view row) {
-        const std::string source = SourcePathOf(row);
-        if (source.empty()) {
+        // The trimmed row names the output; the file read is the one the row names exactly,
+        // when there is one (a blank can end a file name on POSIX).
+        const std::string sourcePath(TrimSpaces(row));
+        if (sourcePath.empty()) {
             ++report_.skipped;
             return true;
         }
-        const std::string emlPath = MakeEmlPath(source);
+        const std::string source = sourcePath.size() != row.size() && files_.FileExist(std::string(row))
+                                       ? std::string(row)
+                                       : sourcePath;
+        const std::string emlPath = MakeEmlPath(sourcePath);
         const std::string outputDir = OutputFolderFor(outputRoot_, FolderFromPath(emlPath));
         const Status folder = EnsureFolder(outputDir);
         if (YieldStops()) return false;
-        if (!folder) {
-            Fail(source, "cannot create the output folder " + outputDir + ": " + folder.reason());
-            return true;
-        }
 
         const NamingOption option = observer_.SelectedNamingOption();
         std::string rawName;
@@ -89,23 +87,29 @@ private:
             // The file's own name needs nothing from the message, so it is not read at all.
             if (UsesMessageFields(option)) message.LoadFromFile(source);
             rawName = ComposeOutputName(option, message.Date(), message.Subject(), message.From(),
-                                        source);
+                                        sourcePath);
         }
         if (YieldStops()) return false;
+        const std::string name = CleanOutputName(rawName);
 
-        return CopyToFreeName(source, outputDir, CleanOutputName(rawName));
-    }
-
-    // The trimmed row, unless only the untrimmed text names an existing file (a blank can end a
-    // file name on POSIX).
-    std::string SourcePathOf(std::string_view row) {
-        const std::string_view trimmed = TrimSpaces(row);
-        if (trimmed.size() != row.size() && !trimmed.empty()) {
-            const std::string untrimmed(row);
-            if (!files_.FileExist(std::string(trimmed)) && files_.FileExist(untrimmed))
-                return untrimmed;
+        if (!folder) {
+            // Named all the same, so that later numbers are the ones they would have been.
+            names_.NameOnly(outputDir, name);
+            Fail(source, "cannot create the output folder " + outputDir + ": " + folder.reason());
+            return true;
         }
-        return std::string(trimmed);
+        OutputNames::Placement placed = names_.Place(source, outputDir, name, observer_, options_.skipIdentical);
+        if (placed.status.kind() == ErrorKind::Stopped) return false;
+        if (!placed.status) {
+            Fail(source, placed.status.reason());
+        } else if (placed.alreadyThere) {
+            ++report_.alreadyThere;
+            observer_.MessageAlreadyThere(source, placed.path);
+        } else {
+            ++report_.converted;
+            observer_.MessageConverted(source, placed.path);
+        }
+        return true;
     }
 
     Status EnsureFolder(const std::string &folder) {
@@ -113,59 +117,6 @@ private:
         Status status = files_.EnsureFolderExists(folder);
         if (status) ensuredFolders_.insert(folder);
         return status;
-    }
-
-    // The copy creates its destination exclusively: a name taken after the existence test (by
-    // another program) is never overwritten, the next number is tried instead. False when the run
-    // was told to stop during the copy (which then leaves no file).
-    bool CopyToFreeName(const std::string &source, const std::string &outputDir,
-                        const std::string &name) {
-        // A path the exclusive create refused is taken, even where the existence test does not
-        // see it (a network share that answers the two differently); otherwise the same name
-        // would be tried again and again.
-        std::unordered_set<std::string> refused;
-        const auto taken = [this, &refused](const std::string &path) {
-            return refused.count(path) > 0 || files_.FileExist(path);
-        };
-        // Most names are free: the exclusive create is then the existence test, one call fewer
-        // per message (a round trip on a network disk). The counter moves as if the plain path
-        // had been tested first, which is all the test would have decided.
-        const std::string plain = PlainOutputPath(outputDir, name);
-        const Status first = files_.CopyFileTo(source, plain, true, observer_);
-        if (first.kind() == ErrorKind::Stopped) return false;
-        if (first) {
-            counter_ = 1;
-            ++report_.converted;
-            observer_.MessageConverted(source, plain);
-            return true;
-        }
-        if (first.kind() != ErrorKind::AlreadyExists) {
-            // The failure came before the destination mattered (or the plain path was free), so
-            // a numbered destination would have failed alike.
-            ResolveOutputPath(outputDir, name, counter_, taken, &takenNumbers_);
-            Fail(source, first.reason());
-            return true;
-        }
-        refused.insert(plain);
-        for (int attempt = 0; attempt < kMaxCreateAttempts; ++attempt) {
-            const std::string output =
-                ResolveOutputPath(outputDir, name, counter_, taken, &takenNumbers_);
-            const Status copied = files_.CopyFileTo(source, output, true, observer_);
-            if (copied.kind() == ErrorKind::Stopped) return false;
-            if (copied || copied.kind() == ErrorKind::AlreadyExists) takenNumbers_.KeepLastChosen();
-            if (copied) {
-                ++report_.converted;
-                observer_.MessageConverted(source, output);
-                return true;
-            }
-            if (copied.kind() != ErrorKind::AlreadyExists) {
-                Fail(source, copied.reason());
-                return true;
-            }
-            refused.insert(output);
-        }
-        Fail(source, "no free output name for \"" + name + "\" in " + outputDir);
-        return true;
     }
 
     void Fail(const std::string &source, std::string reason) {
@@ -191,11 +142,11 @@ private:
 
     const MessageList &list_;
     const std::string outputRoot_;
-    DuplicateCounter &counter_;
     RunObserver &observer_;
     FileService &files_;
+    OutputNames names_;
+    const RunOptions options_;
     std::unordered_set<std::string> ensuredFolders_;
-    TakenNumbers takenNumbers_;
     ConversionReport report_;
 };
 
@@ -210,8 +161,8 @@ std::string OutputFolderFor(std::string_view outputRoot, std::string_view source
 
 ConversionReport RunConversion(const MessageList &list, const std::string &outputFolder,
                                DuplicateCounter &duplicateCounter, RunObserver &observer,
-                               FileService &files) {
-    return Run(list, outputFolder, duplicateCounter, observer, files).Execute();
+                               FileService &files, RunOptions options) {
+    return Run(list, outputFolder, duplicateCounter, observer, files, options).Execute();
 }
 
 }  // namespace tarvelin

@@ -28,6 +28,11 @@ public:
         (void)source;
         (void)output;
     }
+    // A message whose copy was found in place already (RunOptions::skipIdentical).
+    virtual void MessageAlreadyThere(const std::string &source, const std::string &output) {
+        (void)source;
+        (void)output;
+    }
     // As soon as a message fails; the run goes on.
     virtual void MessageFailed(const std::string &source, const std::string &reason) {
         (void)source;
@@ -42,6 +47,7 @@ struct ConversionFailure {
 
 struct ConversionReport {
     std::int64_t converted = 0;
+    std::int64_t alreadyThere = 0;  // identical copies found in place
     std::int64_t skipped = 0;  // empty rows
     std::vector<ConversionFailure> failures;
     bool stopped = false;      // ended at a stop request; later rows untouched
@@ -54,10 +60,16 @@ struct ConversionReport {
 std::string OutputFolderFor(std::string_view outputRoot, std::string_view sourceFolder,
                             char separator = kNativeSeparator);
 
+struct RunOptions {
+    // A message whose plain name, or a numbered name of its chain, holds the same bytes already
+    // is not copied again: a rerun of an interrupted run adds only what is missing.
+    bool skipIdentical = false;
+};
+
 // Runs the list from its first row to its last (the bound fixed at the start). outputFolder gets
 // a separator when missing. duplicateCounter belongs to the caller and carries over between runs.
 ConversionReport RunConversion(const MessageList &list, const std::string &outputFolder,
                                DuplicateCounter &duplicateCounter, RunObserver &observer,
-                               FileService &files);
+                               FileService &files, RunOptions options = {});
 
 }  // namespace tarvelin

@@ -186,11 +186,23 @@ std::string CleanOutputName(std::string_view rawName) {
     return name;
 }
 
-std::string PlainOutputPath(std::string_view outputDir, std::string_view cleanedName) {
+namespace {
+
+std::string OutputPath(std::string_view outputDir, std::string_view cleanedName, std::string_view tail) {
     std::string path(outputDir);
-    path += FitFileName(cleanedName, ".eml");
-    path += ".eml";
+    path += FitFileName(cleanedName, tail);
+    path += tail;
     return path;
+}
+
+}  // namespace
+
+std::string PlainOutputPath(std::string_view outputDir, std::string_view cleanedName) {
+    return OutputPath(outputDir, cleanedName, ".eml");
+}
+
+std::string NumberedOutputPath(std::string_view outputDir, std::string_view cleanedName, DuplicateCounter number) {
+    return OutputPath(outputDir, cleanedName, " (" + std::to_string(number) + ").eml");
 }
 
 DuplicateCounter TakenNumbers::FirstNotKnown(const std::string &plainPath,
@@ -225,29 +237,11 @@ void TakenNumbers::Add(const std::string &plainPath, DuplicateCounter number) {
     runs.emplace(first, last);
 }
 
-void TakenNumbers::NoteChosen(std::string plainPath, std::optional<DuplicateCounter> number) {
-    lastPlain_ = std::move(plainPath);
-    lastNumber_ = number;
-}
-
-void TakenNumbers::KeepLastChosen() {
-    if (lastNumber_) Add(lastPlain_, *lastNumber_);
-    lastNumber_.reset();
-}
-
 std::string ResolveOutputPath(std::string_view outputDir, std::string_view cleanedName,
                               DuplicateCounter &duplicateCounter,
                               const std::function<bool(const std::string &)> &fileExist,
                               TakenNumbers *known) {
-    const auto candidate = [&](std::string_view tail) {
-        std::string path(outputDir);
-        path += FitFileName(cleanedName, tail);
-        path += tail;
-        return path;
-    };
-
-    std::string plain = PlainOutputPath(outputDir, cleanedName);
-    if (known != nullptr) known->NoteChosen({}, std::nullopt);
+    const std::string plain = PlainOutputPath(outputDir, cleanedName);
     if (!fileExist(plain)) {
         duplicateCounter = 1;
         return plain;
@@ -255,10 +249,9 @@ std::string ResolveOutputPath(std::string_view outputDir, std::string_view clean
     // A numbered path that is taken is passed over, so an earlier output is never overwritten.
     for (DuplicateCounter n = std::max<DuplicateCounter>(duplicateCounter, 0);; ++n) {
         if (known != nullptr) n = known->FirstNotKnown(plain, n);
-        std::string numbered = candidate(" (" + std::to_string(n) + ").eml");
+        std::string numbered = NumberedOutputPath(outputDir, cleanedName, n);
         if (!fileExist(numbered)) {
             duplicateCounter = n + 1;
-            if (known != nullptr) known->NoteChosen(std::move(plain), n);
             return numbered;
         }
         if (known != nullptr) known->Add(plain, n);

@@ -68,6 +68,8 @@ bool IsReservedDeviceName(std::string_view name);
 
 // outputDir + name + ".eml", shortened as below: what ResolveOutputPath gives when it is free.
 std::string PlainOutputPath(std::string_view outputDir, std::string_view cleanedName);
+// outputDir + name + " (n).eml", shortened likewise.
+std::string NumberedOutputPath(std::string_view outputDir, std::string_view cleanedName, DuplicateCounter number);
 
 // The numbers a run knows to be taken for each plain output path. A run never deletes a file, so
 // a number once taken stays taken, and a name shared by many messages need not test the same
@@ -76,24 +78,20 @@ class TakenNumbers {
 public:
     // The first number from `from` on that is not known to be taken.
     DuplicateCounter FirstNotKnown(const std::string &plainPath, DuplicateCounter from) const;
+    // Once the file of a number is there (written, or found written by someone else).
     void Add(const std::string &plainPath, DuplicateCounter number);
-    // ResolveOutputPath notes the number it gives; once its file is there (written, or found
-    // written by someone else) the caller keeps it as taken.
-    void NoteChosen(std::string plainPath, std::optional<DuplicateCounter> number);
-    void KeepLastChosen();
 
 private:
     // Per plain path: runs of taken numbers, first -> last, never touching each other.
     std::unordered_map<std::string, std::map<DuplicateCounter, DuplicateCounter>> runs_;
-    std::string lastPlain_;
-    std::optional<DuplicateCounter> lastNumber_;
 };
 
 // outputDir + name + ".eml" when free (the counter becomes 1); otherwise
 // outputDir + name + " (" + n + ").eml" for the first free n from the counter on (the counter then
 // becomes n + 1). The file name is shortened at a character boundary where it would pass the
 // platform's byte limit. With `known`, numbers known to be taken are passed over without a test
-// (the same n results), and numbers found taken are added to it.
+// (the same n results), and numbers found taken are added to it; the number given is added by
+// the caller once its file is there.
 std::string ResolveOutputPath(std::string_view outputDir, std::string_view cleanedName,
                               DuplicateCounter &duplicateCounter,
                               const std::function<bool(const std::string &)> &fileExist,

@@ -4,15 +4,36 @@
 
 namespace tarvelin {
 
+namespace {
+
+class NativeStagedFile : public StagedFile {
+public:
+    explicit NativeStagedFile(StagedCopy copy) : copy_(std::move(copy)) {}
+    Status ClaimAs(const std::string &destination) override { return copy_.ClaimAs(destination); }
+
+private:
+    StagedCopy copy_;
+};
+
+}  // namespace
+
 Status NativeFileService::EnsureFolderExists(const std::string &folder) {
     return EnsureFolder(folder);
 }
 
 bool NativeFileService::FileExist(const std::string &path) { return tarvelin::FileExist(path); }
 
-Status NativeFileService::CopyFileTo(const std::string &source, const std::string &destination,
-                                     bool failIfExists, WorkHooks &hooks) {
-    return CopyFile(source, destination, failIfExists, RealSysCalls(), &hooks);
+Status NativeFileService::StageCopy(const std::string &source, const std::string &folder, WorkHooks &hooks,
+                                    std::unique_ptr<StagedFile> &staged) {
+    staged.reset();
+    StagedCopy copy;
+    Status status = tarvelin::StageCopy(source, folder, copy, RealSysCalls(), &hooks);
+    if (status) staged = std::make_unique<NativeStagedFile>(std::move(copy));
+    return status;
+}
+
+bool NativeFileService::SameContent(const std::string &source, const std::string &existing) {
+    return tarvelin::SameContent(source, existing);
 }
 
 }  // namespace tarvelin

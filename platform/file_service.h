@@ -2,6 +2,7 @@
 // them and tests can make them fail.
 #pragma once
 
+#include <memory>
 #include <string>
 
 #include "platform/status.h"
@@ -9,14 +10,26 @@
 
 namespace tarvelin {
 
+// A complete copy of one message waiting for its final name. Dropped unclaimed, it leaves nothing.
+class StagedFile {
+public:
+    virtual ~StagedFile() = default;
+    // Gives the copy this name without ever replacing what is there: AlreadyExists when taken,
+    // and the copy stays staged for another name.
+    virtual Status ClaimAs(const std::string &destination) = 0;
+};
+
 class FileService {
 public:
     virtual ~FileService() = default;
     virtual Status EnsureFolderExists(const std::string &folder) = 0;
     virtual bool FileExist(const std::string &path) = 0;
-    // Yields to the hooks during a large copy; a stop request ends it with ErrorKind::Stopped.
-    virtual Status CopyFileTo(const std::string &source, const std::string &destination,
-                              bool failIfExists, WorkHooks &hooks) = 0;
+    // Copies the source into `folder` under a hidden temporary name. Yields to the hooks during a
+    // large copy; a stop request ends it with ErrorKind::Stopped and no file.
+    virtual Status StageCopy(const std::string &source, const std::string &folder, WorkHooks &hooks,
+                             std::unique_ptr<StagedFile> &staged) = 0;
+    // Whether the two files hold the same bytes; any failure to read counts as different.
+    virtual bool SameContent(const std::string &source, const std::string &existing) = 0;
 };
 
 // The real file system, through the file utilities.
@@ -24,8 +37,9 @@ class NativeFileService : public FileService {
 public:
     Status EnsureFolderExists(const std::string &folder) override;
     bool FileExist(const std::string &path) override;
-    Status CopyFileTo(const std::string &source, const std::string &destination, bool failIfExists,
-                      WorkHooks &hooks) override;
+    Status StageCopy(const std::string &source, const std::string &folder, WorkHooks &hooks,
+                     std::unique_ptr<StagedFile> &staged) override;
+    bool SameContent(const std::string &source, const std::string &existing) override;
 };
 
 }  // namespace tarvelin

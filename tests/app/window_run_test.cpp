@@ -39,13 +39,13 @@ public:
         if (beforeNewFolder) beforeNewFolder(++folders);
         return NativeFileService::EnsureFolderExists(folder);
     }
-    Status CopyFileTo(const std::string &source, const std::string &destination, bool failIfExists,
-                      WorkHooks &hooks) override {
+    Status StageCopy(const std::string &source, const std::string &folder, WorkHooks &hooks,
+                     std::unique_ptr<StagedFile> &staged) override {
         if (beforeCopy) beforeCopy(++copies);
         if (failCopyOf && failCopyOf(source)) {
             return Status::Failure(ErrorKind::Other, "no space left on device");
         }
-        return NativeFileService::CopyFileTo(source, destination, failIfExists, hooks);
+        return NativeFileService::StageCopy(source, folder, hooks, staged);
     }
 };
 

@@ -1,8 +1,13 @@
 #include "cli/cli.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <csignal>
+#include <cstdio>
 #include <filesystem>
 #include <sstream>
 #include <string>
@@ -63,7 +68,8 @@ INSTANTIATE_TEST_SUITE_P(
                       UsageCase{"NoPath", {"--output", "/tmp/x"}},
                       UsageCase{"UnknownOption", {"--frobnicate", "-o", "/tmp/x", "a.msg"}},
                       UsageCase{"UnknownNaming", {"-o", "/tmp/x", "--naming", "OptXYZ", "a.msg"}},
-                      UsageCase{"OutputWithoutValue", {"a.msg", "--output"}}),
+                      UsageCase{"OutputWithoutValue", {"a.msg", "--output"}},
+                      UsageCase{"EmptyPath", {"-o", "/tmp/x", ""}}),
     [](const auto &info) { return std::string(info.param.name); });
 
 TEST(Cli, HelpDocumentsTheOptions) {
@@ -116,6 +122,147 @@ TEST(Cli, DryRunPrintsExactlyWhatARealRunWrites) {
     std::sort(printed.begin(), printed.end());
     EXPECT_EQ(printed, FilesBelow(out.path()));
     EXPECT_EQ(printed.size(), 4u);
+}
+
+// The dry run makes the real run's checks: for each of these the two print the same failures,
+// name the same files and end with the same status.
+struct DryCase {
+    const char *name;
+    // Arranges the trees and returns the PATH arguments.
+    std::vector<std::string> (*arrange)(const TempDir &src, const TempDir &out);
+};
+
+void PrintTo(const DryCase &c, std::ostream *os) { *os << c.name; }
+
+class DryRun : public ::testing::TestWithParam<DryCase> {};
+
+std::vector<std::string> Lines(const std::string &text) {
+    std::vector<std::string> lines;
+    std::istringstream stream(text);
+    for (std::string line; std::getline(stream, line);) lines.push_back(line);
+    return lines;
+}
+
+TEST_P(DryRun, FailsAndNamesAsTheRealRunDoes) {
+    TempDir src, out;
+    WriteFile(src / "ok/a.msg", Message("A"));
+    std::vector<std::string> args = {"-o", out.path().string(), "-n", "OptSD", src / "ok"};
+    for (const std::string &path : GetParam().arrange(src, out)) args.push_back(path);
+    const auto before = testing::Snapshot(out.path());
+
+    std::vector<std::string> dryArgs = args;
+    dryArgs.push_back("--dry-run");
+    const CliResult dry = RunTool(dryArgs);
+    EXPECT_TRUE(testing::Snapshot(out.path()) == before);  // nothing written
+    const CliResult real = RunTool(args);
+
+    EXPECT_EQ(dry.status, real.status);
+    EXPECT_EQ(dry.err, real.err);
+    std::vector<std::string> written;
+    for (const std::string &line : Lines(dry.out)) written.push_back(line.substr(line.find('\t') + 1));
+    for (const std::string &path : written) EXPECT_TRUE(fs::is_regular_file(path)) << path;
+    EXPECT_EQ(written.size(), testing::Snapshot(out.path()).size() - before.size());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, DryRun,
+    ::testing::Values(
+        DryCase{"Fifo",
+                [](const TempDir &src, const TempDir &) -> std::vector<std::string> {
+                    fs::create_directories(src.path() / "p");
+                    EXPECT_EQ(::mkfifo((src / "p/p.msg").c_str(), 0644), 0);
+                    return {src / "p"};
+                }},
+        DryCase{"Device", [](const TempDir &, const TempDir &) -> std::vector<std::string> { return {"/dev/null"}; }},
+        DryCase{"OutputFolderBlockedByAFile",
+                [](const TempDir &src, const TempDir &out) -> std::vector<std::string> {
+                    WriteFile(src / "blocked/b.msg", Message("B"));
+                    WriteFile(out / (src.path().relative_path() / "blocked").string(), "a file");
+                    return {src / "blocked"};
+                }},
+        DryCase{"NamesTaken",
+                [](const TempDir &src, const TempDir &out) -> std::vector<std::string> {
+                    WriteFile(src / "t/1.msg", Message("T"));
+                    WriteFile(src / "t/2.msg", Message("T"));
+                    WriteFile(out / (src.path().relative_path() / "t/T 01-07-2012.eml").string(), "older");
+                    return {src / "t"};
+                }}),
+    [](const auto &info) { return std::string(info.param.name); });
+
+TEST(Cli, FolderWithoutMessagesReportsNothingSkipped) {
+    TempDir src, out;
+    WriteFile(src / "notes.txt", "not a message");
+    const CliResult result = RunTool({"-o", out.path().string(), src.path().string()});
+    EXPECT_EQ(result.status, 0);
+    EXPECT_NE(result.err.find("0 converted, 0 failed, 0 skipped"), std::string::npos) << result.err;
+}
+
+// A rerun with --skip-identical adds exactly what is missing; a message of the same name but other
+// bytes is still numbered; without the flag every message is copied again.
+TEST(Cli, SkipIdenticalResumesWithoutSecondCopies) {
+    TempDir src, out;
+    for (const char *name : {"1.msg", "2.msg", "3.msg"}) WriteFile(src / ("x/" + std::string(name)), Message("Same") + name);
+    WriteFile(src / "x/4.msg", Message("Other"));
+    const std::vector<std::string> args = {"-o", out.path().string(), "-n", "OptSD", src / "x", "--skip-identical"};
+    ASSERT_EQ(RunTool(args).status, 0);
+    const auto complete = testing::Snapshot(out.path());
+    ASSERT_EQ(complete.size(), 4u);
+
+    // As if the first run had stopped before its last two messages.
+    const std::string folder = (out.path() / src.path().relative_path() / "x").string();
+    fs::remove(folder + "/Same 01-07-2012 (2).eml");
+    fs::remove(folder + "/Other 01-07-2012.eml");
+    const CliResult resumed = RunTool(args);
+    EXPECT_EQ(resumed.status, 0);
+    EXPECT_NE(resumed.err.find("2 converted, 2 already there, 0 failed"), std::string::npos) << resumed.err;
+    EXPECT_TRUE(testing::Snapshot(out.path()) == complete);
+
+    WriteFile(src / "x/2.msg", Message("Same") + "changed");
+    EXPECT_NE(RunTool(args).err.find("1 converted, 3 already there"), std::string::npos);
+    EXPECT_EQ(ReadFile(folder + "/Same 01-07-2012 (3).eml"), Message("Same") + "changed");
+
+    std::vector<std::string> again = args;
+    again.pop_back();
+    EXPECT_NE(RunTool(again).err.find("4 converted"), std::string::npos);
+    EXPECT_EQ(FilesBelow(out.path()).size(), 9u);
+}
+
+// The real program, stopped by a signal while it copies a large message: it ends with 128 +
+// the signal, says how far it got, and leaves only complete copies and no temporary file.
+TEST(Cli, SignalStopsTheRunLeavingOnlyCompleteCopies) {
+    TempDir src, out;
+    WriteFile(src / "x/0.msg", Message("first"));
+    WriteFile(src / "x/1.msg", Message("big") + std::string(256 * 1024 * 1024, 'b'));
+    for (int i = 2; i < 200; ++i) WriteFile(src / ("x/" + std::to_string(i) + ".msg"), Message("m"));
+    for (const int signal : {SIGINT, SIGTERM}) {
+        fs::remove_all(out.path());
+        fs::create_directories(out.path());
+        const std::string errFile = (out.path() / "err.txt").string();
+        const std::string outFolder = (out.path() / "o").string();
+        const pid_t child = ::fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            std::freopen(errFile.c_str(), "w", stderr);
+            ::execl(TARVELIN_CLI_BINARY, "tarvelin-cli", "-o", outFolder.c_str(), (src / "x").c_str(), nullptr);
+            ::_exit(127);
+        }
+        // Signal once the first message is in place: the large one is being copied then.
+        const std::string first = (fs::path(outFolder) / src.path().relative_path() / "x/0.eml.eml").string();
+        for (int wait = 0; wait < 10000 && !fs::exists(first); ++wait) ::usleep(1000);
+        ::kill(child, signal);
+        int status = 0;
+        ASSERT_EQ(::waitpid(child, &status, 0), child);
+        ASSERT_TRUE(WIFEXITED(status));
+        EXPECT_EQ(WEXITSTATUS(status), 128 + signal);
+        EXPECT_NE(ReadFile(errFile).find("stopped after"), std::string::npos) << ReadFile(errFile);
+        for (const auto &entry : fs::recursive_directory_iterator(outFolder)) {
+            if (!entry.is_regular_file()) continue;
+            const std::string name = entry.path().filename().string();
+            ASSERT_EQ(name.find(".tarvelin-"), std::string::npos);
+            EXPECT_EQ(fs::file_size(entry.path()), fs::file_size(src / ("x/" + name.substr(0, name.find('.')) + ".msg")))
+                << name;
+        }
+    }
 }
 
 TEST(Cli, AnyFailureExitsWithOneAndNamesThePath) {

@@ -5,6 +5,7 @@
 
 #include <filesystem>
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -213,11 +214,11 @@ public:
         if (folder == failFolder) return Status::Failure(ErrorKind::Other, "Permission denied");
         return NativeFileService::EnsureFolderExists(folder);
     }
-    Status CopyFileTo(const std::string &source, const std::string &destination, bool failIfExists,
-                      WorkHooks &hooks) override {
+    Status StageCopy(const std::string &source, const std::string &folder, WorkHooks &hooks,
+                     std::unique_ptr<StagedFile> &staged) override {
         if (source == failCopyOf) return Status::Failure(ErrorKind::Other, "No space left on device");
         if (source == stopCopyOf) return Status::Failure(ErrorKind::Stopped, "the copy was stopped");
-        return NativeFileService::CopyFileTo(source, destination, failIfExists, hooks);
+        return NativeFileService::StageCopy(source, folder, hooks, staged);
     }
 };
 
@@ -317,6 +318,104 @@ TEST(ConversionRun, SkipsEmptyRowsAndTrimsBlanks) {
     EXPECT_EQ(report.converted, 2);
     EXPECT_EQ(observer.outputs[path], Mirrored(out, src.path()) + "a.eml.eml");
     EXPECT_EQ(ReadFile(observer.outputs[src / "b.msg "]), Message("b"));
+}
+
+TEST(ConversionRun, RowWithTrailingBlankReadsExactlyTheFileItNames) {
+    TempDir src, out;
+    WriteFile(src / "t.msg", Message("plain"));
+    WriteFile(src / "t.msg ", Message("blank"));
+    MessageList list;
+    list.AddFileToList(src / "t.msg");
+    list.AddFileToList(src / "t.msg ");
+    RecordingObserver observer;
+    DuplicateCounter counter = 0;
+    NativeFileService files;
+    EXPECT_TRUE(RunConversion(list, out.path().string(), counter, observer, files).AllConverted());
+    // The name comes from the trimmed row, so the second is numbered.
+    const std::string folder = Mirrored(out, src.path());
+    EXPECT_EQ(ReadFile(folder + "t.eml.eml"), Message("plain"));
+    EXPECT_EQ(ReadFile(folder + "t.eml (1).eml"), Message("blank"));
+}
+
+TEST(ConversionRun, MessageWhoseFolderFailsStillMovesTheCounter) {
+    TempDir src, out;
+    WriteFile(src / "x/1.msg", Message("S"));
+    WriteFile(src / "y/2.msg", Message("S"));
+    WriteFile(Mirrored(out, src.path()) + "x", "a file where the folder x should be");
+    WriteFile(Mirrored(out, src.path() / "y") + "S 01-07-2012.eml", "older");
+    MessageList list;
+    list.AddFileToList(src / "x/1.msg");
+    list.AddFileToList(src / "y/2.msg");
+    RecordingObserver observer;
+    observer.option = NamingOption::OptSD;
+    DuplicateCounter counter = 0;
+    NativeFileService files;
+    const ConversionReport report = RunConversion(list, out.path().string(), counter, observer, files);
+    ASSERT_EQ(report.failures.size(), 1u);
+    // The first message was named (plain, the counter at 1) though its folder failed.
+    EXPECT_EQ(observer.outputs[src / "y/2.msg"], Mirrored(out, src.path() / "y") + "S 01-07-2012 (1).eml");
+}
+
+// Another program takes the plain name while the copy is being made.
+class RacedFileService : public NativeFileService {
+public:
+    std::string intruder;
+    Status StageCopy(const std::string &source, const std::string &folder, WorkHooks &hooks,
+                     std::unique_ptr<StagedFile> &staged) override {
+        Status status = NativeFileService::StageCopy(source, folder, hooks, staged);
+        WriteFile(intruder, "written by someone else");
+        return status;
+    }
+};
+
+TEST(ConversionRun, NameTakenDuringTheCopyIsNeverOverwritten) {
+    TempDir src, out;
+    WriteFile(src / "a.msg", Message("a"));
+    MessageList list;
+    list.AddFileToList(src / "a.msg");
+    RecordingObserver observer;
+    DuplicateCounter counter = 0;
+    RacedFileService files;
+    files.intruder = Mirrored(out, src.path()) + "a.eml.eml";
+    EXPECT_TRUE(RunConversion(list, out.path().string(), counter, observer, files).AllConverted());
+    EXPECT_EQ(ReadFile(files.intruder), "written by someone else");
+    EXPECT_EQ(ReadFile(observer.outputs[src / "a.msg"]), Message("a"));
+    EXPECT_EQ(observer.outputs[src / "a.msg"], Mirrored(out, src.path()) + "a.eml (0).eml");
+}
+
+// Stops at yield k of a run whose middle message is copied in several slices: whatever k, the
+// output holds only whole copies under final names, and no temporary file.
+TEST(ConversionRun, StopAtAnyYieldLeavesOnlyCompleteCopies) {
+    TempDir src;
+    const std::string big = Message("big") + std::string(9 * 1024 * 1024, 'x');
+    WriteFile(src / "1.msg", Message("one"));
+    WriteFile(src / "2.msg", big);
+    WriteFile(src / "3.msg", Message("three"));
+    MessageList list;
+    for (const char *name : {"1.msg", "2.msg", "3.msg"}) list.AddFileToList(src / name);
+    class StopAtYield : public RecordingObserver {
+    public:
+        explicit StopAtYield(int limit) : limit_(limit) {}
+        void Yield() override { ++yields_; }
+        bool StopRequested() const override { return yields_ >= limit_; }
+    private:
+        int limit_;
+        int yields_ = 0;
+    };
+    for (int limit = 1; limit < 16; ++limit) {
+        TempDir out;
+        StopAtYield observer(limit);
+        DuplicateCounter counter = 0;
+        NativeFileService files;
+        RunConversion(list, out.path().string(), counter, observer, files);
+        for (const auto &entry : fs::recursive_directory_iterator(out.path())) {
+            if (!entry.is_regular_file()) continue;
+            const std::string name = entry.path().filename().string();
+            EXPECT_EQ(name.find(".tarvelin-"), std::string::npos) << "stop at " << limit;
+            const std::string source = src / (name.substr(0, 1) + ".msg");
+            EXPECT_EQ(ReadFile(entry.path()), ReadFile(source)) << name << ", stop at " << limit;
+        }
+    }
 }
 
 struct FolderCase {

@@ -13,6 +13,7 @@
 #include <cstring>
 #include <filesystem>
 #include <map>
+#include <memory>
 #include <ostream>
 #include <set>
 #include <string>
@@ -94,8 +95,18 @@ public:
         if (path == refusedFolder) return Fail(folderError);
         return SysCalls::Mkdir(path, mode);
     }
+    // The copy gets its final name by a rename (or a link), which creates that name.
+    int RenameNoReplace(const char *from, const char *to) const override {
+        return Refused(to) ? Fail(createError) : SysCalls::RenameNoReplace(from, to);
+    }
+    int Link(const char *from, const char *to) const override {
+        return Refused(to) ? Fail(createError) : SysCalls::Link(from, to);
+    }
 
 private:
+    bool Refused(std::string_view path) const {
+        return !refusedCreate.empty() && path.find(refusedCreate) != std::string_view::npos;
+    }
     static int Fail(int err) {
         errno = err;
         return -1;
@@ -115,12 +126,22 @@ public:
     explicit SeamFileService(const SysCalls &sys) : sys_(sys) {}
     Status EnsureFolderExists(const std::string &folder) override { return EnsureFolder(folder, sys_); }
     bool FileExist(const std::string &path) override { return tarvelin::FileExist(path, sys_); }
-    Status CopyFileTo(const std::string &source, const std::string &destination, bool failIfExists,
-                      WorkHooks &hooks) override {
-        return CopyFile(source, destination, failIfExists, sys_, &hooks);
+    Status StageCopy(const std::string &source, const std::string &folder, WorkHooks &hooks,
+                     std::unique_ptr<StagedFile> &staged) override {
+        staged.reset();
+        StagedCopy copy;
+        Status status = tarvelin::StageCopy(source, folder, copy, sys_, &hooks);
+        if (status) staged = std::make_unique<Staged>(std::move(copy));
+        return status;
     }
+    bool SameContent(const std::string &a, const std::string &b) override { return tarvelin::SameContent(a, b, sys_); }
 
 private:
+    struct Staged : StagedFile {
+        explicit Staged(StagedCopy copy) : copy(std::move(copy)) {}
+        Status ClaimAs(const std::string &destination) override { return copy.ClaimAs(destination); }
+        StagedCopy copy;
+    };
     const SysCalls &sys_;
 };
 

@@ -38,7 +38,7 @@ Outcome Resolve(const std::vector<Step> &steps, const std::set<std::string> &exi
             ResolveOutputPath("out/", step.name, counter, exists, memo ? &known : nullptr);
         if (step.written) {
             files.insert(path);
-            known.KeepLastChosen();
+            if (path != PlainOutputPath("out/", step.name)) known.Add(PlainOutputPath("out/", step.name), counter - 1);
         }
         outcome.paths.push_back(path);
         outcome.counters.push_back(counter);

@@ -1,0 +1,101 @@
+#include "conversion/output_names.h"
+
+#include <memory>
+#include <unordered_set>
+#include <utility>
+
+namespace tarvelin {
+
+namespace {
+
+// A name that keeps being taken between the existence test and the claim is given up after this
+// many numbers rather than looping forever.
+constexpr int kMaxClaimAttempts = 1000;
+
+// Numbered names of a chain can have gaps (a counter carried over from an earlier run starts
+// high); this many missing numbers in a row end the chain.
+constexpr DuplicateCounter kChainGap = 8;
+
+OutputNames::Placement Failed(Status status) { return {std::move(status), {}, false}; }
+
+}  // namespace
+
+OutputNames::Placement OutputNames::Place(const std::string &source, const std::string &outputDir,
+                                          const std::string &cleanedName, WorkHooks &hooks, bool skipIdentical) {
+    if (skipIdentical) {
+        if (auto found = FindIdentical(source, outputDir, cleanedName)) return {Status::Ok(), std::move(*found), true};
+    }
+    std::unique_ptr<StagedFile> copy;
+    Status staged = files_.StageCopy(source, outputDir, hooks, copy);
+    if (staged.kind() == ErrorKind::Stopped) return Failed(std::move(staged));
+    if (!staged) {
+        NameOnly(outputDir, cleanedName);
+        return Failed(std::move(staged));
+    }
+    return Claim(*copy, outputDir, cleanedName);
+}
+
+void OutputNames::NameOnly(const std::string &outputDir, const std::string &cleanedName) {
+    ResolveOutputPath(outputDir, cleanedName, counter_, [this](const std::string &path) { return files_.FileExist(path); },
+                      &taken_);
+}
+
+OutputNames::Placement OutputNames::Claim(StagedFile &copy, const std::string &outputDir,
+                                          const std::string &cleanedName) {
+    // Most names are free: the claim is then the existence test, one call fewer per message (a
+    // round trip on a network disk). The counter moves as if the plain path had been tested first.
+    const std::string plain = PlainOutputPath(outputDir, cleanedName);
+    Status claimed = copy.ClaimAs(plain);
+    if (claimed) {
+        counter_ = 1;
+        return {Status::Ok(), plain, false};
+    }
+    if (claimed.kind() != ErrorKind::AlreadyExists) {
+        // The failure does not depend on the name (a numbered one would have failed alike).
+        NameOnly(outputDir, cleanedName);
+        return Failed(std::move(claimed));
+    }
+    // A name the claim refused is taken, even where the existence test does not see it (a share
+    // that answers the two differently); otherwise the same name would be tried again and again.
+    std::unordered_set<std::string> refused{plain};
+    const auto taken = [this, &refused](const std::string &path) {
+        return refused.count(path) > 0 || files_.FileExist(path);
+    };
+    for (int attempt = 0; attempt < kMaxClaimAttempts; ++attempt) {
+        const std::string output = ResolveOutputPath(outputDir, cleanedName, counter_, taken, &taken_);
+        claimed = copy.ClaimAs(output);
+        if (claimed || claimed.kind() == ErrorKind::AlreadyExists) taken_.Add(plain, counter_ - 1);
+        if (claimed) return {Status::Ok(), output, false};
+        if (claimed.kind() != ErrorKind::AlreadyExists) return Failed(std::move(claimed));
+        refused.insert(output);
+    }
+    return Failed(Status::Failure(ErrorKind::Other, "no free output name for \"" + cleanedName + "\" in " + outputDir));
+}
+
+std::optional<std::string> OutputNames::FindIdentical(const std::string &source, const std::string &outputDir,
+                                                      const std::string &cleanedName) {
+    // Numbered names are only ever given while the plain one is there, so without it the chain
+    // is empty, and a new message costs one test.
+    std::string plain = PlainOutputPath(outputDir, cleanedName);
+    if (!files_.FileExist(plain)) return std::nullopt;
+    if (files_.SameContent(source, plain)) {
+        counter_ = 1;
+        return plain;
+    }
+    DuplicateCounter missingInARow = 0;
+    for (DuplicateCounter n = 0; missingInARow < kChainGap; ++n) {
+        std::string numbered = NumberedOutputPath(outputDir, cleanedName, n);
+        if (!files_.FileExist(numbered)) {
+            ++missingInARow;
+            continue;
+        }
+        missingInARow = 0;
+        if (files_.SameContent(source, numbered)) {
+            counter_ = n + 1;
+            return numbered;
+        }
+    }
+    return std::nullopt;
+}
+
+}  // namespace tarvelin
