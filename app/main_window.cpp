@@ -7,29 +7,25 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
-#include <QFontInfo>
-#include <QFrame>
-#include <QGroupBox>
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QMimeData>
-#include <QPainter>
 #include <QProgressBar>
-#include <QProxyStyle>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScreen>
-#include <QStyleFactory>
 #include <QTableView>
 #include <QTimer>
 #include <QUrl>
-#include <cmath>
 #include <new>
+#include <optional>
 #include <stdexcept>
 
+#include "app/design_widgets.h"
 #include "app/help_address.h"
 #include "app/message_list_model.h"
+#include "app/report_texts.h"
 #include "conversion/conversion_run.h"
 #include "messagelist/folder_scan.h"
 
@@ -37,145 +33,17 @@ namespace tarvelin {
 
 namespace {
 
-#ifdef _WIN32
-constexpr const char *kLineBreak = "\r\n";
-#else
-constexpr const char *kLineBreak = "\n";
-#endif
-
 // Handing control to the event loop costs far more than an item of work; more often than this
 // only slows the work without making the window feel any livelier.
 constexpr qint64 kYieldIntervalMs = 15;
-constexpr std::size_t kFailuresListed = 10;
 constexpr int kClientWidth = 585;
 constexpr int kClientHeight = 528;
 constexpr int kColumnWidth = 1000;
 constexpr int kRowHeight = 16;
 
-const QColor kWhite(255, 255, 255);
-const QColor kSilver(192, 192, 192);
-
-// The layout is designed in twips, 15 to the pixel.
-int Px(int twips) { return static_cast<int>(std::lround(twips / 15.0)); }
-
-QRect TwipRect(int left, int top, int width, int height) {
-    return QRect(Px(left), Px(top), Px(width), Px(height));
-}
-
-QFont DesignFont(qreal points, bool bold) {
-    QFont font;
-    font.setFamilies({QStringLiteral("Tahoma"), QStringLiteral("Liberation Sans"),
-                      QStringLiteral("Arial"), QStringLiteral("DejaVu Sans")});
-    font.setStyleHint(QFont::SansSerif);
-    font.setPointSizeF(points);
-    font.setBold(bold);
-    // The captions are sized for Tahoma; DejaVu Sans, the usual last resort, runs wider and
-    // would clip them, its condensed face does not.
-    if (QFontInfo(font).family().startsWith(QStringLiteral("DejaVu Sans"))) {
-        font.setStretch(QFont::SemiCondensed);
-    }
-    return font;
-}
-
-template <typename T>
-T *Place(T *widget, const char *name, const QRect &geometry) {
-    widget->setObjectName(QString::fromLatin1(name));
-    widget->setGeometry(geometry);
-    return widget;
-}
-
-void PaintWhite(QWidget *widget) {
-    QPalette palette = widget->palette();
-    palette.setColor(QPalette::Window, kWhite);
-    widget->setPalette(palette);
-    widget->setAutoFillBackground(true);
-}
-
-// A white band with a one-pixel silver border, beneath every other control.
-QFrame *MakeBand(QWidget *window, const char *name, const QRect &geometry) {
-    auto *band = Place(new QFrame(window), name, geometry);
-    band->setStyleSheet(QStringLiteral("QFrame { background-color: rgb(255,255,255);"
-                                       " border: 1px solid rgb(192,192,192); }"));
-    band->setAttribute(Qt::WA_TransparentForMouseEvents);
-    band->lower();
-    return band;
-}
-
 std::string NativePath(const QString &path) {
     return QFile::encodeName(QDir::toNativeSeparators(path)).toStdString();
 }
-
-// "... and N more" after the first few of a long list of problems.
-void AppendListed(std::string &text, const std::vector<std::string> &lines) {
-    for (std::size_t i = 0; i < lines.size() && i < kFailuresListed; ++i) text += kLineBreak + lines[i];
-    if (lines.size() > kFailuresListed) {
-        text += kLineBreak + std::string("... and ") + std::to_string(lines.size() - kFailuresListed) +
-                " more";
-    }
-}
-
-std::string CountText(std::int64_t added, const std::vector<UnreadFolder> &unread) {
-    std::string text = std::to_string(added) + " Files Added to List.";
-    if (unread.size() == 1) {
-        text += kLineBreak + std::string("1 folder could not be read.");
-    } else if (unread.size() > 1) {
-        text += kLineBreak + std::to_string(unread.size()) + " folders could not be read.";
-    }
-    std::vector<std::string> lines;
-    for (const UnreadFolder &folder : unread) lines.push_back(folder.path + ": " + folder.reason);
-    AppendListed(text, lines);
-    return text;
-}
-
-std::string FailureText(const ConversionReport &report) {
-    const auto failed = static_cast<std::int64_t>(report.failures.size());
-    std::string text = "Completed !" + std::string(kLineBreak) + std::to_string(failed) + " of " +
-                       std::to_string(report.converted + failed) +
-                       (report.converted + failed == 1 ? " message" : " messages") +
-                       " could not be converted:";
-    std::vector<std::string> lines;
-    for (const ConversionFailure &failure : report.failures)
-        lines.push_back(failure.path + ": " + failure.reason);
-    AppendListed(text, lines);
-    return text;
-}
-
-// A group box drawn as an etched frame with its caption set into the top edge, whatever the
-// style's own habit (some put the caption above the frame).
-class EtchedGroupBox : public QGroupBox {
-public:
-    using QGroupBox::QGroupBox;
-
-protected:
-    void paintEvent(QPaintEvent *) override {
-        QPainter painter(this);
-        const QFontMetrics metrics(font());
-        const int top = metrics.height() / 2;
-        const QRect frame = rect().adjusted(0, top, -2, -2);
-        painter.setPen(palette().color(QPalette::Dark));
-        painter.drawRect(frame);
-        painter.setPen(palette().color(QPalette::Light));
-        painter.drawRect(frame.translated(1, 1));
-        const int captionLeft = 8;
-        const QRect caption(captionLeft, 0, metrics.horizontalAdvance(title()), metrics.height());
-        painter.fillRect(caption, palette().color(QPalette::Window));
-        painter.setPen(palette().color(isEnabled() ? QPalette::Active : QPalette::Disabled,
-                                       QPalette::WindowText));
-        painter.drawText(caption, Qt::AlignLeft | Qt::AlignVCenter | Qt::TextShowMnemonic, title());
-    }
-};
-
-// The application's style, but with silver grid lines in the table.
-class SilverGridStyle : public QProxyStyle {
-public:
-    SilverGridStyle() : QProxyStyle(QStyleFactory::create(QApplication::style()->name())) {}
-
-    int styleHint(StyleHint hint, const QStyleOption *option, const QWidget *widget,
-                  QStyleHintReturn *returnData) const override {
-        if (hint == SH_Table_GridLineColor) return static_cast<int>(kSilver.rgba());
-        return QProxyStyle::styleHint(hint, option, widget, returnData);
-    }
-};
 
 class WaitCursor {
 public:
@@ -300,26 +168,14 @@ void frmStep1::CreateControls() {
     grdFiles1_->setHorizontalScrollMode(QAbstractItemView::ScrollPerPixel);
     grdFiles1_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     grdFiles1_->setFocusPolicy(Qt::StrongFocus);
-    QPalette gridPalette = grdFiles1_->palette();
-    gridPalette.setColor(QPalette::Base, kWhite);
-    gridPalette.setColor(QPalette::Highlight, QColor(255, 128, 0));
-    gridPalette.setColor(QPalette::HighlightedText, Qt::black);
-    // Keep the orange when the window is not the active one, as the design's grid does.
-    gridPalette.setColor(QPalette::Inactive, QPalette::Highlight, QColor(255, 128, 0));
-    gridPalette.setColor(QPalette::Inactive, QPalette::HighlightedText, Qt::black);
-    grdFiles1_->setPalette(gridPalette);
-    auto *gridStyle = new SilverGridStyle;
-    gridStyle->setParent(grdFiles1_);
-    grdFiles1_->setStyle(gridStyle);
+    PaintGrid(grdFiles1_);
     grdFiles1_->setAcceptDrops(true);
     grdFiles1_->viewport()->setAcceptDrops(true);
     grdFiles1_->viewport()->installEventFilter(this);
 
     Place(new QLabel(QStringLiteral("Converting Messages..."), this), "Label4",
           TwipRect(240, 3480, 2535, 255));
-    auto *image1 = Place(new QLabel(this), "Image1", TwipRect(240, 3800, 330, 330));
-    image1->setPixmap(QPixmap(QStringLiteral(":/tarvelin/tick.png")));
-    image1->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    MakeTick(this, "Image1", TwipRect(240, 3800, 330, 330));
     LblProgessCurrent_ = Place(new QLabel(QStringLiteral("Message 0 (of 0)"), this),
                                "LblProgessCurrent", TwipRect(720, 3840, 6255, 255));
     ProgressBar1_ = Place(new QProgressBar(this), "ProgressBar1", TwipRect(240, 4200, 8295, 255));
@@ -534,6 +390,20 @@ void frmStep1::FinishStopped() {
     QCoreApplication::exit(0);
 }
 
+bool frmStep1::DoLongWork(WorkKind kind, const std::function<void(Work &)> &work) {
+    {
+        BusyScope busy(*this);
+        std::optional<WaitCursor> hourglass;
+        if (kind == WorkKind::Scanning) hourglass.emplace();
+        Work hooks(*this);
+        work(hooks);
+        ShowListSoFar();
+    }
+    if (!stopRequested_) return true;
+    FinishStopped();
+    return false;
+}
+
 void frmStep1::cmdAdd_Click() {
     if (busy_) return;
     ResetFileList();
@@ -544,17 +414,13 @@ void frmStep1::cmdAdd_Click() {
             return;
         }
         ApplyListEvent(ListEvent::FileDialogReturnedSelection);
-        {
-            BusyScope busy(*this);
-            Work work(*this);
+        DoLongWork(WorkKind::Adding, [&](Work &work) {
             for (const std::string &path : picked) {
                 list_.AddFileToList(path);
                 work.Yield();
                 if (work.StopRequested()) break;
             }
-            ShowListSoFar();
-        }
-        if (stopRequested_) FinishStopped();
+        });
     } catch (const std::bad_alloc &) {
         ShowListSoFar();
         dialogs_.ShowMessage(MessageKind::Failure, "7:Out of memory");
@@ -572,59 +438,48 @@ void frmStep1::CmdAddFolder_Click() {
         return;
     }
     FolderScanResult result;
-    {
-        BusyScope busy(*this);
-        WaitCursor hourglass;
-        Work work(*this);
-        result = ScanFolderIntoList(folder, list_, work, lister_);
-        ShowListSoFar();
-    }
-    if (stopRequested_) {
-        FinishStopped();
+    if (!DoLongWork(WorkKind::Scanning, [&](Work &work) {
+            result = ScanFolderIntoList(folder, list_, work, lister_);
+        })) {
         return;
     }
     ApplyListEvent(result.added > 0 ? ListEvent::FolderScanAddedFiles
                                     : ListEvent::FolderScanAddedNone);
-    dialogs_.ShowMessage(MessageKind::Count, CountText(result.added, result.unreadFolders));
+    dialogs_.ShowMessage(MessageKind::Count, ScanCountText(result.added, result.unreadFolders));
 }
 
 void frmStep1::AddDroppedPaths(const QStringList &paths) {
     if (busy_ || stopRequested_) return;
     std::int64_t added = 0;
     std::vector<UnreadFolder> unread;
-    {
-        BusyScope busy(*this);
-        WaitCursor hourglass;
-        Work work(*this);
-        for (const QString &path : paths) {
-            const std::string native = NativePath(path);
-            if (QFileInfo(path).isDir()) {
-                const FolderScanResult result = ScanFolderIntoList(native, list_, work, lister_);
-                added += result.added;
-                unread.insert(unread.end(), result.unreadFolders.begin(), result.unreadFolders.end());
-            } else if (IsMessageFilePath(native)) {
-                list_.AddFileToList(native);
-                ++added;
-                work.Yield();
+    if (!DoLongWork(WorkKind::Scanning, [&](Work &work) {
+            for (const QString &path : paths) {
+                const std::string native = NativePath(path);
+                if (QFileInfo(path).isDir()) {
+                    const FolderScanResult result =
+                        ScanFolderIntoList(native, list_, work, lister_);
+                    added += result.added;
+                    unread.insert(unread.end(), result.unreadFolders.begin(),
+                                  result.unreadFolders.end());
+                } else if (IsMessageFilePath(native)) {
+                    list_.AddFileToList(native);
+                    ++added;
+                    work.Yield();
+                }
+                if (work.StopRequested()) break;
             }
-            if (work.StopRequested()) break;
-        }
-        ShowListSoFar();
-    }
-    if (stopRequested_) {
-        FinishStopped();
+        })) {
         return;
     }
     ApplyListEvent(added > 0 ? ListEvent::FolderScanAddedFiles : ListEvent::FolderScanAddedNone);
-    dialogs_.ShowMessage(MessageKind::Count, CountText(added, unread));
+    dialogs_.ShowMessage(MessageKind::Count, ScanCountText(added, unread));
 }
 
 void frmStep1::cmdClear1_Click() {
     if (busy_) return;
-    if (!list_.IsEmpty()) {
-        const std::string question = "Do you want to clear all the files in the list" +
-                                     std::string(kLineBreak) + " Proceed?";
-        if (dialogs_.ShowMessage(MessageKind::Question, question) == Answer::Yes) ResetFileList();
+    if (!list_.IsEmpty() &&
+        dialogs_.ShowMessage(MessageKind::Question, ClearQuestionText()) == Answer::Yes) {
+        ResetFileList();
     }
     ApplyListEvent(ListEvent::ClearClicked);
 }
@@ -634,21 +489,17 @@ void frmStep1::CmdConvert2PDF_Click() {
     const std::string folder = dialogs_.BrowseFolder("Choose Folder to Save...");
     if (folder.empty()) return;
     ConversionReport report;
-    {
-        BusyScope busy(*this);
-        Work work(*this);
-        ProgressBar1_->setRange(0, 100);
-        report = RunConversion(list_, folder, duplicateCounter_, work, files_);
-    }
-    ApplyListEvent(ListEvent::ConversionRun);
-    if (stopRequested_) {
-        FinishStopped();
+    if (!DoLongWork(WorkKind::Converting, [&](Work &work) {
+            ProgressBar1_->setRange(0, 100);
+            report = RunConversion(list_, folder, duplicateCounter_, work, files_);
+        })) {
         return;
     }
+    ApplyListEvent(ListEvent::ConversionRun);
     if (report.AllConverted()) {
         dialogs_.ShowMessage(MessageKind::Completion, "Completed !");
     } else {
-        dialogs_.ShowMessage(MessageKind::Failure, FailureText(report));
+        dialogs_.ShowMessage(MessageKind::Failure, RunFailureText(report));
     }
 }
 

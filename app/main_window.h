@@ -3,6 +3,7 @@
 #pragma once
 
 #include <QWidget>
+#include <functional>
 #include <memory>
 
 #include "conversion/naming.h"
@@ -46,6 +47,8 @@ protected:
 private:
     class Work;
     class BusyScope;
+    // Scanning shows the hourglass.
+    enum class WorkKind { Adding, Scanning, Converting };
 
     frmStep1(Dialogs &dialogs, std::unique_ptr<FileService> ownFiles, FileService *files,
              const DirectoryLister &lister, QWidget *parent);
@@ -61,6 +64,10 @@ private:
     void cmdEnd_Click();
     void AddDroppedPaths(const QStringList &paths);
 
+    // Runs one long operation with the list commands locked and the window responsive, then shows
+    // the whole list. False when the window was closed meanwhile: the program is ending, and the
+    // caller must touch nothing more.
+    bool DoLongWork(WorkKind kind, const std::function<void(Work &)> &work);
     void ResetFileList();
     // Shows the entries added so far in the grid and the count label.
     void ShowListSoFar();

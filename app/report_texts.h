@@ -1,0 +1,32 @@
+// The texts of the window's boxes: the clear question, the count after a folder scan and the list
+// of messages a run could not convert. Plain text, so that they are tested without a window.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "conversion/conversion_run.h"
+#include "platform/directory_lister.h"
+
+namespace tarvelin {
+
+// The system's line break inside a box text.
+#ifdef _WIN32
+inline constexpr const char *kLineBreak = "\r\n";
+#else
+inline constexpr const char *kLineBreak = "\n";
+#endif
+
+// Problems listed one per line in a box before the rest are only counted.
+inline constexpr std::size_t kProblemsListed = 10;
+
+std::string ClearQuestionText();
+
+// "N Files Added to List.", then the folders that could not be read, each with its reason.
+std::string ScanCountText(std::int64_t added, const std::vector<UnreadFolder> &unreadFolders);
+
+// "Completed !", then how many messages failed and each one with its reason.
+std::string RunFailureText(const ConversionReport &report);
+
+}  // namespace tarvelin
