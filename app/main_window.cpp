@@ -11,6 +11,7 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QMimeData>
+#include <QPointer>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
@@ -78,15 +79,27 @@ private:
 };
 
 // Locks the list operations for the length of a long operation and restores them after it.
+// Locking moves the focus off the locked button (onto the grid, or Exit after Convert, where the
+// next Enter would ask to leave), so it goes back afterwards, unless the user moved it meanwhile.
 class frmStep1::BusyScope {
 public:
-    explicit BusyScope(frmStep1 &window) : window_(window) { window_.SetBusy(true); }
-    ~BusyScope() { window_.SetBusy(false); }
+    explicit BusyScope(frmStep1 &window) : window_(window), focus_(window.focusWidget()) {
+        window_.SetBusy(true);
+        displacedTo_ = window_.focusWidget();
+    }
+    ~BusyScope() {
+        window_.SetBusy(false);
+        if (focus_ && focus_->isEnabled() && window_.focusWidget() == displacedTo_) {
+            focus_->setFocus(Qt::OtherFocusReason);
+        }
+    }
     BusyScope(const BusyScope &) = delete;
     BusyScope &operator=(const BusyScope &) = delete;
 
 private:
     frmStep1 &window_;
+    const QPointer<QWidget> focus_;
+    QPointer<QWidget> displacedTo_;
 };
 
 frmStep1::frmStep1(Dialogs &dialogs, QWidget *parent)

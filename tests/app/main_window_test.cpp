@@ -82,6 +82,8 @@ private slots:
     void folderScanReportsCountAndRestoresCursor_data();
     void folderScanReportsCountAndRestoresCursor();
     void droppedFilesAndFoldersAreAppended();
+    void focusComesBackAfterTheWork_data();
+    void focusComesBackAfterTheWork();
     void hundredThousandPathsArriveInBatches();
 };
 
@@ -542,6 +544,51 @@ void MainWindowTest::droppedFilesAndFoldersAreAppended() {
              (QStringList{"/first.msg", QString::fromStdString(temp / "tree/a.msg"),
                           QString::fromStdString(temp / "tree/sub/b.msg"),
                           QString::fromStdString(temp / "loose/C.MSG")}));
+}
+
+void MainWindowTest::focusComesBackAfterTheWork_data() {
+    QTest::addColumn<QString>("focus");
+    QTest::addColumn<bool>("drop");  // a folder dropped on the grid instead of Enter pressed
+    QTest::newRow("add files") << "cmdAdd" << false;
+    QTest::newRow("folder scan") << "CmdAddFolder" << false;
+    QTest::newRow("run, not Exit") << "CmdConvert2PDF" << false;
+    QTest::newRow("drop while Clear has it") << "cmdClear1" << true;
+}
+
+void MainWindowTest::focusComesBackAfterTheWork() {
+    QFETCH(QString, focus);
+    QFETCH(bool, drop);
+    TempDir temp;
+    WriteFile(temp.path() / "in/a.msg", "Subject: a\r\n\r\nbody\r\n");
+    ScriptedDialogs dialogs;
+    frmStep1 window(dialogs);
+    dialogs.picks.push_back({temp / "in/a.msg"});
+    Control<QPushButton>(window, "cmdAdd")->click();
+    window.show();
+    QVERIFY(QTest::qWaitForWindowActive(&window));
+    window.findChild<QWidget *>(focus)->setFocus();
+    dialogs.picks.push_back({temp / "in/a.msg"});
+    dialogs.folders.push_back(focus == "CmdAddFolder" ? temp / "in" : temp / "out");
+
+    if (drop) {
+        QMimeData mime;
+        mime.setUrls({QUrl::fromLocalFile(QString::fromStdString(temp / "in"))});
+        QWidget *viewport = Control<QTableView>(window, "grdFiles1")->viewport();
+        QDragEnterEvent enter(QPoint(10, 10), Qt::CopyAction, &mime, Qt::LeftButton,
+                              Qt::NoModifier);
+        QApplication::sendEvent(viewport, &enter);
+        QDropEvent dropped(QPointF(10, 10), Qt::CopyAction, &mime, Qt::LeftButton,
+                           Qt::NoModifier);
+        QApplication::sendEvent(viewport, &dropped);
+        QTRY_COMPARE(dialogs.shown.size(), std::size_t(1));
+    } else {
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+    }
+
+    // Where a real box hands it back, and where it is after work that ends without a box.
+    QCOMPARE(dialogs.shown.size(), std::size_t(focus == "cmdAdd" ? 0 : 1));
+    if (!dialogs.shown.empty()) QCOMPARE(dialogs.shown[0].focus, focus);
+    QCOMPARE(FocusName(), focus);
 }
 
 void MainWindowTest::hundredThousandPathsArriveInBatches() {

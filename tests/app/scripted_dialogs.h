@@ -1,7 +1,8 @@
 // Dialogs answered from a script, recording what the window asked and showed.
 #pragma once
 
-#include <QGuiApplication>
+#include <QApplication>
+#include <QWidget>
 #include <deque>
 #include <functional>
 #include <string>
@@ -15,6 +16,7 @@ struct ShownMessage {
     MessageKind kind;
     std::string text;
     bool waitCursor;  // the hourglass was still up when the box appeared
+    QString focus;    // the control a real box hands the focus back to when it closes
 };
 
 class ScriptedDialogs : public Dialogs {
@@ -29,7 +31,9 @@ public:
     std::vector<std::string> opened;
 
     Answer ShowMessage(MessageKind kind, const std::string &text) override {
-        shown.push_back({kind, text, QGuiApplication::overrideCursor() != nullptr});
+        QWidget *focused = QApplication::focusWidget();
+        shown.push_back({kind, text, QGuiApplication::overrideCursor() != nullptr,
+                         focused ? focused->objectName() : QStringLiteral("<none>")});
         if (kind != MessageKind::Question) return Answer::Ok;
         if (answers.empty()) return Answer::No;
         const Answer answer = answers.front();
