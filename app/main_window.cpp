@@ -16,9 +16,11 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScreen>
+#include <QScrollBar>
 #include <QTableView>
 #include <QTimer>
 #include <QUrl>
+#include <algorithm>
 #include <new>
 #include <optional>
 #include <stdexcept>
@@ -59,22 +61,34 @@ public:
 // The core's hook while the window works: keeps the window responsive and relays progress.
 class frmStep1::Work : public RunObserver {
 public:
-    explicit Work(frmStep1 &window) : window_(window) { sinceEvents_.start(); }
+    Work(frmStep1 &window, WorkKind kind) : window_(window), kind_(kind) { sinceEvents_.start(); }
 
     void Yield() override {
         if (sinceEvents_.elapsed() < kYieldIntervalMs) return;
-        window_.ShowListSoFar();
+        ShowSoFar();
         QCoreApplication::processEvents();
         sinceEvents_.restart();
     }
     bool StopRequested() const override { return window_.stopRequested_; }
     NamingOption SelectedNamingOption() override { return window_.SelectedNamingOption(); }
     void ShowProgress(float barValue, const std::string &caption) override {
+        ++rowsDone_;
         window_.ShowProgress(barValue, caption);
+    }
+
+    // The list so far, its current cell on the row the work is at: the last one added, or the
+    // one being converted.
+    void ShowSoFar() {
+        window_.ShowListSoFar();
+        const std::size_t lastRow = window_.list_.RowCount() - 1;
+        window_.MoveCurrentCell(kind_ == WorkKind::Converting ? std::min(rowsDone_, lastRow)
+                                                              : lastRow);
     }
 
 private:
     frmStep1 &window_;
+    const WorkKind kind_;
+    std::size_t rowsDone_ = 0;
     QElapsedTimer sinceEvents_;
 };
 
@@ -378,6 +392,16 @@ void frmStep1::ShowListSoFar() {
     lblCount1_->setText(QString::fromStdString(list_.CountText()));
 }
 
+void frmStep1::MoveCurrentCell(std::size_t row) {
+    const QModelIndex cell = model_->index(static_cast<int>(row), 0);
+    grdFiles1_->setCurrentIndex(cell);
+    // Bring the row into view, but leave the horizontal scroll where the user put it.
+    QScrollBar *across = grdFiles1_->horizontalScrollBar();
+    const int acrossAt = across->value();
+    grdFiles1_->scrollTo(cell);
+    across->setValue(acrossAt);
+}
+
 void frmStep1::ApplyListEvent(ListEvent event) {
     convertEnabled_ = ConvertEnabledAfter(event, convertEnabled_);
     if (!busy_) CmdConvert2PDF_->setEnabled(convertEnabled_);
@@ -408,9 +432,9 @@ bool frmStep1::DoLongWork(WorkKind kind, const std::function<void(Work &)> &work
         BusyScope busy(*this);
         std::optional<WaitCursor> hourglass;
         if (kind == WorkKind::Scanning) hourglass.emplace();
-        Work hooks(*this);
+        Work hooks(*this, kind);
         work(hooks);
-        ShowListSoFar();
+        hooks.ShowSoFar();
     }
     if (!stopRequested_) return true;
     FinishStopped();

@@ -71,6 +71,8 @@ private:
     void ResetFileList();
     // Shows the entries added so far in the grid and the count label.
     void ShowListSoFar();
+    // Makes the row the grid's current cell, selected and scrolled into view.
+    void MoveCurrentCell(std::size_t row);
     void ApplyListEvent(ListEvent event);
     void SetBusy(bool busy);
     void ShowProgress(float barValue, const std::string &caption);

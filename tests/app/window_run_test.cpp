@@ -5,6 +5,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QTableView>
 #include <QTest>
 #include <QTimer>
 #include <filesystem>
@@ -86,6 +87,8 @@ private slots:
     void optionChangedMidRunAppliesFromTheNextMessage();
     void leavingDuringARun_data();
     void leavingDuringARun();
+    void currentCellFollowsTheWork_data();
+    void currentCellFollowsTheWork();
 };
 
 void WindowRunTest::runConvertsEveryRowInOrder() {
@@ -314,6 +317,56 @@ void WindowRunTest::leavingDuringARun() {
     QCOMPARE(kinds, expected);
     QCOMPARE(window.isVisible(), !stops);
     QVERIFY(!window.IsBusy());
+}
+
+void WindowRunTest::currentCellFollowsTheWork_data() {
+    QTest::addColumn<QStringList>("steps");
+    QTest::newRow("files added") << QStringList{"pick"};
+    QTest::newRow("folder scanned") << QStringList{"scan"};
+    QTest::newRow("run") << QStringList{"pick", "run"};
+}
+
+void WindowRunTest::currentCellFollowsTheWork() {
+    QFETCH(QStringList, steps);
+    constexpr int kRows = 12;  // twice as many as the grid shows at once
+    TempDir temp;
+    std::vector<std::string> sources;
+    for (int i = 10; i < 10 + kRows; ++i) {
+        sources.push_back(temp / ("in/m" + std::to_string(i) + ".msg"));
+        WriteFile(sources.back(), Message(std::to_string(i)));
+    }
+    ScriptedDialogs dialogs;
+    ScriptedFileService files;
+    frmStep1 window(dialogs, files);
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    auto *grid = Control<QTableView>(window, "grdFiles1");
+    std::vector<int> rowAtCopy;
+    files.beforeCopy = [&](int) {
+        rowAtCopy.push_back(grid->currentIndex().row());
+        QTest::qSleep(20);  // longer than the window waits between yields that show anything
+    };
+    for (const QString &step : steps) {
+        if (step == "pick") dialogs.picks.push_back(sources);
+        if (step == "scan") dialogs.folders.push_back(temp / "in");
+        if (step == "run") dialogs.folders.push_back(temp / "out");
+        Control<QPushButton>(window, step == "pick"   ? "cmdAdd"
+                                     : step == "scan" ? "CmdAddFolder"
+                                                      : "CmdConvert2PDF")
+            ->click();
+    }
+
+    // From the second message on, the run's row was the current one when its copy began.
+    if (steps.contains("run")) {
+        QCOMPARE(int(rowAtCopy.size()), kRows);
+        for (int row = 1; row < kRows; ++row) QCOMPARE(rowAtCopy[std::size_t(row)], row);
+    }
+    const QModelIndex last = grid->model()->index(kRows - 1, 0);
+    QCOMPARE(grid->currentIndex(), last);
+    QVERIFY(grid->selectionModel()->isSelected(last));
+    const QRect shown = grid->visualRect(last);
+    QVERIFY2(shown.top() >= 0 && shown.bottom() < grid->viewport()->height(),
+             qPrintable(QStringLiteral("row drawn at %1").arg(shown.top())));
 }
 
 QTEST_MAIN(WindowRunTest)
