@@ -18,10 +18,28 @@ const QColor kWhite(255, 255, 255);
 const QColor kSilver(192, 192, 192);
 const QColor kOrange(255, 128, 0);
 
-// The application's style, but with silver grid lines in the table.
-class SilverGridStyle : public QProxyStyle {
+// The application's style, but with silver grid lines in the table, and the selected cell in one
+// flat colour with a dotted outline for the current one where the style would shade them.
+class GridStyle : public QProxyStyle {
 public:
-    SilverGridStyle() : QProxyStyle(QStyleFactory::create(QApplication::style()->name())) {}
+    GridStyle() : QProxyStyle(QStyleFactory::create(QApplication::style()->name())) {}
+
+    void drawPrimitive(PrimitiveElement element, const QStyleOption *option, QPainter *painter,
+                       const QWidget *widget) const override {
+        if (element == PE_PanelItemViewItem && (option->state & State_Selected)) {
+            painter->fillRect(option->rect, option->palette.brush(QPalette::Highlight));
+            return;
+        }
+        if (element == PE_FrameFocusRect && qobject_cast<const QAbstractItemView *>(widget)) {
+            painter->save();
+            painter->setPen(QPen(option->palette.color(QPalette::Text), 1, Qt::DotLine));
+            painter->setBrush(Qt::NoBrush);
+            painter->drawRect(option->rect.adjusted(0, 0, -1, -1));
+            painter->restore();
+            return;
+        }
+        QProxyStyle::drawPrimitive(element, option, painter, widget);
+    }
 
     int styleHint(StyleHint hint, const QStyleOption *option, const QWidget *widget,
                   QStyleHintReturn *returnData) const override {
@@ -87,7 +105,7 @@ void PaintGrid(QTableView *grid) {
     palette.setColor(QPalette::Inactive, QPalette::Highlight, kOrange);
     palette.setColor(QPalette::Inactive, QPalette::HighlightedText, Qt::black);
     grid->setPalette(palette);
-    auto *style = new SilverGridStyle;
+    auto *style = new GridStyle;
     style->setParent(grid);
     grid->setStyle(style);
 }
