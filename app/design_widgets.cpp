@@ -50,11 +50,11 @@ public:
 
 }  // namespace
 
-int Px(int twips) {
-    return static_cast<int>(std::lround(twips / 15.0));
+int Twips::Px(int twips) const {
+    return static_cast<int>(std::lround(twips * pixelsPerTwip_));
 }
 
-QRect TwipRect(int left, int top, int width, int height) {
+QRect Twips::Rect(int left, int top, int width, int height) const {
     return QRect(Px(left), Px(top), Px(width), Px(height));
 }
 

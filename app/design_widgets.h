@@ -12,9 +12,17 @@ class QTableView;
 
 namespace tarvelin {
 
-// The layout is designed in twips, 15 to the pixel.
-int Px(int twips);
-QRect TwipRect(int left, int top, int width, int height);
+// The layout is designed in twips, converted at the screen's resolution: 15 to the pixel at 96
+// dots per inch, 12 at 120. Enlarged fonts so get a window enlarged with them, and keep fitting.
+class Twips {
+public:
+    explicit Twips(qreal dotsPerInch) : pixelsPerTwip_(dotsPerInch / 1440.0) {}
+    int Px(int twips) const;
+    QRect Rect(int left, int top, int width, int height) const;
+
+private:
+    qreal pixelsPerTwip_;
+};
 
 // Tahoma, or a similar sans-serif face where it is missing.
 QFont DesignFont(qreal points, bool bold);

@@ -39,10 +39,11 @@ namespace {
 // Handing control to the event loop costs far more than an item of work; more often than this
 // only slows the work without making the window feel any livelier.
 constexpr qint64 kYieldIntervalMs = 15;
-constexpr int kClientWidth = 585;
-constexpr int kClientHeight = 528;
-constexpr int kColumnWidth = 1000;
-constexpr int kRowHeight = 16;
+// In twips.
+constexpr int kClientWidth = 8775;
+constexpr int kClientHeight = 7920;
+constexpr int kColumnWidth = 15000;
+constexpr int kRowHeight = 240;
 
 std::string NativePath(const QString &path) {
     return QFile::encodeName(QDir::toNativeSeparators(path)).toStdString();
@@ -132,11 +133,12 @@ frmStep1::frmStep1(Dialogs &dialogs, std::unique_ptr<FileService> ownFiles, File
       dialogs_(dialogs),
       ownFiles_(std::move(ownFiles)),
       files_(files ? *files : *ownFiles_),
-      lister_(lister) {
+      lister_(lister),
+      twips_(logicalDpiY()) {
     setObjectName(QStringLiteral("frmStep1"));
     setWindowTitle(QStringLiteral("Tarvelin"));
     setFont(DesignFont(8.25, false));
-    setFixedSize(kClientWidth, kClientHeight);
+    setFixedSize(twips_.Px(kClientWidth), twips_.Px(kClientHeight));
     CreateControls();
     SetUpKeyboard();
     convertEnabled_ = ConvertEnabledAfter(ListEvent::StartUp, false);
@@ -153,39 +155,39 @@ frmStep1::frmStep1(Dialogs &dialogs, std::unique_ptr<FileService> ownFiles, File
 frmStep1::~frmStep1() = default;
 
 void frmStep1::CreateControls() {
-    MakeBand(this, "Shape2", TwipRect(-120, 0, 8895, 855));
+    MakeBand(this, "Shape2", twips_.Rect(-120, 0, 8895, 855));
 
     auto *lblTitle = Place(new QLabel(QStringLiteral("Tarvelin"), this), "lblTitle",
-                           TwipRect(240, 120, 6255, 375));
+                           twips_.Rect(240, 120, 6255, 375));
     lblTitle->setFont(DesignFont(14.25, true));
     PaintWhite(lblTitle);
     auto *lblCopyright =
         Place(new QLabel(QStringLiteral("Copyright \u00A9 The Tarvelin developers"), this),
-              "lblCopyright", TwipRect(240, 480, 6135, 255));
+              "lblCopyright", twips_.Rect(240, 480, 6135, 255));
     PaintWhite(lblCopyright);
 
     cmdAdd_ = Place(new QPushButton(QStringLiteral("Add MDaemon Email Message(s)..."), this),
-                    "cmdAdd", TwipRect(240, 960, 2775, 375));
+                    "cmdAdd", twips_.Rect(240, 960, 2775, 375));
     CmdAddFolder_ = Place(
         new QPushButton(QStringLiteral("Add MDaemon Email Folder having Message(s)..."), this),
-        "CmdAddFolder", TwipRect(3120, 960, 3855, 375));
+        "CmdAddFolder", twips_.Rect(3120, 960, 3855, 375));
     cmdClear1_ = Place(new QPushButton(QStringLiteral("Clear File(s)..."), this), "cmdClear1",
-                       TwipRect(7200, 960, 1335, 375));
+                       twips_.Rect(7200, 960, 1335, 375));
 
     lblCount1_ = Place(new QLabel(QString::fromStdString(list_.CountText()), this), "lblCount1",
-                       TwipRect(270, 1560, 4335, 255));
+                       twips_.Rect(270, 1560, 4335, 255));
 
     model_ = new MessageListModel(list_, this);
-    grdFiles1_ = Place(new QTableView(this), "grdFiles1", TwipRect(240, 1800, 8295, 1575));
+    grdFiles1_ = Place(new QTableView(this), "grdFiles1", twips_.Rect(240, 1800, 8295, 1575));
     grdFiles1_->setModel(model_);
     grdFiles1_->horizontalHeader()->hide();
     grdFiles1_->verticalHeader()->hide();
     grdFiles1_->horizontalHeader()->setSectionResizeMode(QHeaderView::Fixed);
-    grdFiles1_->setColumnWidth(0, kColumnWidth);
+    grdFiles1_->setColumnWidth(0, twips_.Px(kColumnWidth));
     // Uniform rows let the view place any of a hundred thousand rows without measuring them.
     grdFiles1_->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
     grdFiles1_->verticalHeader()->setMinimumSectionSize(1);
-    grdFiles1_->verticalHeader()->setDefaultSectionSize(kRowHeight);
+    grdFiles1_->verticalHeader()->setDefaultSectionSize(twips_.Px(kRowHeight));
     grdFiles1_->setEditTriggers(QAbstractItemView::NoEditTriggers);
     grdFiles1_->setSelectionMode(QAbstractItemView::SingleSelection);
     grdFiles1_->setSelectionBehavior(QAbstractItemView::SelectItems);
@@ -201,19 +203,20 @@ void frmStep1::CreateControls() {
     grdFiles1_->viewport()->installEventFilter(this);
 
     Place(new QLabel(QStringLiteral("Converting Messages..."), this), "Label4",
-          TwipRect(240, 3480, 2535, 255));
-    MakeTick(this, "Image1", TwipRect(240, 3800, 330, 330));
+          twips_.Rect(240, 3480, 2535, 255));
+    MakeTick(this, "Image1", twips_.Rect(240, 3800, 330, 330));
     LblProgessCurrent_ = Place(new QLabel(QStringLiteral("Message 0 (of 0)"), this),
-                               "LblProgessCurrent", TwipRect(720, 3840, 6255, 255));
-    ProgressBar1_ = Place(new QProgressBar(this), "ProgressBar1", TwipRect(240, 4200, 8295, 255));
+                               "LblProgessCurrent", twips_.Rect(720, 3840, 6255, 255));
+    ProgressBar1_ =
+        Place(new QProgressBar(this), "ProgressBar1", twips_.Rect(240, 4200, 8295, 255));
     ProgressBar1_->setRange(0, 100);
     ProgressBar1_->setValue(0);
     ProgressBar1_->setTextVisible(false);
     ProgressBar1_->setProperty("barValue", 0.0f);
 
     auto *frame1 = Place(new EtchedGroupBox(QStringLiteral(" File Naming Options "), this),
-                         "Frame1", TwipRect(240, 4560, 8295, 1935));
-    auto *picture1 = Place(new QWidget(frame1), "Picture1", TwipRect(120, 240, 7455, 1575));
+                         "Frame1", twips_.Rect(240, 4560, 8295, 1935));
+    auto *picture1 = Place(new QWidget(frame1), "Picture1", twips_.Rect(120, 240, 7455, 1575));
 
     struct OptionDesign {
         NamingOption option;
@@ -240,7 +243,7 @@ void frmStep1::CreateControls() {
     options_->setExclusive(true);
     for (const OptionDesign &design : kOptions) {
         auto *button = Place(new QRadioButton(QString::fromLatin1(design.caption), picture1),
-                             design.name, TwipRect(design.left, design.top, design.width, 255));
+                             design.name, twips_.Rect(design.left, design.top, design.width, 255));
         options_->addButton(button, static_cast<int>(design.option));
         optionOrder_.push_back(button);
     }
@@ -248,16 +251,16 @@ void frmStep1::CreateControls() {
     optionOrder_.front()->setChecked(true);
 
     CmdConvert2PDF_ = Place(new QPushButton(QStringLiteral("Convert"), this), "CmdConvert2PDF",
-                            TwipRect(2880, 6600, 3015, 555));
+                            twips_.Rect(2880, 6600, 3015, 555));
     CmdConvert2PDF_->setFont(DesignFont(14.25, false));
 
-    MakeBand(this, "Shape1", TwipRect(-120, 7320, 8895, 855));
-    auto *picture3 = Place(new QWidget(this), "Picture3", TwipRect(240, 7440, 8535, 495));
+    MakeBand(this, "Shape1", twips_.Rect(-120, 7320, 8895, 855));
+    auto *picture3 = Place(new QWidget(this), "Picture3", twips_.Rect(240, 7440, 8535, 495));
     PaintWhite(picture3);
     CmdHelp_ = Place(new QPushButton(QStringLiteral("&Help Manual"), picture3), "CmdHelp",
-                     TwipRect(0, 0, 1695, 375));
+                     twips_.Rect(0, 0, 1695, 375));
     cmdEnd_ = Place(new QPushButton(QStringLiteral("E&xit"), picture3), "cmdEnd",
-                    TwipRect(6960, 0, 1335, 375));
+                    twips_.Rect(6960, 0, 1335, 375));
 
     connect(cmdAdd_, &QPushButton::clicked, this, &frmStep1::cmdAdd_Click);
     connect(CmdAddFolder_, &QPushButton::clicked, this, &frmStep1::CmdAddFolder_Click);

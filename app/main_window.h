@@ -6,6 +6,7 @@
 #include <functional>
 #include <memory>
 
+#include "app/design_widgets.h"
 #include "conversion/naming.h"
 #include "messagelist/convert_rules.h"
 #include "messagelist/message_list.h"
@@ -84,6 +85,7 @@ private:
     std::unique_ptr<FileService> ownFiles_;
     FileService &files_;
     const DirectoryLister &lister_;
+    const Twips twips_;
 
     MessageList list_;
     DuplicateCounter duplicateCounter_ = 0;
