@@ -1,17 +1,15 @@
 // How the window looks at the scaling or font resolution the test is started with (CTest starts it
 // at 100%, 125%, 150% and at a font DPI of 120): the layout in twips at the screen's resolution,
 // every caption within its control, and the selected cell drawn flat.
-#include <QAbstractButton>
 #include <QApplication>
 #include <QGroupBox>
 #include <QLabel>
 #include <QPushButton>
 #include <QRadioButton>
-#include <QScreen>
 #include <QStyleOptionButton>
 #include <QTableView>
 #include <QTest>
-#include <cmath>
+#include <QtMath>
 
 #include "app/main_window.h"
 #include "tests/app/find_control.h"
