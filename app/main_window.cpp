@@ -31,6 +31,7 @@
 #include "app/report_texts.h"
 #include "conversion/conversion_run.h"
 #include "messagelist/folder_scan.h"
+#include "platform/qt_paths.h"
 
 namespace tarvelin {
 
@@ -44,10 +45,6 @@ constexpr int kClientWidth = 8775;
 constexpr int kClientHeight = 7920;
 constexpr int kColumnWidth = 15000;
 constexpr int kRowHeight = 240;
-
-std::string NativePath(const QString &path) {
-    return QFile::encodeName(QDir::toNativeSeparators(path)).toStdString();
-}
 
 class WaitCursor {
 public:
@@ -494,7 +491,7 @@ void frmStep1::AddDroppedPaths(const QStringList &paths) {
     std::vector<UnreadFolder> unread;
     if (!DoLongWork(WorkKind::Scanning, [&](Work &work) {
             for (const QString &path : paths) {
-                const std::string native = NativePath(path);
+                const std::string native = CorePath(path);
                 if (QFileInfo(path).isDir()) {
                     const FolderScanResult result =
                         ScanFolderIntoList(native, list_, work, lister_);

@@ -5,6 +5,8 @@
 #include <QFile>
 #include <limits>
 
+#include "platform/qt_paths.h"
+
 namespace tarvelin {
 
 namespace {
@@ -41,7 +43,7 @@ QVariant MessageListModel::data(const QModelIndex &index, int role) const {
     case Qt::ToolTipRole: {
         if (shownEmpty_) return QString();
         const std::string_view text = list_.RowText(static_cast<std::size_t>(index.row()));
-        return QFile::decodeName(QByteArray(text.data(), static_cast<qsizetype>(text.size())));
+        return ShownPath(text);
     }
     case Qt::BackgroundRole:
         return QBrush(kCellColour);

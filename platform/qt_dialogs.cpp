@@ -7,15 +7,13 @@
 #include <QMessageBox>
 #include <QUrl>
 
+#include "platform/qt_paths.h"
+
 namespace tarvelin {
 
 namespace {
 
 const QString kTitle = QStringLiteral("Tarvelin");
-
-std::string ToNativeString(const QString &path) {
-    return QFile::encodeName(QDir::toNativeSeparators(path)).toStdString();
-}
 
 }  // namespace
 
@@ -53,14 +51,14 @@ std::vector<std::string> QtDialogs::PickMessageFiles() {
         owner_, QString(), QString(), QStringLiteral("MDaemon Messages (*.msg)"));
     std::vector<std::string> paths;
     paths.reserve(static_cast<std::size_t>(picked.size()));
-    for (const QString &path : picked) paths.push_back(ToNativeString(path));
+    for (const QString &path : picked) paths.push_back(CorePath(path));
     return paths;
 }
 
 std::string QtDialogs::BrowseFolder(const std::string &title) {
     const QString folder = QFileDialog::getExistingDirectory(
         owner_, QString::fromStdString(title), QString(), QFileDialog::ShowDirsOnly);
-    return folder.isEmpty() ? std::string() : ToNativeString(folder);
+    return folder.isEmpty() ? std::string() : CorePath(folder);
 }
 
 bool QtDialogs::ShellOpen(const std::string &target) {

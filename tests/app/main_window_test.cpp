@@ -519,6 +519,10 @@ void MainWindowTest::droppedFilesAndFoldersAreAppended() {
     WriteFile(temp.path() / "tree/sub/b.msg", "x");
     WriteFile(temp.path() / "loose/C.MSG", "x");
     WriteFile(temp.path() / "loose/notes.txt", "x");
+    // Outside any single code page, so a path that went through one would come out changed.
+    const QString wide = QStringLiteral(u"Grüße Почта 日本.msg");
+    WriteFile(temp.path() / "loose" / std::filesystem::path(wide.toStdU16String()), "x");
+    const QString widePath = QString::fromStdString(temp / "loose/") + wide;
     ScriptedDialogs dialogs;
     frmStep1 window(dialogs);
     dialogs.picks.push_back({"/first.msg"});
@@ -529,7 +533,8 @@ void MainWindowTest::droppedFilesAndFoldersAreAppended() {
     QMimeData mime;
     mime.setUrls({QUrl::fromLocalFile(QString::fromStdString(temp / "tree")),
                   QUrl::fromLocalFile(QString::fromStdString(temp / "loose/C.MSG")),
-                  QUrl::fromLocalFile(QString::fromStdString(temp / "loose/notes.txt"))});
+                  QUrl::fromLocalFile(QString::fromStdString(temp / "loose/notes.txt")),
+                  QUrl::fromLocalFile(widePath)});
     QWidget *viewport = Control<QTableView>(window, "grdFiles1")->viewport();
     QDragEnterEvent enter(QPoint(10, 10), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
     QApplication::sendEvent(viewport, &enter);
@@ -539,11 +544,13 @@ void MainWindowTest::droppedFilesAndFoldersAreAppended() {
 
     QTRY_COMPARE(dialogs.shown.size(), std::size_t(1));
     QCOMPARE(dialogs.shown[0].kind, MessageKind::Count);
-    QCOMPARE(dialogs.shown[0].text, std::string("3 Files Added to List."));
+    QCOMPARE(dialogs.shown[0].text, std::string("4 Files Added to List."));
     QCOMPARE(ListedPaths(window),
              (QStringList{"/first.msg", QString::fromStdString(temp / "tree/a.msg"),
                           QString::fromStdString(temp / "tree/sub/b.msg"),
-                          QString::fromStdString(temp / "loose/C.MSG")}));
+                          QString::fromStdString(temp / "loose/C.MSG"), widePath}));
+    const QAbstractItemModel *grid = Control<QTableView>(window, "grdFiles1")->model();
+    QCOMPARE(grid->data(grid->index(4, 0)).toString(), widePath);
 }
 
 void MainWindowTest::focusComesBackAfterTheWork_data() {

@@ -1,0 +1,34 @@
+// Paths between Qt's QString and the core's byte strings, in one place for the window and its dialogs.
+#pragma once
+
+#include <QByteArray>
+#include <QDir>
+#include <QFile>
+#include <QString>
+#include <string>
+#include <string_view>
+
+namespace tarvelin {
+
+// The core holds UTF-8 on Windows and converts to UTF-16 only at the system calls; the local 8-bit
+// encoding there is the ANSI code page, which would lose every character outside it. On POSIX the
+// bytes are the file system's own, which Qt's file-name codec keeps.
+inline std::string CorePath(const QString &path) {
+    const QString native = QDir::toNativeSeparators(path);
+#ifdef Q_OS_WIN
+    return native.toStdString();
+#else
+    return QFile::encodeName(native).toStdString();
+#endif
+}
+
+inline QString ShownPath(std::string_view path) {
+    const QByteArray bytes(path.data(), static_cast<qsizetype>(path.size()));
+#ifdef Q_OS_WIN
+    return QString::fromUtf8(bytes);
+#else
+    return QFile::decodeName(bytes);
+#endif
+}
+
+}  // namespace tarvelin
