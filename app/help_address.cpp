@@ -7,8 +7,12 @@
 namespace tarvelin {
 
 QString HelpAddress() {
-    const QString page = QDir::cleanPath(QCoreApplication::applicationDirPath() +
-                                         QStringLiteral("/../share/tarvelin/help/index.html"));
+#ifdef Q_OS_WIN
+    const QString below = QStringLiteral("/help/index.html");
+#else
+    const QString below = QStringLiteral("/../share/tarvelin/help/index.html");
+#endif
+    const QString page = QDir::cleanPath(QCoreApplication::applicationDirPath() + below);
     return QUrl::fromLocalFile(page).toString();
 }
 
