@@ -9,6 +9,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <cstring>
 #include <memory>
 #include <random>
 #include <utility>
@@ -20,13 +21,12 @@
 namespace tarvelin {
 namespace {
 
+constexpr char kSeparator = '\\';
 constexpr std::size_t kBufferSize = 256 * 1024;
 // Between two yields: about 40 ms on a disk that writes 100 MB/s.
 constexpr std::size_t kYieldSlice = std::size_t{4} << 20;
 constexpr int kTemporaryNameAttempts = 100;
 constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
-// The attributes a copy takes over from its message; the rest belong to where a file lives.
-constexpr DWORD kKeptAttributes = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_ARCHIVE;
 
 // A string with a NUL inside would reach the system cut short and name another file.
 bool UsablePath(const std::string &path) {
@@ -41,6 +41,11 @@ std::string Shown(const std::wstring &path) {
 }
 
 Status LastError(const std::string &what) { return Status::FromWin32(::GetLastError(), what); }
+
+// A failure whose "exists" or "not found" says nothing about the final name.
+Status OtherFailure(DWORD err, const std::string &what) {
+    return Status::Failure(ErrorKind::Other, Status::FromWin32(err, what).reason());
+}
 
 bool IsFolder(DWORD attributes) {
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
@@ -67,14 +72,13 @@ Status MakeFolderLevel(const SysCalls &sys, const std::wstring &level) {
         return Status::Failure(ErrorKind::Other, "cannot create the folder " + Shown(level) +
                                                      ": a file of that name is in the way");
     }
-    Status failed = Status::FromWin32(err, "cannot create the folder " + Shown(level));
-    return Status::Failure(ErrorKind::Other, failed.reason());
+    return OtherFailure(err, "cannot create the folder " + Shown(level));
 }
 
-// Closes the handle once; the copy closes its destination itself, to learn whether that worked.
+// Owns a handle through the seam; the copy closes its file itself, to learn whether that worked.
 class Handle {
 public:
-    Handle(const SysCalls &sys, void *handle) : sys_(sys), handle_(handle) {}
+    explicit Handle(const SysCalls &sys, void *handle = nullptr) : sys_(sys), handle_(handle) {}
     Handle(const Handle &) = delete;
     Handle &operator=(const Handle &) = delete;
     ~Handle() {
@@ -83,6 +87,7 @@ public:
         sys_.Close(std::exchange(handle_, nullptr));
         ::SetLastError(saved);
     }
+    void reset(void *handle) { handle_ = handle; }
     bool valid() const { return handle_ != nullptr; }
     void *get() const { return handle_; }
     bool Close() { return sys_.Close(std::exchange(handle_, nullptr)); }
@@ -90,28 +95,6 @@ public:
 private:
     const SysCalls &sys_;
     void *handle_;
-};
-
-// Removes a file the copy created unless the copy completed: a truncated message must never be
-// left where it looks like a good one. Declared before the file's handle, so it runs after the
-// handle is closed (Windows keeps an open file).
-class CreatedFile {
-public:
-    explicit CreatedFile(const SysCalls &sys) : sys_(sys) {}
-    CreatedFile(const CreatedFile &) = delete;
-    CreatedFile &operator=(const CreatedFile &) = delete;
-    ~CreatedFile() {
-        if (path_.empty()) return;
-        const DWORD saved = ::GetLastError();
-        sys_.Remove(path_.c_str());
-        ::SetLastError(saved);
-    }
-    void Created(std::wstring path) { path_ = std::move(path); }
-    void Keep() { path_.clear(); }
-
-private:
-    const SysCalls &sys_;
-    std::wstring path_;
 };
 
 // Yields to the hooks once per slice of bytes moved; false when they ask to stop.
@@ -153,21 +136,56 @@ Status CopyBytes(const SysCalls &sys, void *in, void *out, SliceYield &slices) {
     }
 }
 
-std::wstring TemporaryNameNextTo(const std::wstring &destination) {
-    static constexpr wchar_t kLetters[] = L"abcdefghijklmnopqrstuvwxyz0123456789";
+std::string TemporaryNameIn(const std::string &folder) {
+    static constexpr char kLetters[] = "abcdefghijklmnopqrstuvwxyz0123456789";
     thread_local std::mt19937_64 engine(
         static_cast<std::uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count()) ^
         (static_cast<std::uint64_t>(::GetCurrentProcessId()) << 32));
-    std::uniform_int_distribution<std::size_t> pick(0, std::size(kLetters) - 2);
-    // Short and independent of the destination's name, which may already be near the name limit.
-    std::wstring name = destination.substr(0, destination.rfind(L'\\') + 1) + L".tarvelin-";
+    std::uniform_int_distribution<std::size_t> pick(0, sizeof(kLetters) - 2);
+    std::string name = (folder.empty() ? std::string() : AddSeparator(folder, kSeparator)) + ".tarvelin-";
     for (int i = 0; i < 12; ++i) name += kLetters[pick(engine)];
-    return name + L".part";
+    return name + ".part";
 }
 
-// The copy is written hidden; SetBasics makes it visible once complete.
-void *CreateExclusive(const SysCalls &sys, const std::wstring &path, DWORD attributes) {
-    return sys.Open(path.c_str(), GENERIC_WRITE, 0, CREATE_NEW, attributes);
+// Created hidden and exclusively; made visible once complete.
+Status CreateTemporaryIn(const SysCalls &sys, const std::string &folder, std::string &path, Handle &out) {
+    for (int attempt = 0; attempt < kTemporaryNameAttempts; ++attempt) {
+        std::string candidate = TemporaryNameIn(folder);
+        void *const handle =
+            sys.Open(Win32Path(candidate).c_str(), GENERIC_WRITE, 0, CREATE_NEW, FILE_ATTRIBUTE_HIDDEN);
+        if (handle != nullptr) {
+            path = std::move(candidate);
+            out.reset(handle);
+            return Status::Ok();
+        }
+        // The final name is not at stake, so "exists" must not read as AlreadyExists.
+        if (const DWORD err = ::GetLastError(); err != ERROR_FILE_EXISTS) return OtherFailure(err, "cannot create the copy");
+    }
+    return Status::Failure(ErrorKind::Other, "cannot create the copy: no free temporary name");
+}
+
+// Opens the source as a copy reads it, refusing what has no end to copy up to. Backup semantics
+// let a folder open, so that it can be named as what it is.
+Status OpenSource(const SysCalls &sys, const std::string &source, Handle &in, FileFacts &facts) {
+    if (!UsablePath(source)) return Status::Failure(ErrorKind::Other, "cannot open the message: no valid path");
+    in.reset(sys.Open(Win32Path(source).c_str(), GENERIC_READ, kShareAll, OPEN_EXISTING,
+                      FILE_FLAG_SEQUENTIAL_SCAN | FILE_FLAG_BACKUP_SEMANTICS));
+    if (!in.valid()) return LastError("cannot open the message");
+    if (!sys.Facts(in.get(), &facts)) return OtherFailure(::GetLastError(), "cannot read the message");
+    if ((facts.attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+        return Status::Failure(ErrorKind::Other, "cannot copy the message: it is a folder");
+    }
+    if (facts.type != FILE_TYPE_DISK) {
+        return Status::Failure(ErrorKind::Other, "cannot copy the message: it is not a regular file");
+    }
+    return Status::Ok();
+}
+
+Status Taken() { return Status::Failure(ErrorKind::AlreadyExists, "cannot name the copy: the name is taken"); }
+
+bool NotFound(DWORD err) {
+    return err == ERROR_FILE_NOT_FOUND || err == ERROR_PATH_NOT_FOUND || err == ERROR_INVALID_NAME ||
+           err == ERROR_BAD_NETPATH || err == ERROR_BAD_NET_NAME || err == ERROR_INVALID_DRIVE;
 }
 
 }  // namespace
@@ -183,102 +201,145 @@ Status EnsureFolder(const std::string &path, const SysCalls &sys) {
     if (IsFolder(sys.Attributes(folder.c_str()))) return Status::Ok();
 
     const std::size_t root = RootLength(folder);
-    for (std::size_t end = root; end <= folder.size(); ++end) {
+    for (std::size_t end = root + 1; end <= folder.size(); ++end) {
         if (end < folder.size() && folder[end] != L'\\') continue;
-        if (end == root) continue;
         if (Status made = MakeFolderLevel(sys, folder.substr(0, end)); !made) return made;
     }
     return Status::Ok();
 }
 
-bool EnsureFolderExists(const std::string &path) { return EnsureFolder(path).ok(); }
-
 bool FileExist(const std::string &path, const SysCalls &sys) {
     if (!UsablePath(path)) return false;
     if (sys.Attributes(Win32Path(path).c_str()) != INVALID_FILE_ATTRIBUTES) return true;
     // Something that cannot be looked at (a file another program holds locked) is still there.
-    const DWORD err = ::GetLastError();
-    return err != ERROR_FILE_NOT_FOUND && err != ERROR_PATH_NOT_FOUND && err != ERROR_INVALID_NAME &&
-           err != ERROR_BAD_NETPATH && err != ERROR_BAD_NET_NAME && err != ERROR_INVALID_DRIVE;
+    return !NotFound(::GetLastError());
 }
 
-Status CopyFile(const std::string &source, const std::string &destination, bool failIfExists,
-                const SysCalls &sys, WorkHooks *hooks) {
-    if (!UsablePath(source)) {
-        return Status::Failure(ErrorKind::Other, "cannot open the message: no valid path");
+Status CheckFolderCreatable(const std::string &path, const SysCalls &sys) {
+    if (!UsablePath(path)) {
+        return Status::Failure(ErrorKind::Other, "cannot create the folder: no valid path");
     }
-    if (!UsablePath(destination)) {
-        return Status::Failure(ErrorKind::Other, "cannot create the copy: no valid path");
-    }
-    const std::wstring to = Win32Path(destination);
-
-    // Backup semantics let a folder open, so that it can be named as what it is.
-    Handle in(sys, sys.Open(Win32Path(source).c_str(), GENERIC_READ, kShareAll, OPEN_EXISTING,
-                            FILE_FLAG_SEQUENTIAL_SCAN | FILE_FLAG_BACKUP_SEMANTICS));
-    if (!in.valid()) return LastError("cannot open the message");
-    FileFacts facts;
-    if (!sys.Facts(in.get(), &facts)) {
-        Status failed = LastError("cannot read the message");
-        return Status::Failure(ErrorKind::Other, failed.reason());
-    }
-    if ((facts.attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
-        return Status::Failure(ErrorKind::Other, "cannot copy the message: it is a folder");
-    }
-    if (facts.type != FILE_TYPE_DISK) {
-        // A device or a pipe has no end to copy up to.
-        return Status::Failure(ErrorKind::Other, "cannot copy the message: it is not a regular file");
-    }
-
-    // With failIfExists the exclusive create is the existence test, so nothing can slip in between.
-    // Otherwise the copy is made under a temporary name and only a complete copy replaces the old file.
-    CreatedFile created(sys);
-    std::wstring written;
-    void *out = nullptr;
-    if (failIfExists) {
-        out = CreateExclusive(sys, to, FILE_ATTRIBUTE_HIDDEN);
-        if (out == nullptr) return LastError("cannot create the copy");
-        written = to;
-    } else {
-        for (int attempt = 0; attempt < kTemporaryNameAttempts && out == nullptr; ++attempt) {
-            std::wstring candidate = TemporaryNameNextTo(to);
-            out = CreateExclusive(sys, candidate, FILE_ATTRIBUTE_HIDDEN);
-            if (out != nullptr) {
-                written = std::move(candidate);
-            } else if (const DWORD err = ::GetLastError(); err != ERROR_FILE_EXISTS) {
-                // The destination itself is not taken, so "exists" must not read as AlreadyExists.
-                Status failed = Status::FromWin32(err, "cannot create the copy");
-                return Status::Failure(ErrorKind::Other, failed.reason());
-            }
+    std::wstring folder = Win32Path(path);
+    while (folder.size() > RootLength(folder) && folder.back() == L'\\') folder.pop_back();
+    const std::size_t root = RootLength(folder);
+    for (std::size_t end = root + 1; end <= folder.size(); ++end) {
+        if (end < folder.size() && folder[end] != L'\\') continue;
+        const std::wstring level = folder.substr(0, end);
+        const DWORD attributes = sys.Attributes(level.c_str());
+        if (IsFolder(attributes)) continue;
+        if (attributes != INVALID_FILE_ATTRIBUTES) {
+            return Status::Failure(ErrorKind::Other, "cannot create the folder " + Shown(level) +
+                                                         ": a file of that name is in the way");
         }
-        if (out == nullptr) return Status::Failure(ErrorKind::Other, "cannot create the copy: no free temporary name");
+        const DWORD err = ::GetLastError();
+        // Windows tells whether a folder takes new entries only by trying, so a missing level counts
+        // as creatable.
+        if (NotFound(err)) return Status::Ok();
+        return OtherFailure(err, "cannot create the folder " + Shown(level));
     }
-    created.Created(written);
-    Handle output(sys, out);
-
-    SliceYield slices(hooks);
-    if (Status copied = CopyBytes(sys, in.get(), output.get(), slices); !copied) return copied;
-
-    // The times are worth keeping but not worth losing the copied message over; the attributes
-    // make the complete copy visible, so a refusal there fails the copy.
-    const FileTimes times{0, facts.times.lastAccess, facts.times.lastWrite};
-    DWORD attributes = facts.attributes & kKeptAttributes;
-    if (attributes == 0) attributes = FILE_ATTRIBUTE_NORMAL;
-    if (!sys.SetBasics(output.get(), times, attributes) &&
-        !sys.SetBasics(output.get(), FileTimes{}, attributes)) {
-        return LastError("cannot finish the copy");
-    }
-
-    if (!output.Close()) return LastError("cannot finish the copy");
-    if (!failIfExists && !sys.Move(written.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING)) {
-        Status failed = LastError("cannot put the copy in place");
-        return Status::Failure(ErrorKind::Other, failed.reason());
-    }
-    created.Keep();
     return Status::Ok();
 }
 
-bool CopyFileTo(const std::string &source, const std::string &destination, bool failIfExists) {
-    return CopyFile(source, destination, failIfExists).ok();
+Status CheckCopySource(const std::string &source, const SysCalls &sys) {
+    Handle in(sys);
+    FileFacts facts;
+    return OpenSource(sys, source, in, facts);
+}
+
+Status CheckStaging(const std::string &source, const std::string &folder, const SysCalls &sys) {
+    (void)folder;  // whether it takes new files shows only by trying, as above
+    return CheckCopySource(source, sys);
+}
+
+void StagedCopy::Discard() noexcept {
+    if (!staged()) return;
+    const DWORD saved = ::GetLastError();
+    sys_->Remove(Win32Path(temporary_).c_str());
+    ::SetLastError(saved);
+    sys_ = nullptr;
+    temporary_.clear();
+}
+
+Status StagedCopy::ClaimAs(const std::string &destination) {
+    if (!staged()) return Status::Failure(ErrorKind::Other, "cannot name the copy: there is no copy");
+    // Without MOVEFILE_REPLACE_EXISTING the rename never replaces a file.
+    if (!sys_->Move(Win32Path(temporary_).c_str(), Win32Path(destination).c_str(), 0)) {
+        const DWORD err = ::GetLastError();
+        if (err == ERROR_ALREADY_EXISTS || err == ERROR_FILE_EXISTS) return Taken();
+        return OtherFailure(err, "cannot put the copy in place");
+    }
+    sys_ = nullptr;
+    temporary_.clear();
+    return Status::Ok();
+}
+
+Status StagedCopy::ReplaceAs(const std::string &destination) {
+    if (!staged()) return Status::Failure(ErrorKind::Other, "cannot name the copy: there is no copy");
+    if (!sys_->Move(Win32Path(temporary_).c_str(), Win32Path(destination).c_str(), MOVEFILE_REPLACE_EXISTING)) {
+        return OtherFailure(::GetLastError(), "cannot put the copy in place");
+    }
+    sys_ = nullptr;
+    temporary_.clear();
+    return Status::Ok();
+}
+
+Status StageCopy(const std::string &source, const std::string &folder, StagedCopy &staged, const SysCalls &sys,
+                 WorkHooks *hooks) {
+    staged = StagedCopy();
+    Handle in(sys);
+    FileFacts facts;
+    if (Status opened = OpenSource(sys, source, in, facts); !opened) return opened;
+    if (folder.find('\0') != std::string::npos) {
+        return Status::Failure(ErrorKind::Other, "cannot create the copy: no valid path");
+    }
+
+    StagedCopy copy;
+    Handle out(sys);
+    if (Status made = CreateTemporaryIn(sys, folder, copy.temporary_, out); !made) return made;
+    copy.sys_ = &sys;
+
+    SliceYield slices(hooks);
+    if (Status copied = CopyBytes(sys, in.get(), out.get(), slices); !copied) return copied;
+
+    // Visible from here on, with the message's times; the times are worth keeping but not worth
+    // losing the copy over. Read-only is not taken over: a read-only temporary could not be removed.
+    const FileTimes times{0, facts.times.lastAccess, facts.times.lastWrite};
+    if (!sys.SetBasics(out.get(), times, FILE_ATTRIBUTE_NORMAL) &&
+        !sys.SetBasics(out.get(), FileTimes{}, FILE_ATTRIBUTE_NORMAL)) {
+        return OtherFailure(::GetLastError(), "cannot finish the copy");
+    }
+    // On the disk before it gets its final name, so that after a power cut a final name never
+    // holds less than the whole message.
+    if (!sys.Flush(out.get())) return OtherFailure(::GetLastError(), "cannot finish the copy");
+    if (!out.Close()) return OtherFailure(::GetLastError(), "cannot finish the copy");
+    staged = std::move(copy);
+    return Status::Ok();
+}
+
+bool SameContent(const std::string &a, const std::string &b, const SysCalls &sys) {
+    Handle first(sys), second(sys);
+    FileFacts firstFacts, secondFacts;
+    if (!OpenSource(sys, a, first, firstFacts) || !OpenSource(sys, b, second, secondFacts)) return false;
+    if (firstFacts.size != secondFacts.size) return false;
+    const auto firstBuffer = std::make_unique_for_overwrite<char[]>(kBufferSize);
+    const auto secondBuffer = std::make_unique_for_overwrite<char[]>(kBufferSize);
+    for (;;) {
+        DWORD got = 0;
+        if (!sys.Read(first.get(), firstBuffer.get(), kBufferSize, &got)) return false;
+        // Read the same count from the second file; a short read there means it ended early.
+        DWORD filled = 0;
+        while (filled < got) {
+            DWORD more = 0;
+            if (!sys.Read(second.get(), secondBuffer.get() + filled, got - filled, &more) || more == 0) return false;
+            filled += more;
+        }
+        if (got == 0) {
+            char extra = 0;
+            DWORD more = 0;
+            return sys.Read(second.get(), &extra, 1, &more) && more == 0;
+        }
+        if (std::memcmp(firstBuffer.get(), secondBuffer.get(), filled) != 0) return false;
+    }
 }
 
 }  // namespace tarvelin

@@ -48,6 +48,8 @@ bool SysCalls::Facts(void *handle, FileFacts *facts) const {
     return true;
 }
 
+bool SysCalls::Flush(void *handle) const { return ::FlushFileBuffers(handle) != 0; }
+
 bool SysCalls::SetBasics(void *handle, const FileTimes &times, unsigned long attributes) const {
     FILE_BASIC_INFO basics{};
     basics.CreationTime = ToLargeInteger(times.creation);

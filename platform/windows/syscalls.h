@@ -35,6 +35,7 @@ public:
                        unsigned long *written) const;
     // GetFileInformationByHandle and GetFileType.
     virtual bool Facts(void *handle, FileFacts *facts) const;
+    virtual bool Flush(void *handle) const;  // FlushFileBuffers
     // SetFileInformationByHandle(FileBasicInfo): the times, and the attributes unless 0.
     virtual bool SetBasics(void *handle, const FileTimes &times, unsigned long attributes) const;
     virtual unsigned long Attributes(const wchar_t *path) const;                 // GetFileAttributesW
