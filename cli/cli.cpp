@@ -10,6 +10,7 @@
 #include "cli/progress_meter.h"
 #include "cli/simulated_file_service.h"
 #include "conversion/conversion_run.h"
+#include "platform/directory_lister.h"
 #include "messagelist/folder_scan.h"
 
 namespace tarvelin {
@@ -128,9 +129,18 @@ std::variant<Options, UsageError> ParseArguments(const std::vector<std::string> 
 // Absolute and without "." or ".." parts, so the mirrored output folders stay below DIR.
 std::string AbsolutePath(const std::string &path) {
     std::error_code error;
+#ifdef _WIN32
+    // A narrow path there is in the ANSI code page; ours are UTF-8.
+    const std::filesystem::path absolute =
+        std::filesystem::absolute(std::u8string(path.begin(), path.end()), error);
+    if (error) return path;
+    const std::u8string normal = absolute.lexically_normal().u8string();
+    return std::string(normal.begin(), normal.end());
+#else
     std::filesystem::path absolute = std::filesystem::absolute(path, error);
     if (error) return path;
     return absolute.lexically_normal().string();
+#endif
 }
 
 class CliObserver : public RunObserver {
@@ -197,8 +207,7 @@ int Convert(const Options &options, CliStreams streams) {
     ScanHooks scanHooks(streams.stopSignal);
     for (const std::string &path : options.paths) {
         const std::string absolute = AbsolutePath(path);
-        std::error_code error;
-        if (std::filesystem::is_directory(absolute, error)) {
+        if (NativeDirectoryLister().FolderExists(absolute)) {
             const FolderScanResult scan = ScanFolderIntoList(absolute, list, scanHooks);
             for (const UnreadFolder &folder : scan.unreadFolders)
                 streams.err << folder.path << ": " << folder.reason << '\n';

@@ -1,12 +1,10 @@
 #include "conversion/mail_message.h"
 
-#include <fcntl.h>
+#ifdef __linux__
 #include <iconv.h>
-#include <sys/stat.h>
-#include <unistd.h>
+#endif
 
 #include <algorithm>
-#include <cerrno>
 #include <cstring>
 #include <ctime>
 #include <mutex>
@@ -17,7 +15,7 @@
 
 #include "conversion/encoded_words.h"
 #include "conversion/gmime_handles.h"
-#include "platform/unique_fd.h"
+#include "platform/input_file.h"
 
 namespace tarvelin {
 
@@ -46,31 +44,17 @@ std::size_t FindHeaderEnd(std::string_view bytes, std::size_t from) {
 
 HeaderBlock ReadHeaderBlock(const std::string &path) {
     HeaderBlock block;
-    // O_NONBLOCK keeps a FIFO or device from blocking the open; regular files ignore it.
-    UniqueFd file(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
-    struct stat info {};
-    if (!file.valid()) {
-        // The file may exist and still refuse to open; its date is then still known.
-        if (::stat(path.c_str(), &info) == 0) {
-            block.exists = true;
-            block.modified = info.st_mtime;
-        }
-        return block;
-    }
-    if (::fstat(file.get(), &info) != 0) return block;
-    block.exists = true;
-    block.modified = info.st_mtime;
-    if (!S_ISREG(info.st_mode)) return block;
+    InputFile file(path);
+    block.exists = file.exists();
+    block.modified = file.modified();
+    if (file.kind() != InputFile::Kind::Regular) return block;
 
     std::string &bytes = block.bytes;
     while (bytes.size() < MailMessage::kMaxHeaderBytes) {
         const std::size_t before = bytes.size();
         const std::size_t want = std::min(kReadChunkBytes, MailMessage::kMaxHeaderBytes - before);
         bytes.resize(before + want);
-        ssize_t got = 0;
-        do {
-            got = ::read(file.get(), bytes.data() + before, want);
-        } while (got < 0 && errno == EINTR);
+        const std::ptrdiff_t got = file.Read(bytes.data() + before, want);
         if (got < 0) {
             bytes.clear();
             return block;
@@ -171,7 +155,11 @@ std::string TerminatedHeader(std::string_view header) {
 
 CalendarDate LocalDate(std::time_t time) {
     struct tm parts {};
+#ifdef _WIN32
+    if (::localtime_s(&parts, &time) != 0) return {};
+#else
     if (::localtime_r(&time, &parts) == nullptr) return {};
+#endif
     return {parts.tm_year + 1900, parts.tm_mon + 1, parts.tm_mday};
 }
 
@@ -320,6 +308,7 @@ gmime::Handle<GMimeObject> ParseHeader(const std::string &text, GMimeParserOptio
     return gmime::TakeOwned(g_mime_parser_construct_part(parser.get(), options));
 }
 
+#ifdef __linux__
 // glibc unloads a charset's conversion module soon after its last converter is closed, and the
 // decoder opens and closes one per encoded word: messages in alternating charsets would load and
 // unload the same modules again and again, at a cost above that of reading the header. One
@@ -337,6 +326,7 @@ const struct CharsetConvertersKeptLoaded {
     // Never freed, so it is still reachable at exit rather than reported as a leak.
     std::vector<iconv_t> *const converters = new std::vector<iconv_t>;
 } kCharsetConvertersKeptLoaded;
+#endif
 
 }  // namespace
 

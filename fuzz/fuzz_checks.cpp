@@ -1,8 +1,14 @@
 #include "fuzz/fuzz_checks.h"
 
+#ifdef _WIN32
+#include <filesystem>
+#include <fstream>
+#include <random>
+#else
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#endif
 
 #include <algorithm>
 #include <cerrno>
@@ -132,7 +138,7 @@ std::string CheckComposed(NamingOption option, CalendarDate date, std::string_vi
     return {};
 }
 
-std::string CheckCleaned(const std::string &raw, const std::string &cleaned) {
+std::string CheckCleaned([[maybe_unused]] const std::string &raw, const std::string &cleaned) {
     for (const char c : cleaned)
         if (IsRemovedFromNames(c)) return "cleaned name keeps a removed character: " + Quoted(cleaned);
     if (Units(cleaned) > kMaxNameUnits) return "cleaned name is over 220 units: " + Quoted(cleaned);
@@ -222,6 +228,24 @@ std::string CheckName(NamingOption option, CalendarDate date, std::string_view s
 // A file of this process's own that the message bytes are written to, removed at exit.
 class ScratchFile {
 public:
+#ifdef _WIN32
+    ScratchFile()
+        : path_((std::filesystem::temp_directory_path() /
+                 ("tarvelin-fuzz-" + std::to_string(std::random_device{}())))
+                    .string()) {}
+    ~ScratchFile() {
+        std::error_code ignored;
+        std::filesystem::remove(path_, ignored);
+    }
+    ScratchFile(const ScratchFile &) = delete;
+    ScratchFile &operator=(const ScratchFile &) = delete;
+
+    bool Write(std::string_view bytes) const {
+        std::ofstream out(path_, std::ios::binary | std::ios::trunc);
+        out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+        return static_cast<bool>(out.flush());
+    }
+#else
     ScratchFile() {
         struct stat info {};
         const char *tmp = std::getenv("TMPDIR");
@@ -249,6 +273,7 @@ public:
         }
         return ::close(fd) == 0 && ok;
     }
+#endif
     const std::string &path() const { return path_; }
 
 private:

@@ -1,6 +1,7 @@
 #include "messagelist/folder_scan.h"
 
 #include "messagelist/path_logger.h"
+#include "platform/path_split.h"
 
 namespace tarvelin {
 
@@ -25,7 +26,7 @@ FolderScanResult ScanFolderIntoList(const std::string &folder, MessageList &list
     FolderScanResult result;
     // An empty name is no folder; with a separator added it would name the file system's root.
     if (folder.empty()) return result;
-    const std::string start = folder.back() == '/' ? folder : folder + '/';
+    const std::string start = AddSeparator(folder);
 
     auto stopRequested = [&] {
         result.stopped = hooks.StopRequested();

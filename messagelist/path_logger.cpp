@@ -7,6 +7,8 @@
 #include <string_view>
 #include <utility>
 
+#include "platform/path_split.h"
+
 namespace tarvelin {
 
 namespace {
@@ -86,8 +88,8 @@ std::shared_ptr<pathLogger::TextList> pathLogger::fullFileNames() {
 }
 
 std::string pathLogger::AddBackslash(const std::string &text) const {
-    if (!text.empty() && text.back() == '/') return text;
-    return text + '/';
+    if (!text.empty() && text.back() == kNativeSeparator) return text;
+    return text + kNativeSeparator;
 }
 
 bool pathLogger::YieldAndCheckStop() {
@@ -128,7 +130,7 @@ void pathLogger::LogPath(const std::string &startFolder) {
             for (const DirectoryEntry &entry : listing.entries) {
                 if (!entry.isFolder) continue;
                 ++queued;
-                folders.Add(Join(folder, entry.name, "/"), NumberedKey(queued));
+                folders.Add(Join(folder, entry.name, {&kNativeSeparator, 1}), NumberedKey(queued));
                 if (YieldAndCheckStop()) return;
             }
             if (YieldAndCheckStop()) return;

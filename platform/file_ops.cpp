@@ -289,8 +289,6 @@ Status EnsureFolder(const std::string &path, const SysCalls &sys) {
     return Status::Ok();
 }
 
-bool EnsureFolderExists(const std::string &path) { return EnsureFolder(path).ok(); }
-
 bool FileExist(const std::string &path, const SysCalls &sys) {
     if (!UsablePath(path)) return false;
     struct stat info {};
@@ -339,20 +337,6 @@ Status CheckStaging(const std::string &source, const std::string &folder, const 
     }
     return Status::Ok();
 }
-
-StagedCopy::StagedCopy(StagedCopy &&other) noexcept
-    : sys_(std::exchange(other.sys_, nullptr)), temporary_(std::exchange(other.temporary_, {})) {}
-
-StagedCopy &StagedCopy::operator=(StagedCopy &&other) noexcept {
-    if (this != &other) {
-        Discard();
-        sys_ = std::exchange(other.sys_, nullptr);
-        temporary_ = std::exchange(other.temporary_, {});
-    }
-    return *this;
-}
-
-StagedCopy::~StagedCopy() { Discard(); }
 
 void StagedCopy::Discard() noexcept {
     if (!staged()) return;
@@ -442,25 +426,6 @@ bool SameContent(const std::string &a, const std::string &b, const SysCalls &sys
         }
         if (std::memcmp(firstBuffer.get(), secondBuffer.get(), filled) != 0) return false;
     }
-}
-
-Status CopyFile(const std::string &source, const std::string &destination, bool failIfExists,
-                const SysCalls &sys, WorkHooks *hooks) {
-    if (!UsablePath(destination)) {
-        return Status::Failure(ErrorKind::Other, "cannot create the copy: no valid path");
-    }
-    // A taken destination is refused before a byte is copied; the claim below still never
-    // replaces what appears meanwhile.
-    if (failIfExists && FileExist(destination, sys)) return Taken();
-    StagedCopy staged;
-    if (Status copied = StageCopy(source, FolderFromPath(destination, kSeparator), staged, sys, hooks); !copied) {
-        return copied;
-    }
-    return failIfExists ? staged.ClaimAs(destination) : staged.ReplaceAs(destination);
-}
-
-bool CopyFileTo(const std::string &source, const std::string &destination, bool failIfExists) {
-    return CopyFile(source, destination, failIfExists).ok();
 }
 
 }  // namespace tarvelin

@@ -2,6 +2,10 @@
 // make any call fail (a full disk in the middle of a copy, a read error, a refused mkdir).
 #pragma once
 
+#ifdef _WIN32
+#include "platform/windows/syscalls.h"
+#else
+
 #include <sys/stat.h>
 #include <sys/types.h>
 
@@ -40,3 +44,5 @@ public:
 const SysCalls &RealSysCalls();
 
 }  // namespace tarvelin
+
+#endif  // _WIN32

@@ -1,0 +1,60 @@
+#include "platform/input_file.h"
+
+#include <windows.h>
+
+#include <climits>
+
+#include "platform/windows/wide_text.h"
+
+namespace tarvelin {
+
+namespace {
+
+// FILETIME counts 100 ns units from 1601; time_t seconds from 1970.
+std::time_t UnixTime(const FILETIME &time) {
+    const std::uint64_t units = (static_cast<std::uint64_t>(time.dwHighDateTime) << 32) | time.dwLowDateTime;
+    constexpr std::uint64_t kUnitsTo1970 = 116444736000000000ULL;
+    return units < kUnitsTo1970 ? 0 : static_cast<std::time_t>((units - kUnitsTo1970) / 10000000ULL);
+}
+
+}  // namespace
+
+InputFile::InputFile(const std::string &path) {
+    const std::wstring wide = Win32Path(path);
+    // Backup semantics let a folder open, so that it is known as one.
+    file_.reset(::CreateFileW(wide.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                              nullptr, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN | FILE_FLAG_BACKUP_SEMANTICS,
+                              nullptr));
+    if (!file_.valid()) {
+        status_ = Status::FromWin32(::GetLastError(), "cannot open the message");
+        // The file may exist and still refuse to open; its date is then still known.
+        WIN32_FILE_ATTRIBUTE_DATA data;
+        if (::GetFileAttributesExW(wide.c_str(), GetFileExInfoStandard, &data) != 0) {
+            exists_ = true;
+            modified_ = UnixTime(data.ftLastWriteTime);
+        }
+        return;
+    }
+    BY_HANDLE_FILE_INFORMATION info;
+    if (::GetFileInformationByHandle(file_.get(), &info) == 0) {
+        status_ = Status::FromWin32(::GetLastError(), "cannot read the message");
+        file_.reset();
+        return;
+    }
+    exists_ = true;
+    modified_ = UnixTime(info.ftLastWriteTime);
+    if ((info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+        kind_ = Kind::Folder;
+    } else if (::GetFileType(file_.get()) == FILE_TYPE_DISK) {
+        kind_ = Kind::Regular;
+    }
+}
+
+std::ptrdiff_t InputFile::Read(char *buffer, std::size_t count) {
+    DWORD got = 0;
+    const DWORD want = count > UINT_MAX ? UINT_MAX : static_cast<DWORD>(count);
+    if (::ReadFile(file_.get(), buffer, want, &got, nullptr) == 0) return -1;
+    return static_cast<std::ptrdiff_t>(got);
+}
+
+}  // namespace tarvelin
