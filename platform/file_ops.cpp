@@ -12,6 +12,7 @@
 #include <utility>
 
 #include "platform/path_split.h"
+#include "platform/slice_yield.h"
 
 namespace tarvelin {
 namespace {
@@ -21,8 +22,6 @@ constexpr int kCreateFlags = O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC;
 // Large enough that one call usually moves a whole message, small enough to stay within ssize_t.
 constexpr std::size_t kCopyChunk = std::size_t{1} << 30;
 constexpr std::size_t kBufferSize = 256 * 1024;
-// Between two yields: about 40 ms on a disk that writes 100 MB/s.
-constexpr std::size_t kYieldSlice = std::size_t{4} << 20;
 constexpr int kTemporaryNameAttempts = 100;
 
 template <typename Call>
@@ -104,27 +103,6 @@ Status WriteAll(const SysCalls &sys, int fd, const char *data, std::size_t size)
     return Status::Ok();
 }
 
-// Yields to the hooks once per slice of bytes moved; false when they ask to stop.
-class SliceYield {
-public:
-    explicit SliceYield(WorkHooks *hooks) : hooks_(hooks) {}
-    bool Moved(std::size_t bytes) {
-        if (hooks_ == nullptr) return true;
-        sinceYield_ += bytes;
-        if (sinceYield_ < kYieldSlice) return true;
-        sinceYield_ = 0;
-        hooks_->Yield();
-        return !hooks_->StopRequested();
-    }
-    // The most to move in one call, so that yields come at least once per slice.
-    std::size_t Chunk() const { return hooks_ == nullptr ? kCopyChunk : kYieldSlice; }
-
-private:
-    WorkHooks *hooks_;
-    std::size_t sinceYield_ = 0;
-};
-
-Status Stopped() { return Status::Failure(ErrorKind::Stopped, "the copy was stopped"); }
 
 Status ReadAndWrite(const SysCalls &sys, int in, int out, SliceYield &slices) {
     const auto buffer = std::make_unique_for_overwrite<char[]>(kBufferSize);
@@ -135,7 +113,7 @@ Status ReadAndWrite(const SysCalls &sys, int in, int out, SliceYield &slices) {
         if (Status written = WriteAll(sys, out, buffer.get(), static_cast<std::size_t>(got)); !written) {
             return written;
         }
-        if (!slices.Moved(static_cast<std::size_t>(got))) return Stopped();
+        if (!slices.Moved(static_cast<std::size_t>(got))) return CopyStopped();
     }
 }
 
@@ -160,10 +138,10 @@ Status CopyBytes(const SysCalls &sys, int in, int out, off_t sourceSize, SliceYi
         off_t copied = 0;
         for (;;) {
             const ssize_t moved =
-                RetryOnEintr([&] { return sys.CopyFileRange(in, out, slices.Chunk()); });
+                RetryOnEintr([&] { return sys.CopyFileRange(in, out, slices.Chunk(kCopyChunk)); });
             if (moved > 0) {
                 copied += moved;
-                if (!slices.Moved(static_cast<std::size_t>(moved))) return Stopped();
+                if (!slices.Moved(static_cast<std::size_t>(moved))) return CopyStopped();
                 continue;
             }
             if (moved == 0) {

@@ -15,6 +15,7 @@
 #include <utility>
 
 #include "platform/path_split.h"
+#include "platform/slice_yield.h"
 #include "platform/windows/unique_handle.h"
 #include "platform/windows/wide_text.h"
 
@@ -23,8 +24,6 @@ namespace {
 
 constexpr char kSeparator = '\\';
 constexpr std::size_t kBufferSize = 256 * 1024;
-// Between two yields: about 40 ms on a disk that writes 100 MB/s.
-constexpr std::size_t kYieldSlice = std::size_t{4} << 20;
 constexpr int kTemporaryNameAttempts = 100;
 constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 
@@ -97,25 +96,6 @@ private:
     void *handle_;
 };
 
-// Yields to the hooks once per slice of bytes moved; false when they ask to stop.
-class SliceYield {
-public:
-    explicit SliceYield(WorkHooks *hooks) : hooks_(hooks) {}
-    bool Moved(std::size_t bytes) {
-        if (hooks_ == nullptr) return true;
-        sinceYield_ += bytes;
-        if (sinceYield_ < kYieldSlice) return true;
-        sinceYield_ = 0;
-        hooks_->Yield();
-        return !hooks_->StopRequested();
-    }
-
-private:
-    WorkHooks *hooks_;
-    std::size_t sinceYield_ = 0;
-};
-
-Status Stopped() { return Status::Failure(ErrorKind::Stopped, "the copy was stopped"); }
 
 Status CopyBytes(const SysCalls &sys, void *in, void *out, SliceYield &slices) {
     const auto buffer = std::make_unique_for_overwrite<char[]>(kBufferSize);
@@ -132,7 +112,7 @@ Status CopyBytes(const SysCalls &sys, void *in, void *out, SliceYield &slices) {
             }
             done += written;
         }
-        if (!slices.Moved(got)) return Stopped();
+        if (!slices.Moved(got)) return CopyStopped();
     }
 }
 
