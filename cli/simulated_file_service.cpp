@@ -9,6 +9,7 @@ public:
     SimulatedStagedFile(SimulatedFileService &files, std::string source)
         : files_(files), source_(std::move(source)) {}
 
+    Status Flush() override { return Status::Ok(); }
     Status ClaimAs(const std::string &destination) override {
         if (files_.FileExist(destination)) {
             return Status::Failure(ErrorKind::AlreadyExists, "cannot name the copy: the name is taken");

@@ -1,7 +1,10 @@
 #include "conversion/conversion_run.h"
 
+#include <algorithm>
 #include <cctype>
+#include <memory>
 #include <unordered_set>
+#include <vector>
 
 #include "conversion/mail_message.h"
 #include "conversion/output_names.h"
@@ -59,6 +62,7 @@ public:
             if (!ConvertRow(list_.RowText(i))) return Stopped();
             ShowProgress(i);
         }
+        ClaimPending();
         return std::move(report_);
     }
 
@@ -94,22 +98,63 @@ private:
 
         if (!folder) {
             // Named all the same, so that later numbers are the ones they would have been.
+            ClaimPending();
             names_.NameOnly(outputDir, name);
             Fail(source, "cannot create the output folder " + outputDir + ": " + folder.reason());
             return true;
         }
-        OutputNames::Placement placed = names_.Place(source, outputDir, name, observer_, options_.skipIdentical);
-        if (placed.status.kind() == ErrorKind::Stopped) return false;
-        if (!placed.status) {
-            Fail(source, placed.status.reason());
-        } else if (placed.alreadyThere) {
-            ++report_.alreadyThere;
-            observer_.MessageAlreadyThere(source, placed.path);
-        } else {
-            ++report_.converted;
-            observer_.MessageConverted(source, placed.path);
+        if (options_.skipIdentical) {
+            // What is there decides, so the copies before this one in its folder get their names first.
+            if (PendingIn(outputDir)) ClaimPending();
+            if (auto found = names_.FindIdentical(source, outputDir, name)) {
+                ++report_.alreadyThere;
+                observer_.MessageAlreadyThere(source, *found);
+                return true;
+            }
         }
+        std::unique_ptr<StagedFile> copy;
+        const Status staged = files_.StageCopy(source, outputDir, observer_, copy);
+        if (staged.kind() == ErrorKind::Stopped) return false;
+        if (!staged) {
+            ClaimPending();
+            names_.NameOnly(outputDir, name);
+            Fail(source, staged.reason());
+            return true;
+        }
+        pending_.push_back({source, outputDir, name, std::move(copy)});
+        if (pending_.size() >= options_.claimGroup) ClaimPending();
         return true;
+    }
+
+    // Names the staged copies in their order: all flushed first, then each claimed.
+    void ClaimPending() {
+        std::vector<Status> flushed;
+        flushed.reserve(pending_.size());
+        for (PendingCopy &pending : pending_) {
+            flushed.push_back(pending.copy->Flush());
+            observer_.Yield();
+        }
+        for (std::size_t i = 0; i < pending_.size(); ++i) {
+            PendingCopy &pending = pending_[i];
+            if (!flushed[i]) {
+                names_.NameOnly(pending.outputDir, pending.name);
+                Fail(pending.source, flushed[i].reason());
+                continue;
+            }
+            const OutputNames::Placement placed = names_.Claim(*pending.copy, pending.outputDir, pending.name);
+            if (!placed.status) {
+                Fail(pending.source, placed.status.reason());
+            } else {
+                ++report_.converted;
+                observer_.MessageConverted(pending.source, placed.path);
+            }
+        }
+        pending_.clear();
+    }
+
+    bool PendingIn(const std::string &outputDir) const {
+        return std::any_of(pending_.begin(), pending_.end(),
+                           [&](const PendingCopy &pending) { return pending.outputDir == outputDir; });
     }
 
     Status EnsureFolder(const std::string &folder) {
@@ -135,7 +180,9 @@ private:
         return observer_.StopRequested();
     }
 
+    // The copies already complete keep what was done: they get their names.
     ConversionReport Stopped() {
+        ClaimPending();
         report_.stopped = true;
         return std::move(report_);
     }
@@ -147,6 +194,11 @@ private:
     OutputNames names_;
     const RunOptions options_;
     std::unordered_set<std::string> ensuredFolders_;
+    struct PendingCopy {
+        std::string source, outputDir, name;
+        std::unique_ptr<StagedFile> copy;
+    };
+    std::vector<PendingCopy> pending_;
     ConversionReport report_;
 };
 

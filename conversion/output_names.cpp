@@ -16,24 +16,9 @@ constexpr int kMaxClaimAttempts = 1000;
 // high); this many missing numbers in a row end the chain.
 constexpr DuplicateCounter kChainGap = 8;
 
-OutputNames::Placement Failed(Status status) { return {std::move(status), {}, false}; }
+OutputNames::Placement Failed(Status status) { return {std::move(status), {}}; }
 
 }  // namespace
-
-OutputNames::Placement OutputNames::Place(const std::string &source, const std::string &outputDir,
-                                          const std::string &cleanedName, WorkHooks &hooks, bool skipIdentical) {
-    if (skipIdentical) {
-        if (auto found = FindIdentical(source, outputDir, cleanedName)) return {Status::Ok(), std::move(*found), true};
-    }
-    std::unique_ptr<StagedFile> copy;
-    Status staged = files_.StageCopy(source, outputDir, hooks, copy);
-    if (staged.kind() == ErrorKind::Stopped) return Failed(std::move(staged));
-    if (!staged) {
-        NameOnly(outputDir, cleanedName);
-        return Failed(std::move(staged));
-    }
-    return Claim(*copy, outputDir, cleanedName);
-}
 
 void OutputNames::NameOnly(const std::string &outputDir, const std::string &cleanedName) {
     ResolveOutputPath(outputDir, cleanedName, counter_, [this](const std::string &path) { return files_.FileExist(path); },
@@ -48,7 +33,7 @@ OutputNames::Placement OutputNames::Claim(StagedFile &copy, const std::string &o
     Status claimed = copy.ClaimAs(plain);
     if (claimed) {
         counter_ = 1;
-        return {Status::Ok(), plain, false};
+        return {Status::Ok(), plain};
     }
     if (claimed.kind() != ErrorKind::AlreadyExists) {
         // The failure does not depend on the name (a numbered one would have failed alike).
@@ -65,7 +50,7 @@ OutputNames::Placement OutputNames::Claim(StagedFile &copy, const std::string &o
         const std::string output = ResolveOutputPath(outputDir, cleanedName, counter_, taken, &taken_);
         claimed = copy.ClaimAs(output);
         if (claimed || claimed.kind() == ErrorKind::AlreadyExists) taken_.Add(plain, counter_ - 1);
-        if (claimed) return {Status::Ok(), output, false};
+        if (claimed) return {Status::Ok(), output};
         if (claimed.kind() != ErrorKind::AlreadyExists) return Failed(std::move(claimed));
         refused.insert(output);
     }

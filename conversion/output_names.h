@@ -10,7 +10,6 @@
 #include "conversion/naming.h"
 #include "platform/file_service.h"
 #include "platform/status.h"
-#include "platform/work_hooks.h"
 
 namespace tarvelin {
 
@@ -21,27 +20,27 @@ public:
         : counter_(duplicateCounter), files_(files) {}
 
     struct Placement {
-        Status status;            // ErrorKind::Stopped when the hooks stopped the copy
-        std::string path;         // the file written, or found identical
-        bool alreadyThere = false;
+        Status status;
+        std::string path;  // the name the copy took
     };
 
-    // Copies the source to its free name in outputDir (which exists). With skipIdentical, a
-    // message whose plain name, or a numbered name of its chain, holds the same bytes already is
-    // not copied again. A failure still moves the counter as naming the message would.
-    Placement Place(const std::string &source, const std::string &outputDir, const std::string &cleanedName,
-                    WorkHooks &hooks, bool skipIdentical = false);
+    // Messages are named in the order of these calls, one call per message: Claim for a staged
+    // copy, FindIdentical for one that may be there already, NameOnly for one that failed.
+
+    // Gives the staged copy its free name in outputDir. A failure still moves the counter as
+    // naming the message would.
+    Placement Claim(StagedFile &copy, const std::string &outputDir, const std::string &cleanedName);
+
+    // The plain name, or the numbered name of its chain, that holds the source's bytes already
+    // (for a rerun that skips what is there); the counter then moves as naming it would.
+    // Nothing found leaves everything as it was.
+    std::optional<std::string> FindIdentical(const std::string &source, const std::string &outputDir,
+                                             const std::string &cleanedName);
 
     // For a message that fails before its copy: the counter moves as if it had been named.
     void NameOnly(const std::string &outputDir, const std::string &cleanedName);
 
 private:
-    Placement Claim(StagedFile &copy, const std::string &outputDir, const std::string &cleanedName);
-    // The plain name or the numbered name of the chain that holds a copy of the source; the
-    // counter then moves as naming it would.
-    std::optional<std::string> FindIdentical(const std::string &source, const std::string &outputDir,
-                                             const std::string &cleanedName);
-
     DuplicateCounter &counter_;
     FileService &files_;
     TakenNumbers taken_;

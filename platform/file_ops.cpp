@@ -63,6 +63,7 @@ public:
     // For a file just written the result of close tells whether the data really arrived, so the
     // copy closes explicitly; a retry after EINTR would be wrong because the descriptor is gone.
     int Close() { return sys_->Close(std::exchange(fd_, -1)); }
+    int Release() { return std::exchange(fd_, -1); }
 
 private:
     void Discard() noexcept {
@@ -316,8 +317,16 @@ Status CheckStaging(const std::string &source, const std::string &folder, const 
     return Status::Ok();
 }
 
+void StagedCopy::CloseUnflushed() noexcept {
+    if (open_ < 0) return;
+    const int saved = errno;
+    sys_->Close(static_cast<int>(std::exchange(open_, -1)));
+    errno = saved;
+}
+
 void StagedCopy::Discard() noexcept {
     if (!staged()) return;
+    CloseUnflushed();
     const int saved = errno;
     sys_->Unlink(temporary_.c_str());
     errno = saved;
@@ -325,8 +334,22 @@ void StagedCopy::Discard() noexcept {
     temporary_.clear();
 }
 
+Status StagedCopy::Flush() {
+    if (!staged()) return Status::Failure(ErrorKind::Other, "cannot finish the copy: there is no copy");
+    if (open_ < 0) return Status::Ok();
+    FileDescriptor out(*sys_, static_cast<int>(std::exchange(open_, -1)));
+    // On the disk before it gets its final name, so that after a power cut a final name never
+    // holds less than the whole message. File systems without the call (EINVAL) keep no cache.
+    if (RetryOnEintr([&] { return sys_->Fdatasync(out.get()); }) != 0 && errno != EINVAL) {
+        return OtherFailure(errno, "cannot finish the copy");
+    }
+    if (out.Close() != 0) return OtherFailure(errno, "cannot finish the copy");
+    return Status::Ok();
+}
+
 Status StagedCopy::ClaimAs(const std::string &destination) {
     if (!staged()) return Status::Failure(ErrorKind::Other, "cannot name the copy: there is no copy");
+    if (Status flushed = Flush(); !flushed) return flushed;
     Status placed = PutInPlace(*sys_, temporary_, destination);
     if (placed) {
         sys_ = nullptr;
@@ -337,6 +360,7 @@ Status StagedCopy::ClaimAs(const std::string &destination) {
 
 Status StagedCopy::ReplaceAs(const std::string &destination) {
     if (!staged()) return Status::Failure(ErrorKind::Other, "cannot name the copy: there is no copy");
+    if (Status flushed = Flush(); !flushed) return flushed;
     if (sys_->Rename(temporary_.c_str(), destination.c_str()) != 0) {
         return OtherFailure(errno, "cannot put the copy in place");
     }
@@ -369,12 +393,9 @@ Status StageCopy(const std::string &source, const std::string &folder, StagedCop
     // that refuses them does not fail the copy.
     const struct timespec times[2] = {sourceInfo.st_atim, sourceInfo.st_mtim};
     RetryOnEintr([&] { return sys.Futimens(out.get(), times); });
-    // On the disk before it gets its final name, so that after a power cut a final name never
-    // holds less than the whole message. File systems without the call (EINVAL) keep no cache.
-    if (RetryOnEintr([&] { return sys.Fdatasync(out.get()); }) != 0 && errno != EINVAL) {
-        return OtherFailure(errno, "cannot finish the copy");
-    }
-    if (out.Close() != 0) return OtherFailure(errno, "cannot finish the copy");
+    // Advice only: the disk starts on it now, while the next messages are read.
+    sys.StartWriteback(out.get());
+    copy.open_ = out.Release();
     staged = std::move(copy);
     return Status::Ok();
 }

@@ -10,13 +10,16 @@ namespace tarvelin {
 bool EnsureFolderExists(const std::string &path) { return EnsureFolder(path).ok(); }
 
 StagedCopy::StagedCopy(StagedCopy &&other) noexcept
-    : sys_(std::exchange(other.sys_, nullptr)), temporary_(std::exchange(other.temporary_, {})) {}
+    : sys_(std::exchange(other.sys_, nullptr)),
+      temporary_(std::exchange(other.temporary_, {})),
+      open_(std::exchange(other.open_, -1)) {}
 
 StagedCopy &StagedCopy::operator=(StagedCopy &&other) noexcept {
     if (this != &other) {
         Discard();
         sys_ = std::exchange(other.sys_, nullptr);
         temporary_ = std::exchange(other.temporary_, {});
+        open_ = std::exchange(other.open_, -1);
     }
     return *this;
 }

@@ -9,6 +9,7 @@ namespace {
 class NativeStagedFile : public StagedFile {
 public:
     explicit NativeStagedFile(StagedCopy copy) : copy_(std::move(copy)) {}
+    Status Flush() override { return copy_.Flush(); }
     Status ClaimAs(const std::string &destination) override { return copy_.ClaimAs(destination); }
 
 private:

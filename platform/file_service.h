@@ -14,6 +14,9 @@ namespace tarvelin {
 class StagedFile {
 public:
     virtual ~StagedFile() = default;
+    // Waits until the copy is on the disk. The claim does it first when it was not done; done for
+    // several copies before they are claimed, it costs the disk one commit for all of them.
+    virtual Status Flush() = 0;
     // Gives the copy this name without ever replacing what is there: AlreadyExists when taken,
     // and the copy stays staged for another name.
     virtual Status ClaimAs(const std::string &destination) = 0;

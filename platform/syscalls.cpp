@@ -61,6 +61,15 @@ int SysCalls::Link(const char *from, const char *to) const { return ::link(from,
 
 int SysCalls::Fdatasync(int fd) const { return ::fdatasync(fd); }
 
+int SysCalls::StartWriteback(int fd) const {
+#ifdef __linux__
+    return ::sync_file_range(fd, 0, 0, SYNC_FILE_RANGE_WRITE);
+#else
+    (void)fd;
+    return 0;
+#endif
+}
+
 int SysCalls::Access(const char *path, int mode) const { return ::access(path, mode); }
 
 const SysCalls &RealSysCalls() {

@@ -90,6 +90,7 @@ public:
     bool valid() const { return handle_ != nullptr; }
     void *get() const { return handle_; }
     bool Close() { return sys_.Close(std::exchange(handle_, nullptr)); }
+    void *Release() { return std::exchange(handle_, nullptr); }
 
 private:
     const SysCalls &sys_;
@@ -231,17 +232,35 @@ Status CheckStaging(const std::string &source, const std::string &folder, const 
     return CheckCopySource(source, sys);
 }
 
+void StagedCopy::CloseUnflushed() noexcept {
+    if (open_ == -1) return;
+    Handle closing(*sys_, reinterpret_cast<void *>(std::exchange(open_, -1)));
+}
+
 void StagedCopy::Discard() noexcept {
     if (!staged()) return;
     const DWORD saved = ::GetLastError();
+    CloseUnflushed();
     sys_->Remove(Win32Path(temporary_).c_str());
     ::SetLastError(saved);
     sys_ = nullptr;
     temporary_.clear();
 }
 
+Status StagedCopy::Flush() {
+    if (!staged()) return Status::Failure(ErrorKind::Other, "cannot finish the copy: there is no copy");
+    if (open_ == -1) return Status::Ok();
+    Handle out(*sys_, reinterpret_cast<void *>(std::exchange(open_, -1)));
+    // On the disk before it gets its final name, so that after a power cut a final name never
+    // holds less than the whole message.
+    if (!sys_->Flush(out.get())) return OtherFailure(::GetLastError(), "cannot finish the copy");
+    if (!out.Close()) return OtherFailure(::GetLastError(), "cannot finish the copy");
+    return Status::Ok();
+}
+
 Status StagedCopy::ClaimAs(const std::string &destination) {
     if (!staged()) return Status::Failure(ErrorKind::Other, "cannot name the copy: there is no copy");
+    if (Status flushed = Flush(); !flushed) return flushed;
     // Without MOVEFILE_REPLACE_EXISTING the rename never replaces a file.
     if (!sys_->Move(Win32Path(temporary_).c_str(), Win32Path(destination).c_str(), 0)) {
         const DWORD err = ::GetLastError();
@@ -255,6 +274,7 @@ Status StagedCopy::ClaimAs(const std::string &destination) {
 
 Status StagedCopy::ReplaceAs(const std::string &destination) {
     if (!staged()) return Status::Failure(ErrorKind::Other, "cannot name the copy: there is no copy");
+    if (Status flushed = Flush(); !flushed) return flushed;
     if (!sys_->Move(Win32Path(temporary_).c_str(), Win32Path(destination).c_str(), MOVEFILE_REPLACE_EXISTING)) {
         return OtherFailure(::GetLastError(), "cannot put the copy in place");
     }
@@ -288,10 +308,7 @@ Status StageCopy(const std::string &source, const std::string &folder, StagedCop
         !sys.SetBasics(out.get(), FileTimes{}, FILE_ATTRIBUTE_NORMAL)) {
         return OtherFailure(::GetLastError(), "cannot finish the copy");
     }
-    // On the disk before it gets its final name, so that after a power cut a final name never
-    // holds less than the whole message.
-    if (!sys.Flush(out.get())) return OtherFailure(::GetLastError(), "cannot finish the copy");
-    if (!out.Close()) return OtherFailure(::GetLastError(), "cannot finish the copy");
+    copy.open_ = reinterpret_cast<std::intptr_t>(out.Release());
     staged = std::move(copy);
     return Status::Ok();
 }

@@ -418,6 +418,38 @@ TEST(ConversionRun, StopAtAnyYieldLeavesOnlyCompleteCopies) {
     }
 }
 
+// Copies wait in groups for their names; a message that fails meanwhile must still move the
+// numbers where its row is, as when every copy is named at once.
+TEST(ConversionRun, FailuresAmongWaitingCopiesMoveTheNumbersInRowOrder) {
+    TempDir src;
+    MessageList list;
+    std::vector<std::string> sources;
+    for (int i = 0; i < 7; ++i) {
+        sources.push_back(src / ("m" + std::to_string(i) + ".msg"));
+        if (i != 4) WriteFile(sources.back(), Message("Same"));  // m4 is missing
+        list.AddFileToList(sources.back());
+    }
+    std::vector<std::string> names[2];
+    const std::size_t groups[2] = {1, 32};
+    for (int g = 0; g < 2; ++g) {
+        TempDir out;
+        RecordingObserver observer;
+        observer.option = NamingOption::OptFSD;
+        DuplicateCounter counter = 0;
+        FailingFileService files;
+        files.failCopyOf = sources[2];
+        RunOptions options;
+        options.claimGroup = groups[g];
+        const ConversionReport report = RunConversion(list, out.path().string(), counter, observer, files, options);
+        EXPECT_EQ(report.converted, 5);
+        for (const std::string &source : sources) {
+            const std::string &output = observer.outputs[source];
+            names[g].push_back(output.empty() ? "" : output.substr(out.path().string().size()));
+        }
+    }
+    EXPECT_EQ(names[1], names[0]);
+}
+
 struct FolderCase {
     const char *root;
     const char *sourceFolder;

@@ -55,6 +55,10 @@ public:
     int folderError = 0;
     std::string refusedCreate;  // creating a file whose path holds this fails with createError
     int createError = 0;
+    int flushError = 0;         // flushing its copy to the disk fails
+    // Copies given a final name before they were flushed: after a power cut such a name could
+    // hold less than the whole message.
+    mutable int claimedUnflushed = 0;
 
     int Open(const char *path, int flags, mode_t mode) const override {
         if ((flags & O_CREAT) != 0 && !refusedCreate.empty() &&
@@ -68,11 +72,22 @@ public:
             victimFd_ = fd;
             moved_ = 0;
         }
+        if ((flags & O_CREAT) != 0 && fd >= 0) {
+            copies_[fd] = path;
+            if (victimFd_ >= 0) victimCopyFd_ = fd;
+        }
         return fd;
     }
     int Close(int fd) const override {
         if (fd == victimFd_) victimFd_ = -1;
+        if (fd == victimCopyFd_) victimCopyFd_ = -1;
+        copies_.erase(fd);
         return SysCalls::Close(fd);
+    }
+    int Fdatasync(int fd) const override {
+        if (fd == victimCopyFd_ && flushError != 0) return Fail(flushError);
+        if (const auto copy = copies_.find(fd); copy != copies_.end()) flushed_.insert(copy->second);
+        return SysCalls::Fdatasync(fd);
     }
     ssize_t Read(int fd, void *buffer, std::size_t count) const override {
         if (fd != victimFd_ || readError == 0) return SysCalls::Read(fd, buffer, count);
@@ -97,6 +112,7 @@ public:
     }
     // The copy gets its final name by a rename (or a link), which creates that name.
     int RenameNoReplace(const char *from, const char *to) const override {
+        if (flushed_.count(from) == 0) ++claimedUnflushed;
         return Refused(to) ? Fail(createError) : SysCalls::RenameNoReplace(from, to);
     }
     int Link(const char *from, const char *to) const override {
@@ -117,7 +133,10 @@ private:
     }
 
     mutable int victimFd_ = -1;
+    mutable int victimCopyFd_ = -1;
     mutable std::size_t moved_ = 0;
+    mutable std::map<int, std::string> copies_;  // descriptor of each file created -> its path
+    mutable std::set<std::string> flushed_;
 };
 
 // The run's file service over the real file utilities, with the seam above.
@@ -139,6 +158,7 @@ public:
 private:
     struct Staged : StagedFile {
         explicit Staged(StagedCopy copy) : copy(std::move(copy)) {}
+        Status Flush() override { return copy.Flush(); }
         Status ClaimAs(const std::string &destination) override { return copy.ClaimAs(destination); }
         StagedCopy copy;
     };
@@ -227,6 +247,7 @@ TEST_P(FaultInRun, OnlyTheFaultyMessageIsLostAndReportedWithItsReason) {
     const ConversionReport report = RunConversion(archive.list, archive.out.path().string(), counter, observer, files);
 
     ExpectOnlyTheVictimLost(archive, report, observer, sourcesBefore, outputBefore, GetParam().reason);
+    EXPECT_EQ(sys.claimedUnflushed, 0);
 }
 
 // The victim's plain name is taken, so its copy goes to a numbered name; the old file must stay.
@@ -251,6 +272,12 @@ INSTANTIATE_TEST_SUITE_P(
                       s.readLimit = kMiB + 3;
                   },
                   "cannot read the message: Input/output error"},
+        FaultCase{"FlushToTheDiskFails",
+                  [](Archive &a, FaultySysCalls &s) {
+                      TakeTheVictimsName(a);
+                      s.flushError = EIO;
+                  },
+                  "cannot finish the copy: Input/output error"},
         FaultCase{"SourceRemovedAfterListing", [](Archive &a, FaultySysCalls &) { fs::remove(a.victim); },
                   "No such file or directory"},
         FaultCase{"SourceUnreadable", [](Archive &, FaultySysCalls &s) { s.openError = EACCES; },

@@ -149,6 +149,35 @@ TEST(RunProperties, EveryMessageHasOneExactOutputAndNothingExistingChanges) {
     }
 }
 
+TEST(RunProperties, NamesDoNotDependOnHowCopiesAreGroupedForTheDisk) {
+    for (unsigned seed = 1; seed <= 8; ++seed) {
+        SCOPED_TRACE("seed " + std::to_string(seed));
+        RandomArchive archive(seed);
+        std::vector<std::pair<std::string, std::string>> named[3];
+        std::multiset<std::string> failed[3];
+        const std::size_t groups[3] = {1, 3, 32};
+        for (int g = 0; g < 3; ++g) {
+            TempDir out;
+            fs::copy(archive.out.path(), out.path(), fs::copy_options::recursive);
+            std::mt19937 engine(seed);  // the same naming options in the same order
+            RandomOptionObserver observer(engine);
+            DuplicateCounter counter = 2;
+            NativeFileService files;
+            RunOptions options;
+            options.claimGroup = groups[g];
+            options.skipIdentical = seed % 2 == 0;
+            RunConversion(archive.list, out.path().string(), counter, observer, files, options);
+            for (const auto &[source, output] : observer.converted)
+                named[g].emplace_back(source, output.substr(out.path().string().size()));
+            failed[g] = observer.failed;
+        }
+        for (int g = 1; g < 3; ++g) {
+            EXPECT_EQ(named[g], named[0]) << "group of " << groups[g];
+            EXPECT_TRUE(failed[g] == failed[0]) << "group of " << groups[g];
+        }
+    }
+}
+
 class FixedOption : public RunObserver {
 public:
     explicit FixedOption(NamingOption option) : option_(option) {}
