@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <ostream>
+
 namespace tarvelin {
 namespace {
 
@@ -32,6 +34,8 @@ struct TextCase {
     std::string shown;
     std::string expected;
 };
+
+void PrintTo(const TextCase &c, std::ostream *os) { *os << c.behaviour; }
 
 class ReportTextTest : public ::testing::TestWithParam<TextCase> {};
 

@@ -2,6 +2,7 @@
 // depend on what else the header holds or on where the read fields stand among the others.
 #include <gtest/gtest.h>
 
+#include <ostream>
 #include <string>
 
 #include "conversion/mail_message.h"
@@ -20,6 +21,8 @@ struct FieldsCase {
     std::string from;
     CalendarDate date;
 };
+
+void PrintTo(const FieldsCase &c, std::ostream *os) { *os << c.label; }
 
 const std::string kOthers =
     "Received: from relay.example.org by mx.example.org; Sun, 4 Mar 2012 22:00:00 +0000\r\n"

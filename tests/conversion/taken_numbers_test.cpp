@@ -2,6 +2,7 @@
 // same output names with it as without it.
 #include <gtest/gtest.h>
 
+#include <ostream>
 #include <random>
 #include <set>
 #include <string>
@@ -52,6 +53,8 @@ struct MemoCase {
     std::set<std::string> existing;
     DuplicateCounter counter = 0;
 };
+
+void PrintTo(const MemoCase &c, std::ostream *os) { *os << c.label; }
 
 std::vector<Step> Alternating(int count) {
     std::vector<Step> steps;

@@ -2,15 +2,21 @@
 
 #include <gtest/gtest.h>
 
+#include <ostream>
+#include <string>
+
 namespace tarvelin {
 namespace {
 
 struct SplitCase {
+    const char *label;
     const char *path;
     char separator;
     const char *fileName;
     const char *folder;
 };
+
+void PrintTo(const SplitCase &c, std::ostream *os) { *os << c.label; }
 
 class PathSplit : public ::testing::TestWithParam<SplitCase> {};
 
@@ -25,19 +31,20 @@ INSTANTIATE_TEST_SUITE_P(
     BothConventions, PathSplit,
     ::testing::Values(
         // Windows
-        SplitCase{R"(C:\Mail\In\a1.msg)", '\\', "a1.msg", R"(C:\Mail\In\)"},
-        SplitCase{"a1.msg", '\\', "a1.msg", ""},
-        SplitCase{R"(C:\Mail\In\)", '\\', "", R"(C:\Mail\In\)"},
-        SplitCase{"C:/Mail/In/a1.msg", '\\', "C:/Mail/In/a1.msg", ""},
-        SplitCase{R"(\\srv\share\x\a.msg)", '\\', "a.msg", R"(\\srv\share\x\)"},
-        SplitCase{"", '\\', "", ""},
+        SplitCase{"windows_file", R"(C:\Mail\In\a1.msg)", '\\', "a1.msg", R"(C:\Mail\In\)"},
+        SplitCase{"windows_bare_name", "a1.msg", '\\', "a1.msg", ""},
+        SplitCase{"windows_folder", R"(C:\Mail\In\)", '\\', "", R"(C:\Mail\In\)"},
+        SplitCase{"windows_forward_slashes_are_characters", "C:/Mail/In/a1.msg", '\\', "C:/Mail/In/a1.msg", ""},
+        SplitCase{"windows_unc", R"(\\srv\share\x\a.msg)", '\\', "a.msg", R"(\\srv\share\x\)"},
+        SplitCase{"windows_empty", "", '\\', "", ""},
         // POSIX: a backslash is an ordinary character
-        SplitCase{"/home/u/Mail/a1.msg", '/', "a1.msg", "/home/u/Mail/"},
-        SplitCase{"a1.msg", '/', "a1.msg", ""},
-        SplitCase{"/home/u/Mail/", '/', "", "/home/u/Mail/"},
-        SplitCase{R"(/home/u/a\b.msg)", '/', R"(a\b.msg)", "/home/u/"},
-        SplitCase{"/", '/', "", "/"},
-        SplitCase{"", '/', "", ""}));
+        SplitCase{"posix_file", "/home/u/Mail/a1.msg", '/', "a1.msg", "/home/u/Mail/"},
+        SplitCase{"posix_bare_name", "a1.msg", '/', "a1.msg", ""},
+        SplitCase{"posix_folder", "/home/u/Mail/", '/', "", "/home/u/Mail/"},
+        SplitCase{"posix_backslash_is_a_character", R"(/home/u/a\b.msg)", '/', R"(a\b.msg)", "/home/u/"},
+        SplitCase{"posix_root", "/", '/', "", "/"},
+        SplitCase{"posix_empty", "", '/', "", ""}),
+    [](const auto &info) { return std::string(info.param.label); });
 
 TEST(AddSeparator, AddsOnlyWhenMissing) {
     EXPECT_EQ(AddSeparator(R"(D:\out)", '\\'), R"(D:\out\)");
