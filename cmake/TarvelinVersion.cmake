@@ -1,0 +1,38 @@
+# The version is written once, in project(). The Windows resource script and the help manual are
+# read as they are (by windres, by a browser), so they repeat it, and configuring fails as soon as
+# either says another one. Editing either file configures again.
+set(version_files ${PROJECT_SOURCE_DIR}/app/resources/tarvelin.rc ${PROJECT_SOURCE_DIR}/app/resources/help/index.html)
+set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${version_files})
+list(GET version_files 0 rc_file)
+list(GET version_files 1 help_file)
+
+# The resource's numbers, and its strings in the form of the first releases: "1.02" is 1.2.
+set(numbers "${PROJECT_VERSION_MAJOR},${PROJECT_VERSION_MINOR},${PROJECT_VERSION_PATCH},0")
+set(minor "0${PROJECT_VERSION_MINOR}")
+string(LENGTH "${minor}" length)
+math(EXPR from "${length} - 2")
+string(SUBSTRING "${minor}" ${from} 2 minor)
+string(REPLACE "." "\\." short "${PROJECT_VERSION_MAJOR}.${minor}")
+
+file(READ ${rc_file} rc_text)
+file(READ ${help_file} help_text)
+set(mismatches)
+foreach(field IN ITEMS FILEVERSION PRODUCTVERSION)
+  if(NOT rc_text MATCHES "\n${field}[ \t]+${numbers}[ \t]*\n")
+    list(APPEND mismatches "tarvelin.rc: ${field} ${numbers}")
+  endif()
+endforeach()
+foreach(field IN ITEMS FileVersion ProductVersion)
+  if(NOT rc_text MATCHES "VALUE \"${field}\",[ \t]*\"${short}\"")
+    list(APPEND mismatches "tarvelin.rc: VALUE \"${field}\", \"${PROJECT_VERSION_MAJOR}.${minor}\"")
+  endif()
+endforeach()
+string(REPLACE "." "\\." dotted "${PROJECT_VERSION}")
+if(NOT help_text MATCHES "Version ${dotted}<")
+  list(APPEND mismatches "help/index.html: Version ${PROJECT_VERSION}")
+endif()
+if(mismatches)
+  list(JOIN mismatches "\n  " listed)
+  message(FATAL_ERROR "The project's version is ${PROJECT_VERSION}, but these do not say so:\n  ${listed}")
+endif()
+unset(version_files)
