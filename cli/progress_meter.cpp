@@ -19,6 +19,10 @@ std::string Duration(double seconds) {
     std::snprintf(text, sizeof text, "%ld:%02ld:%02ld", total / 3600, total / 60 % 60, total % 60);
     return text;
 }
+// Right-aligned in `width` columns.
+std::string Pad(const std::string &text, std::size_t width) {
+    return text.size() < width ? std::string(width - text.size(), ' ') + text : text;
+}
 }  // namespace
 
 ProgressMeter::ProgressMeter(std::ostream &err, std::function<int()> columns)
@@ -64,11 +68,12 @@ std::size_t ProgressMeter::Width() const {
 std::string ProgressMeter::RunLine(std::size_t done, std::size_t width) const {
     const double elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count();
     const double rate = elapsed > 0 ? static_cast<double>(done) / elapsed : 0.0;
-    const std::string counts = Grouped(done) + "/" + Grouped(total_);
-    char rateText[64];
-    std::snprintf(rateText, sizeof rateText, "  %.0f msg/s", rate);
+    // Each field keeps its width from one redraw to the next, so the line does not jump about.
+    const std::string all = Grouped(total_);
+    const std::string counts = Pad(Grouped(done), all.size()) + "/" + all;
+    const std::string rateText = "  " + Pad(Grouped(static_cast<std::size_t>(rate + 0.5)), 7) + " msg/s";
     const std::string left =
-        rate > 0 && done <= total_ ? "  " + Duration(static_cast<double>(total_ - done) / rate) + " left" : "";
+        "  " + (rate > 0 && done <= total_ ? Duration(static_cast<double>(total_ - done) / rate) : "-:--:--") + " left";
 
     // The bar shrinks first, then the rate goes, then the time left; the count stays.
     for (const std::string &tail : {counts + rateText + left, counts + left, counts}) {
