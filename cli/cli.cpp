@@ -48,7 +48,7 @@ Where the files land: DIR, then the message's folder without its root ("/", a dr
                        command-line order.
   -o, --output=DIR     the output folder (required; created when missing). It is checked
                        before anything is read: when it is a file or cannot be created or
-                       written, the run does not start
+                       written, the run does not start.
   -n, --naming=OPTION  how output files are named, case-insensitive (default OptOriginal):
         OptOriginal  original           the file's own name: abc.msg -> abc.eml.eml
         OptSD        subject-date       subject + date (DD-MM-YYYY)
@@ -58,7 +58,8 @@ Where the files land: DIR, then the message's folder without its root ("/", a dr
         OptDFS_YMD   ymd-subject-from   date (YYYY-MM-DD) + subject + from
         OptDFS_YMD2  ymd-from-subject   date (YYYY-MM-DD) + from + subject
         OptDFS_MYD   mdy-subject-from   date (MM-DD-YYYY) + subject + from
-      --skip-identical do not copy a message again when its name, or a numbered name of it
+      --skip-identical
+                       do not copy a message again when its name, or a numbered name of it
                        (" (n)"), already holds the same bytes: a rerun of an interrupted or
                        finished run adds exactly the missing messages ("already there")
       --dry-run        write nothing; print "source<TAB>output" for each message that would be
