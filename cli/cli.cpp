@@ -1,61 +1,94 @@
 #include "cli/cli.h"
 
+#include <getopt.h>
+
+#include <cerrno>
 #include <csignal>
+#include <cstdint>
 #include <filesystem>
 #include <memory>
-#include <optional>
-#include <variant>
 #include <ostream>
+#include <string_view>
+#include <functional>
+#include <set>
+#include <utility>
+#include <variant>
 
 #include "cli/progress_meter.h"
 #include "cli/simulated_file_service.h"
+#include "cli/terminal_width.h"
 #include "conversion/conversion_run.h"
-#include "platform/directory_lister.h"
 #include "messagelist/folder_scan.h"
+#include "platform/directory_lister.h"
+#include "platform/file_ops.h"
+
+#ifndef _WIN32
+#include <unistd.h>
+#endif
 
 namespace tarvelin {
 
 namespace {
 
 constexpr const char *kUsage =
-    "usage: tarvelin-cli --output DIR [--naming OPTION] [--skip-identical] [--dry-run] [--quiet] PATH...";
+    "usage: tarvelin-cli -o DIR [-n OPTION] [-vzq] [--skip-identical] [--dry-run] PATH...";
 
-constexpr const char *kHelp = R"HELP(usage: tarvelin-cli --output DIR [--naming OPTION] [--skip-identical] [--dry-run] [--quiet] PATH...
+constexpr const char *kHelp = R"HELP(usage: tarvelin-cli -o DIR [-n OPTION] [-vzq] [--skip-identical] [--dry-run] PATH...
 
 Converts MDaemon message files (.msg) into .eml files: each message is copied byte for byte
 below DIR, in folders that repeat its source folders, under a name made by the naming option.
 Existing files are never overwritten: a taken name gets " (n)" before ".eml".
 
-PATH      a folder: every file below it whose name ends in ".msg" (any case) is listed, breadth-first;
-          a file: listed as given (made absolute). The list keeps command-line order.
--o, --output DIR     the output folder (required; created when missing)
--n, --naming OPTION  how output files are named (default OptOriginal), case-insensitive:
-            OptOriginal   (original)           the file's own name: abc.msg -> abc.eml.eml
-            OptSD         (subject-date)       subject + date (DD-MM-YYYY)
-            OptFSD        (from-subject-date)  from + subject + date (DD-MM-YYYY)
-            OptFSD_YMD    (from-subject-ymd)   from + subject + date (YYYY-MM-DD)
-            OptDFS        (date-from-subject)  date (DD-MM-YYYY) + from + subject
-            OptDFS_YMD    (ymd-subject-from)   date (YYYY-MM-DD) + subject + from
-            OptDFS_YMD2   (ymd-from-subject)   date (YYYY-MM-DD) + from + subject
-            OptDFS_MYD    (mdy-subject-from)   date (MM-DD-YYYY) + subject + from
---skip-identical     do not copy a message again when its name, or a numbered name of that name
-            (" (n)"), already holds a file with the same bytes: a rerun of an interrupted or
-            finished run adds exactly the missing messages; counted as "already there"
---dry-run   write nothing; print one line per message: source path, TAB, output path. It makes
-            the same checks as a real run, so it gives the same names, failures and exit status
--q, --quiet no progress bar and no summary (failures are still printed)
--h, --help  this text
+Where the files land: DIR, then the message's folder without its root ("/", a drive, "\\"):
+  /home/u/Mail/a.msg  ->  DIR/home/u/Mail/...
+  C:\Mail\a.msg       ->  DIR\Mail\...
+
+  PATH                 a folder: every file below it whose name ends in ".msg" (any case),
+                       breadth-first; a file: taken as given (made absolute). The list keeps
+                       command-line order.
+  -o, --output=DIR     the output folder (required; created when missing). It is checked
+                       before anything is read: when it is a file or cannot be created or
+                       written, the run does not start.
+  -n, --naming=OPTION  how output files are named, case-insensitive (default OptOriginal):
+        OptOriginal  original           the file's own name: abc.msg -> abc.eml.eml
+        OptSD        subject-date       subject + date (DD-MM-YYYY)
+        OptFSD       from-subject-date  from + subject + date (DD-MM-YYYY)
+        OptFSD_YMD   from-subject-ymd   from + subject + date (YYYY-MM-DD)
+        OptDFS       date-from-subject  date (DD-MM-YYYY) + from + subject
+        OptDFS_YMD   ymd-subject-from   date (YYYY-MM-DD) + subject + from
+        OptDFS_YMD2  ymd-from-subject   date (YYYY-MM-DD) + from + subject
+        OptDFS_MYD   mdy-subject-from   date (MM-DD-YYYY) + subject + from
+      --skip-identical
+                       do not copy a message again when its name, or a numbered name of it
+                       (" (n)"), already holds the same bytes: a rerun of an interrupted or
+                       finished run adds exactly the missing messages ("already there")
+      --dry-run        write nothing; print "source<TAB>output" for each message that would be
+                       written. It makes the real run's checks, so it gives the same names,
+                       failures and exit status
+  -v, --verbose        print "source<TAB>output" for each message written
+  -z, --null           with -v or --dry-run: end the source and the output each with a NUL
+                       byte instead of TAB and newline, for names that hold those (find -print0)
+  -q, --quiet          no progress line and no summary (failures are still printed)
+  -h, --help           this text
+  -V, --version        print the version
+
+Options may be bundled (-qo DIR, -oDIR) and long ones abbreviated (--out DIR, --dry);
+"--" ends the options, so a PATH may begin with "-".
+
+Why abc.eml.eml: OptOriginal keeps the file's whole own name, with its last four characters
+(".msg") made ".eml" wherever they occur in it, and then adds ".eml" as every scheme does.
 
 Each message is copied under a hidden temporary name (".tarvelin-....part") in its output
 folder and gets its final name only when the copy is complete, so a final name never holds a
 partial message. Ctrl-C, SIGTERM and SIGHUP stop the run after the copy under way, leaving no
-temporary file; a second Ctrl-C ends at once. After a kill -9 or a power cut only such a
-temporary file can remain, and it can be deleted.
+temporary file; a second Ctrl-C ends at once. After a kill -9 or a power cut only such
+temporary files can remain, and they can be deleted.
 
-stderr: a progress bar when it is a terminal, one line per failure (path: reason), and a summary
-"N converted, K failed, S skipped" (with --skip-identical also "A already there").
+stderr: on a terminal a progress line ("Scanning: N messages found" while folders are read),
+one line per failure (path: reason), and a summary "N converted, K failed, S skipped" (with
+--skip-identical also "A already there"; a dry run says "would convert").
 Exit status: 0 every listed message converted; 1 any message failed or a folder could not be read;
-2 bad usage; 130 stopped by Ctrl-C, 143 by SIGTERM, 129 by SIGHUP.
+2 bad usage or an unusable output folder; 130 stopped by Ctrl-C, 143 by SIGTERM, 129 by SIGHUP.
 )HELP";
 
 struct Options {
@@ -64,7 +97,10 @@ struct Options {
     bool dryRun = false;
     bool skipIdentical = false;
     bool quiet = false;
+    bool verbose = false;
+    bool nullSeparated = false;
     bool help = false;
+    bool version = false;
     std::vector<std::string> paths;
 };
 
@@ -72,56 +108,93 @@ struct UsageError {
     std::string message;
 };
 
+// Values of the long options that have no short form.
+enum : int { kSkipIdentical = 256, kDryRun };
+
+constexpr const char *kShortOptions = ":o:n:qvzhV";
+constexpr option kLongOptions[] = {
+    {"output", required_argument, nullptr, 'o'},
+    {"naming", required_argument, nullptr, 'n'},
+    {"skip-identical", no_argument, nullptr, kSkipIdentical},
+    {"dry-run", no_argument, nullptr, kDryRun},
+    {"quiet", no_argument, nullptr, 'q'},
+    {"verbose", no_argument, nullptr, 'v'},
+    {"null", no_argument, nullptr, 'z'},
+    {"help", no_argument, nullptr, 'h'},
+    {"version", no_argument, nullptr, 'V'},
+    {nullptr, 0, nullptr, 0},
+};
+
+// What getopt_long refused, in one line. It names a known long option's fault by the option's
+// value and an unknown or ambiguous one by 0, so the word itself is read again for those.
+std::string OptionFault(int value, const char *word) {
+    for (const option *o = kLongOptions; value != 0 && o->name != nullptr; ++o) {
+        if (o->val != value) continue;
+        if (o->has_arg == no_argument) return "--" + std::string(o->name) + " takes no value";
+        return std::string("-") + static_cast<char>(o->val) + ", --" + o->name + " needs " +
+               (o->val == 'o' ? "a folder" : "an option name");
+    }
+    if (value != 0) return std::string("unknown option '-") + static_cast<char>(value) + "'";
+    const std::string text = word != nullptr ? word : "";
+    if (text.rfind("--", 0) != 0) return "unknown option '" + text + "'";
+    const std::string typed = text.substr(2, text.find('=') - 2);
+    std::string candidates;
+    int matches = 0;
+    for (const option *o = kLongOptions; o->name != nullptr; ++o) {
+        if (std::string_view(o->name).rfind(typed, 0) != 0) continue;
+        candidates += std::string(matches++ > 0 ? ", " : "") + "--" + o->name;
+    }
+    if (matches > 1) return "option '--" + typed + "' is ambiguous: " + candidates;
+    return "unknown option '--" + typed + "'";
+}
+
 // Returns the options, or the reason the command line is not usable.
 std::variant<Options, UsageError> ParseArguments(const std::vector<std::string> &args) {
     Options options;
+    // getopt_long permutes the pointers, never the strings; it wants them writable all the same.
+    std::vector<std::string> words;
+    words.reserve(args.size() + 1);
+    words.emplace_back("tarvelin-cli");
+    words.insert(words.end(), args.begin(), args.end());
+    std::vector<char *> argv;
+    for (std::string &word : words) argv.push_back(word.data());
+    argv.push_back(nullptr);
+    const int argc = static_cast<int>(words.size());
+
+    // 0 makes both the GNU and the MinGW getopt start afresh, so each call parses on its own.
+    optind = 0;
+    opterr = 0;
     bool haveOutput = false;
-    bool optionsEnded = false;
-    for (std::size_t i = 0; i < args.size(); ++i) {
-        const std::string &arg = args[i];
-        if (arg.empty()) return UsageError{"an empty PATH names nothing"};
-        if (optionsEnded || arg[0] != '-' || arg == "-") {
-            options.paths.push_back(arg);
-            continue;
-        }
-        std::string name = arg;
-        std::optional<std::string> value;
-        if (const auto eq = arg.find('='); arg.rfind("--", 0) == 0 && eq != std::string::npos) {
-            name = arg.substr(0, eq);
-            value = arg.substr(eq + 1);
-        }
-        const auto takeValue = [&]() -> std::optional<std::string> {
-            if (value) return value;
-            if (i + 1 < args.size()) return args[++i];
-            return std::nullopt;
-        };
-        if (name == "--") {
-            optionsEnded = true;
-        } else if (name == "-h" || name == "--help") {
-            options.help = true;
-        } else if (name == "--dry-run") {
-            options.dryRun = true;
-        } else if (name == "--skip-identical") {
-            options.skipIdentical = true;
-        } else if (name == "-q" || name == "--quiet") {
-            options.quiet = true;
-        } else if (name == "-o" || name == "--output") {
-            auto dir = takeValue();
-            if (!dir || dir->empty()) return UsageError{"--output needs a folder"};
-            options.output = *dir;
+    for (int value; (value = getopt_long(argc, argv.data(), kShortOptions, kLongOptions, nullptr)) != -1;) {
+        switch (value) {
+        case 'o':
+            if (*optarg == '\0') return UsageError{"-o, --output needs a folder"};
+            options.output = optarg;
             haveOutput = true;
-        } else if (name == "-n" || name == "--naming") {
-            auto text = takeValue();
-            if (!text) return UsageError{"--naming needs an option name"};
-            auto option = NamingOptionFromName(*text);
-            if (!option) return UsageError{"unknown naming option '" + *text + "'"};
+            break;
+        case 'n': {
+            auto option = NamingOptionFromName(optarg);
+            if (!option) return UsageError{"unknown naming option '" + std::string(optarg) + "'"};
             options.naming = *option;
-        } else {
-            return UsageError{"unknown option '" + arg + "'"};
+            break;
+        }
+        case kSkipIdentical: options.skipIdentical = true; break;
+        case kDryRun: options.dryRun = true; break;
+        case 'q': options.quiet = true; break;
+        case 'v': options.verbose = true; break;
+        case 'z': options.nullSeparated = true; break;
+        case 'h': options.help = true; break;
+        case 'V': options.version = true; break;
+        default:  // '?' or ':'
+            return UsageError{OptionFault(optopt, optind > 0 && optind <= argc ? argv[optind - 1] : nullptr)};
         }
     }
-    if (options.help) return options;
-    if (!haveOutput) return UsageError{"--output DIR is required"};
+    for (int i = optind; i < argc; ++i) {
+        if (*argv[i] == '\0') return UsageError{"an empty PATH names nothing"};
+        options.paths.emplace_back(argv[i]);
+    }
+    if (options.help || options.version) return options;
+    if (!haveOutput) return UsageError{"-o, --output DIR is required"};
     if (options.paths.empty()) return UsageError{"no PATH given"};
     return options;
 }
@@ -143,13 +216,19 @@ std::string AbsolutePath(const std::string &path) {
 #endif
 }
 
+// Prints "source<TAB>output" lines, or with -z the two fields each ended by a NUL.
+void PrintPair(std::ostream &out, const std::string &source, const std::string &output, bool nullSeparated) {
+    if (nullSeparated) {
+        out << source << '\0' << output << '\0';
+    } else {
+        out << source << '\t' << output << '\n';
+    }
+}
+
 class CliObserver : public RunObserver {
 public:
-    CliObserver(CliStreams streams, const Options &options, std::size_t rows)
-        : streams_(streams), options_(options) {
-        if (streams.errIsTerminal && !options.quiet)
-            meter_ = std::make_unique<ProgressMeter>(streams.err, rows);
-    }
+    CliObserver(CliStreams streams, const Options &options, ProgressMeter *meter)
+        : streams_(streams), options_(options), meter_(meter) {}
 
     NamingOption SelectedNamingOption() override { return options_.naming; }
 
@@ -161,16 +240,12 @@ public:
     }
 
     void MessageConverted(const std::string &source, const std::string &output) override {
-        if (options_.dryRun) streams_.out << source << '\t' << output << '\n';
+        if (options_.dryRun || options_.verbose) PrintPair(streams_.out, source, output, options_.nullSeparated);
     }
 
     void MessageFailed(const std::string &source, const std::string &reason) override {
         if (meter_) meter_->Interrupt();
         streams_.err << source << ": " << reason << '\n';
-    }
-
-    void Finish() {
-        if (meter_) meter_->Finish();
     }
 
     int StopSignal() const { return streams_.stopSignal != nullptr ? *streams_.stopSignal : 0; }
@@ -179,41 +254,101 @@ public:
 private:
     CliStreams streams_;
     const Options &options_;
-    std::unique_ptr<ProgressMeter> meter_;
+    ProgressMeter *const meter_;
     std::size_t done_ = 0;
 };
 
-// Stops the folder scan on the same signals as the run.
+// The real file system, counting the messages in each folder as it is listed, so that a long scan
+// can say how far it got before the walk hands over its paths.
+class CountingLister : public DirectoryLister {
+public:
+    bool FolderExists(const std::string &path) const override { return NativeDirectoryLister().FolderExists(path); }
+
+    DirectoryListing List(const std::string &folder) const override {
+        DirectoryListing listing = NativeDirectoryLister().List(folder);
+        // The walk lists a folder that links lead to twice but walks it once.
+        const FolderIdentity &id = listing.identity;
+        const bool known = id.device != 0 || id.inode != 0;
+        if (!listing.status.ok() || (known && !seen_.emplace(id.device, id.inode).second)) return listing;
+        for (const DirectoryEntry &entry : listing.entries)
+            if (!entry.isFolder && IsMessageFilePath(entry.name)) ++found_;
+        return listing;
+    }
+
+    std::size_t found() const { return found_; }
+    // A new walk: the walker forgets the folders it has seen too.
+    void NewWalk() { seen_.clear(); }
+
+private:
+    mutable std::size_t found_ = 0;
+    mutable std::set<std::pair<std::uint64_t, std::uint64_t>> seen_;
+};
+
+// Stops the folder scan on the same signals as the run, and shows how many messages it found.
 class ScanHooks : public WorkHooks {
 public:
-    explicit ScanHooks(const volatile std::sig_atomic_t *stopSignal) : stopSignal_(stopSignal) {}
+    ScanHooks(const volatile std::sig_atomic_t *stopSignal, ProgressMeter *meter, const CountingLister &lister)
+        : stopSignal_(stopSignal), meter_(meter), lister_(lister) {}
+    void Yield() override {
+        if (meter_) meter_->Scanning(filesGiven + lister_.found());
+    }
     bool StopRequested() const override { return stopSignal_ != nullptr && *stopSignal_ != 0; }
+
+    std::size_t filesGiven = 0;  // files named on the command line rather than found
 
 private:
     const volatile std::sig_atomic_t *stopSignal_;
+    ProgressMeter *const meter_;
+    const CountingLister &lister_;
 };
+
+// Whether the run can put anything below the output folder at all, found without creating it:
+// a file in its place or a folder that takes no new entries would fail every message alike.
+Status CheckOutputFolder(const std::string &folder) {
+    if (Status creatable = CheckFolderCreatable(folder); !creatable) return creatable;
+#ifndef _WIN32
+    // Windows tells whether a folder takes new files only by trying.
+    if (NativeDirectoryLister().FolderExists(folder) && ::access(folder.c_str(), W_OK | X_OK) != 0)
+        return Status::FromErrno(errno, "cannot write to the folder " + folder);
+#endif
+    return Status::Ok();
+}
 
 void PrintSummary(const Options &options, const ConversionReport &report, std::size_t done, std::size_t rows,
                   std::ostream &err) {
     if (report.stopped) err << "stopped after " << done << " of " << rows << " messages\n";
-    err << report.converted << " converted, ";
+    err << report.converted << (options.dryRun ? " would convert, " : " converted, ");
     if (options.skipIdentical) err << report.alreadyThere << " already there, ";
     err << report.failures.size() << " failed, " << report.skipped << " skipped\n";
 }
 
 int Convert(const Options &options, CliStreams streams) {
+    const std::string output = AbsolutePath(options.output);
+    if (const Status usable = CheckOutputFolder(output); !usable) {
+        streams.err << "tarvelin-cli: " << usable.reason() << '\n';
+        return 2;
+    }
+
+    std::unique_ptr<ProgressMeter> meter;
+    if (streams.errIsTerminal && !options.quiet)
+        meter = std::make_unique<ProgressMeter>(streams.err, streams.columns ? streams.columns : std::function<int()>(TerminalColumns));
+
     MessageList list;
     std::int64_t foldersNotRead = 0;
-    ScanHooks scanHooks(streams.stopSignal);
+    CountingLister lister;
+    ScanHooks scanHooks(streams.stopSignal, meter.get(), lister);
     for (const std::string &path : options.paths) {
         const std::string absolute = AbsolutePath(path);
-        if (NativeDirectoryLister().FolderExists(absolute)) {
-            const FolderScanResult scan = ScanFolderIntoList(absolute, list, scanHooks);
+        if (lister.FolderExists(absolute)) {
+            lister.NewWalk();
+            const FolderScanResult scan = ScanFolderIntoList(absolute, list, scanHooks, lister);
+            if (meter && !scan.unreadFolders.empty()) meter->Interrupt();
             for (const UnreadFolder &folder : scan.unreadFolders)
                 streams.err << folder.path << ": " << folder.reason << '\n';
             foldersNotRead += scan.FoldersNotRead();
         } else {
             list.AddFileToList(absolute);
+            ++scanHooks.filesGiven;
         }
         if (scanHooks.StopRequested()) break;
     }
@@ -224,15 +359,16 @@ int Convert(const Options &options, CliStreams streams) {
     DuplicateCounter duplicateCounter = 0;
     // The empty list's one blank row is no message to report on.
     const std::size_t rows = list.IsEmpty() ? 0 : list.RowCount();
-    CliObserver observer(streams, options, rows);
+    if (meter) meter->Start(rows);
+    CliObserver observer(streams, options, meter.get());
     ConversionReport report;
     if (scanHooks.StopRequested()) {
         report.stopped = true;
     } else if (rows > 0) {
-        report = RunConversion(list, AbsolutePath(options.output), duplicateCounter, observer, files,
-                               RunOptions{options.skipIdentical});
+        report = RunConversion(list, output, duplicateCounter, observer, files, RunOptions{options.skipIdentical});
     }
-    observer.Finish();
+    if (meter) meter->Finish();
+    streams.out.flush();
 
     if (!options.quiet || report.stopped) PrintSummary(options, report, observer.done(), rows, streams.err);
     if (report.stopped && observer.StopSignal() != 0) return 128 + observer.StopSignal();
@@ -250,6 +386,10 @@ int RunCli(const std::vector<std::string> &args, CliStreams streams) {
     const Options &options = std::get<Options>(parsed);
     if (options.help) {
         streams.out << kHelp;
+        return 0;
+    }
+    if (options.version) {
+        streams.out << "tarvelin-cli " << TARVELIN_VERSION << '\n';
         return 0;
     }
     return Convert(options, streams);

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <csignal>
+#include <functional>
 #include <iosfwd>
 #include <string>
 #include <vector>
@@ -15,6 +16,8 @@ struct CliStreams {
     bool errIsTerminal = false;  // the progress bar is drawn only on a terminal
     // Set by a signal handler to the signal that asks the run to stop (0: none).
     const volatile std::sig_atomic_t *stopSignal = nullptr;
+    // The terminal's width for the progress bar; empty: asked of the terminal on stderr.
+    std::function<int()> columns = nullptr;
 };
 
 // args excludes the program name. Returns the exit status: 0 every listed message converted,

@@ -1,6 +1,7 @@
 #include "cli/cli.h"
 
 #include <gtest/gtest.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -9,10 +10,12 @@
 #include <csignal>
 #include <cstdio>
 #include <filesystem>
+#include <memory>
 #include <sstream>
 #include <string>
 #include <vector>
 
+#include "cli/progress_meter.h"
 #include "tests/support/temp_dir.h"
 
 namespace tarvelin {
@@ -51,6 +54,7 @@ std::vector<std::string> FilesBelow(const fs::path &folder) {
 struct UsageCase {
     const char *name;
     std::vector<std::string> args;
+    const char *says;  // the one line before the usage line
 };
 
 class CliUsage : public ::testing::TestWithParam<UsageCase> {};
@@ -60,17 +64,73 @@ TEST_P(CliUsage, BadUsageExitsWithTwoAndAHint) {
     EXPECT_EQ(result.status, 2);
     EXPECT_NE(result.err.find("see --help"), std::string::npos) << result.err;
     EXPECT_EQ(result.out, "");
+    EXPECT_EQ(result.err.substr(0, result.err.find('\n')), "tarvelin-cli: " + std::string(GetParam().says));
+    EXPECT_EQ(std::count(result.err.begin(), result.err.end(), '\n'), 2) << result.err;
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, CliUsage,
-    ::testing::Values(UsageCase{"NoOutput", {"a.msg"}},
-                      UsageCase{"NoPath", {"--output", "/tmp/x"}},
-                      UsageCase{"UnknownOption", {"--frobnicate", "-o", "/tmp/x", "a.msg"}},
-                      UsageCase{"UnknownNaming", {"-o", "/tmp/x", "--naming", "OptXYZ", "a.msg"}},
-                      UsageCase{"OutputWithoutValue", {"a.msg", "--output"}},
-                      UsageCase{"EmptyPath", {"-o", "/tmp/x", ""}}),
+    ::testing::Values(UsageCase{"NoOutput", {"a.msg"}, "-o, --output DIR is required"},
+                      UsageCase{"NoPath", {"--output", "/tmp/x"}, "no PATH given"},
+                      UsageCase{"UnknownOption", {"--frobnicate", "-o", "/tmp/x", "a.msg"},
+                                "unknown option '--frobnicate'"},
+                      UsageCase{"UnknownNaming", {"-o", "/tmp/x", "--naming", "OptXYZ", "a.msg"},
+                                "unknown naming option 'OptXYZ'"},
+                      UsageCase{"OutputWithoutValue", {"a.msg", "--output"}, "-o, --output needs a folder"},
+                      UsageCase{"EmptyPath", {"-o", "/tmp/x", ""}, "an empty PATH names nothing"},
+                      UsageCase{"UnknownShortInABundle", {"-qxo", "/tmp/x", "a.msg"}, "unknown option '-x'"},
+                      UsageCase{"Ambiguous", {"--ver", "-o", "/tmp/x", "a.msg"},
+                                "option '--ver' is ambiguous: --verbose, --version"},
+                      UsageCase{"AmbiguousWithValue", {"--n=OptSD", "-o", "/tmp/x", "a.msg"},
+                                "option '--n' is ambiguous: --naming, --null"},
+                      UsageCase{"ValueForAFlag", {"--quiet=yes", "-o", "/tmp/x", "a.msg"}, "--quiet takes no value"},
+                      UsageCase{"BundledOutputWithoutValue", {"a.msg", "-qo"}, "-o, --output needs a folder"},
+                      UsageCase{"AbbreviatedNamingWithoutValue", {"-o", "/tmp/x", "a.msg", "--nam"},
+                                "-n, --naming needs an option name"},
+                      UsageCase{"EmptyOutput", {"--output=", "a.msg"}, "-o, --output needs a folder"}),
     [](const auto &info) { return std::string(info.param.name); });
+
+// Spellings a user of cp or rsync would try; each converts the one message, quietly. "{out}" and
+// "{src}" stand for the output folder and the message file.
+class CliSpelling : public ::testing::TestWithParam<std::vector<std::string>> {};
+
+TEST_P(CliSpelling, IsUnderstood) {
+    TempDir src, out;
+    WriteFile(src / "a.msg", Message("A"));
+    std::vector<std::string> args = GetParam();
+    for (std::string &arg : args) {
+        for (const auto &[slot, value] : {std::pair<std::string, std::string>{"{out}", out.path().string()},
+                                          {"{src}", src / "a.msg"}})
+            if (const auto at = arg.find(slot); at != std::string::npos) arg.replace(at, slot.size(), value);
+    }
+    const CliResult result = RunTool(args);
+    EXPECT_EQ(result.status, 0) << result.err;
+    EXPECT_EQ(result.err, "");
+    EXPECT_EQ(FilesBelow(out.path()), std::vector<std::string>{src.path().relative_path().string() + "/A 01-07-2012.eml"});
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, CliSpelling,
+                         ::testing::Values(std::vector<std::string>{"-qo", "{out}", "-nOptSD", "{src}"},
+                                           std::vector<std::string>{"-q", "-o{out}", "-n", "optsd", "{src}"},
+                                           std::vector<std::string>{"{src}", "--output={out}", "--naming=OptSD", "-q"},
+                                           std::vector<std::string>{"--out", "{out}", "--nam", "subject-date", "--qu", "{src}"},
+                                           std::vector<std::string>{"--out={out}", "--quiet", "-n", "optsd", "--", "{src}"}));
+
+TEST(Cli, DoubleDashMakesTheRestPaths) {
+    TempDir out;
+    const CliResult result = RunTool({"-o", out.path().string(), "--", "--quiet"});
+    EXPECT_EQ(result.status, 1);
+    EXPECT_NE(result.err.find("/--quiet: "), std::string::npos) << result.err;
+    EXPECT_NE(result.err.find("0 converted, 1 failed"), std::string::npos) << result.err;
+}
+
+TEST(Cli, VersionIsTheProjectVersion) {
+    for (const char *spelling : {"--version", "-V", "--vers"}) {
+        const CliResult result = RunTool({spelling});
+        EXPECT_EQ(result.status, 0);
+        EXPECT_EQ(result.out, "tarvelin-cli " TARVELIN_VERSION "\n") << spelling;
+    }
+}
 
 TEST(Cli, HelpDocumentsTheOptions) {
     const CliResult result = RunTool({"--help"});
@@ -157,7 +217,10 @@ TEST_P(DryRun, FailsAndNamesAsTheRealRunDoes) {
     const CliResult real = RunTool(args);
 
     EXPECT_EQ(dry.status, real.status);
-    EXPECT_EQ(dry.err, real.err);
+    std::string dryErr = dry.err;
+    const auto would = dryErr.rfind(" would convert, ");
+    ASSERT_NE(would, std::string::npos) << dryErr;
+    EXPECT_EQ(dryErr.replace(would, 15, " converted,"), real.err);
     std::vector<std::string> written;
     for (const std::string &line : Lines(dry.out)) written.push_back(line.substr(line.find('\t') + 1));
     for (const std::string &path : written) EXPECT_TRUE(fs::is_regular_file(path)) << path;
@@ -287,6 +350,143 @@ TEST(Cli, DrawsAProgressBarOnlyOnATerminalAndNotWhenQuiet) {
         EXPECT_EQ(err.str().find("msg/s") != std::string::npos, !quiet) << err.str();
         EXPECT_EQ(err.str().find("1/1") != std::string::npos, !quiet) << err.str();
     }
+}
+
+// An output folder that would fail every message alike is reported once, before anything is read
+// or created, by the dry run as by the real one.
+struct OutputCase {
+    const char *name;
+    // Arranges `out` and returns the output folder to give, or "" when the case cannot be made here.
+    std::string (*arrange)(const TempDir &out);
+    const char *says;
+};
+
+void PrintTo(const OutputCase &c, std::ostream *os) { *os << c.name; }
+
+class UnusableOutput : public ::testing::TestWithParam<OutputCase> {};
+
+TEST_P(UnusableOutput, IsReportedOnceAndExitsWithTwo) {
+    TempDir src, out;
+    for (const char *name : {"a.msg", "b.msg", "c.msg"}) WriteFile(src / name, Message(name));
+    const std::string folder = GetParam().arrange(out);
+    if (folder.empty()) GTEST_SKIP() << "no folder that refuses new files can be made here";
+    const auto before = testing::Snapshot(out.path());
+    for (const bool dryRun : {true, false}) {
+        std::vector<std::string> args = {"-o", folder, src.path().string()};
+        if (dryRun) args.push_back("--dry-run");
+        const CliResult result = RunTool(args);
+        EXPECT_EQ(result.status, 2);
+        EXPECT_EQ(result.out, "");
+        EXPECT_EQ(std::count(result.err.begin(), result.err.end(), '\n'), 1) << result.err;
+        EXPECT_EQ(result.err.rfind("tarvelin-cli: ", 0), 0u) << result.err;
+        EXPECT_NE(result.err.find(GetParam().says), std::string::npos) << result.err;
+        EXPECT_TRUE(testing::Snapshot(out.path()) == before);
+    }
+    ::umount2(folder.c_str(), MNT_DETACH);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, UnusableOutput,
+    ::testing::Values(
+        OutputCase{"IsAFile",
+                   [](const TempDir &out) {
+                       WriteFile(out.path() / "file", "a file");
+                       return out / "file";
+                   },
+                   "a file of that name is in the way"},
+        OutputCase{"BelowAFile",
+                   [](const TempDir &out) {
+                       WriteFile(out.path() / "file", "a file");
+                       return out / "file/sub";
+                   },
+                   "a file of that name is in the way"},
+        OutputCase{"RefusesNewFiles",
+                   [](const TempDir &out) -> std::string {
+                       // Root writes through any mode bits; a read-only file system stops it too.
+                       const std::string folder = out / "locked";
+                       fs::create_directories(folder);
+                       if (::geteuid() != 0) return ::chmod(folder.c_str(), 0555) == 0 ? folder : "";
+                       const bool mounted = ::mount("tarvelin-test", folder.c_str(), "tmpfs", MS_RDONLY, "size=64k") == 0;
+                       return mounted ? folder : "";
+                   },
+                   "cannot write to the folder"}),
+    [](const auto &info) { return std::string(info.param.name); });
+
+// -v prints what a real run wrote as --dry-run prints what it would write; with -z the fields end
+// in NUL, so a name holding a TAB or a newline reads back whole.
+struct ListingCase {
+    const char *name;
+    std::vector<std::string> flags;
+    const char *folder;  // the source folder below the temporary one; mirrored into the output
+};
+
+void PrintTo(const ListingCase &c, std::ostream *os) { *os << c.name; }
+
+class Listing : public ::testing::TestWithParam<ListingCase> {};
+
+TEST_P(Listing, NamesEachMessageAndItsOutput) {
+    TempDir src, out;
+    const std::string source = src / (GetParam().folder + std::string("/a.msg"));
+    WriteFile(source, Message("A"));
+    std::vector<std::string> args = {"-q", "-o", out.path().string(), source};
+    args.insert(args.end(), GetParam().flags.begin(), GetParam().flags.end());
+    const bool dryRun = std::find(args.begin(), args.end(), "--dry-run") != args.end();
+    const bool nul = std::find(args.begin(), args.end(), "-z") != args.end();
+
+    const CliResult result = RunTool(args);
+    ASSERT_EQ(result.status, 0) << result.err;
+    const std::string output = out.path().string() + source.substr(0, source.size() - 4) + ".eml.eml";
+    EXPECT_EQ(result.out, nul ? source + '\0' + output + '\0' : source + '\t' + output + '\n');
+    EXPECT_EQ(fs::exists(output), !dryRun);
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, Listing,
+                         ::testing::Values(ListingCase{"Verbose", {"-v"}, "plain"},
+                                           ListingCase{"DryRun", {"--dry-run"}, "plain"},
+                                           ListingCase{"VerboseNul", {"-v", "-z"}, "tab\there\nnewline"},
+                                           ListingCase{"DryRunNul", {"--dry-run", "-z"}, "tab\there\nnewline"}),
+                         [](const auto &info) { return std::string(info.param.name); });
+
+// Every line the meter draws, as the terminal would show it.
+std::vector<std::string> DrawnLines(const std::string &err) {
+    std::vector<std::string> lines;
+    std::string line;
+    for (std::istringstream stream(err); std::getline(stream, line, '\r');) {
+        for (const std::string erase : {"\x1b[K", "\n"})
+            for (auto at = line.find(erase); at != std::string::npos; at = line.find(erase)) line.erase(at, erase.size());
+        if (!line.empty()) lines.push_back(line);
+    }
+    return lines;
+}
+
+TEST(ProgressLine, FitsTheTerminalAndSaysWhatTheScanFound) {
+    const std::vector<int> widths = {8, 20, 50, 200};
+    std::vector<std::ostringstream> errs(widths.size());
+    std::vector<std::unique_ptr<ProgressMeter>> meters;
+    for (std::size_t i = 0; i < widths.size(); ++i)
+        meters.push_back(std::make_unique<ProgressMeter>(errs[i], [columns = widths[i]] { return columns; }));
+    ::usleep(250 * 1000);  // a quick scan shows nothing
+    for (std::size_t i = 0; i < widths.size(); ++i) {
+        meters[i]->Scanning(1234567);
+        meters[i]->Start(123456789);
+        meters[i]->Update(61728394);
+        meters[i]->Finish();
+        const std::vector<std::string> lines = DrawnLines(errs[i].str());
+        ASSERT_EQ(lines.size(), 2u) << errs[i].str();
+        for (const std::string &line : lines) EXPECT_LT(line.size(), static_cast<std::size_t>(widths[i])) << line;
+        if (widths[i] >= 50) {
+            EXPECT_EQ(lines[0], "Scanning: 1,234,567 messages found");
+            EXPECT_NE(lines[1].find(" 61,728,394/123,456,789"), std::string::npos) << lines[1];
+        }
+    }
+    // The whole program on a 50-column terminal.
+    TempDir src, out;
+    WriteFile(src / "a.msg", Message("A"));
+    std::ostringstream output, err;
+    CliStreams streams{output, err, true};
+    streams.columns = [] { return 50; };
+    ASSERT_EQ(RunCli({"-o", out.path().string(), src / "a.msg"}, streams), 0);
+    for (const std::string &line : DrawnLines(err.str())) EXPECT_LT(line.size(), 50u) << line;
 }
 
 TEST(Cli, RelativeParentPartsStayBelowTheOutputFolder) {

@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <sstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "cli/cli.h"
@@ -97,6 +98,28 @@ TEST(CliOnWindows, ConvertsANonAsciiTreeAsOnLinux) {
     EXPECT_TRUE(fs::exists(PathOf(output + mirrored + "Ελληνικά\\_con.eml.eml")));
     // TempDir cannot remove what it cannot name.
     ::DeleteFileW(Win32Path(src / "Ελληνικά/con.msg").c_str());
+}
+
+// MinGW's getopt_long is another implementation than glibc's: the same words give the same lines,
+// and each call parses afresh.
+TEST(CliOnWindows, OptionsReadAsOnLinux) {
+    const std::pair<std::vector<std::string>, std::string> cases[] = {
+        {{"--version"}, "tarvelin-cli " TARVELIN_VERSION "\n"},
+        {{"-V"}, "tarvelin-cli " TARVELIN_VERSION "\n"},
+        {{"--ver", "-o", "x", "a.msg"}, "tarvelin-cli: option '--ver' is ambiguous: --verbose, --version\n"},
+        {{"--frobnicate", "-o", "x", "a.msg"}, "tarvelin-cli: unknown option '--frobnicate'\n"},
+        {{"-qxo", "x", "a.msg"}, "tarvelin-cli: unknown option '-x'\n"},
+        {{"a.msg", "-qo"}, "tarvelin-cli: -o, --output needs a folder\n"},
+        {{"--quiet=yes", "-o", "x", "a.msg"}, "tarvelin-cli: --quiet takes no value\n"},
+        {{"-o", "x", "a.msg", "--nam"}, "tarvelin-cli: -n, --naming needs an option name\n"},
+    };
+    for (const auto &[args, expected] : cases) {
+        std::string out, err;
+        const int status = RunTool(args, out, err);
+        const bool usageError = expected.rfind("tarvelin-cli: ", 0) == 0;
+        EXPECT_EQ(status, usageError ? 2 : 0) << args.front();
+        EXPECT_EQ(usageError ? err.substr(0, err.find('\n') + 1) : out, expected) << args.front();
+    }
 }
 
 }  // namespace
