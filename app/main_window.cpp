@@ -28,10 +28,10 @@
 #include "app/design_widgets.h"
 #include "app/help_address.h"
 #include "app/message_list_model.h"
+#include "app/qt_paths.h"
 #include "app/report_texts.h"
 #include "conversion/conversion_run.h"
 #include "messagelist/folder_scan.h"
-#include "platform/qt_paths.h"
 
 namespace tarvelin {
 
