@@ -87,11 +87,6 @@ std::shared_ptr<pathLogger::TextList> pathLogger::fullFileNames() {
     return fullFileNames_;
 }
 
-std::string pathLogger::AddBackslash(const std::string &text) const {
-    if (!text.empty() && text.back() == kNativeSeparator) return text;
-    return text + kNativeSeparator;
-}
-
 bool pathLogger::YieldAndCheckStop() {
     hooks_.Yield();
     if (hooks_.StopRequested()) stopped_ = true;
@@ -110,7 +105,7 @@ void pathLogger::LogPath(const std::string &startFolder) {
 
     TextList &folders = *pathNames();
     TextList &fullNames = *fullFileNames();
-    folders.Add(AddBackslash(startFolder), "K0");
+    folders.Add(AddSeparator(startFolder), "K0");
 
     // Links can lead back into the tree or twice to one folder outside it; each folder is walked once.
     std::unordered_set<FolderIdentity, IdentityHash> walked;

@@ -45,7 +45,6 @@ public:
     bool Stopped() const { return stopped_; }
 
 private:
-    std::string AddBackslash(const std::string &text) const;
     bool YieldAndCheckStop();
 
     WorkHooks &hooks_;
