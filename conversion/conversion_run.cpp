@@ -64,8 +64,10 @@ private:
         std::string rawName;
         {
             MailMessage message;
-            // The file's own name needs nothing from the message, so it is not read at all.
-            if (UsesMessageFields(option)) message.LoadFromFile(source);
+            // The file's own name needs nothing from the message, so it is not read at all. A
+            // message that cannot be read is named from what the reader gives for it: empty
+            // fields and the file's date.
+            if (UsesMessageFields(option)) (void)message.LoadFromFile(source);
             rawName = ComposeOutputName(option, message.Date(), message.Subject(), message.From(),
                                         sourcePath);
         }

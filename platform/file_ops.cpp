@@ -301,14 +301,10 @@ Status CheckFolderCreatable(const std::string &path, const SysCalls &sys) {
     return Status::Ok();
 }
 
-Status CheckCopySource(const std::string &source, const SysCalls &sys) {
-    FileDescriptor in(sys, -1);
-    struct stat info {};
-    return OpenSource(sys, source, in, info);
-}
-
 Status CheckStaging(const std::string &source, const std::string &folder, const SysCalls &sys) {
-    if (Status usable = CheckCopySource(source, sys); !usable) return usable;
+    FileDescriptor in(sys, -1);
+    struct stat sourceInfo {};
+    if (Status usable = OpenSource(sys, source, in, sourceInfo); !usable) return usable;
     struct stat info {};
     if (sys.Stat(folder.c_str(), &info) == 0 && sys.Access(folder.c_str(), W_OK | X_OK) != 0) {
         return OtherFailure(errno, "cannot create the copy");

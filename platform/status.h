@@ -15,7 +15,8 @@ enum class ErrorKind {
     Other,
 };
 
-class Status {
+// Every failure must reach someone: a result dropped unread is a compile error.
+class [[nodiscard]] Status {
 public:
     Status() = default;
 

@@ -220,15 +220,11 @@ Status CheckFolderCreatable(const std::string &path, const SysCalls &sys) {
     return Status::Ok();
 }
 
-Status CheckCopySource(const std::string &source, const SysCalls &sys) {
+Status CheckStaging(const std::string &source, const std::string &folder, const SysCalls &sys) {
+    (void)folder;  // whether it takes new files shows only by trying, as above
     Handle in(sys);
     FileFacts facts;
     return OpenSource(sys, source, in, facts);
-}
-
-Status CheckStaging(const std::string &source, const std::string &folder, const SysCalls &sys) {
-    (void)folder;  // whether it takes new files shows only by trying, as above
-    return CheckCopySource(source, sys);
 }
 
 void StagedCopy::CloseUnflushed() noexcept {
