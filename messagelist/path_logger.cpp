@@ -1,6 +1,5 @@
 #include "messagelist/path_logger.h"
 
-#include <charconv>
 #include <cstddef>
 #include <functional>
 #include <unordered_set>
@@ -12,20 +11,6 @@
 namespace tarvelin {
 
 namespace {
-
-// "K" and the number, formatted in place.
-class NumberedKey {
-public:
-    explicit NumberedKey(std::int64_t number) {
-        text_[0] = 'K';
-        size_ = static_cast<std::size_t>(std::to_chars(text_ + 1, text_ + sizeof text_, number).ptr - text_);
-    }
-    operator std::string_view() const { return {text_, size_}; }
-
-private:
-    char text_[24];
-    std::size_t size_;
-};
 
 std::string Join(const std::string &folder, const std::string &name, std::string_view suffix = {}) {
     std::string path;
@@ -105,7 +90,7 @@ void pathLogger::LogPath(const std::string &startFolder) {
 
     TextList &folders = *pathNames();
     TextList &fullNames = *fullFileNames();
-    folders.Add(AddSeparator(startFolder), "K0");
+    folders.Add(AddSeparator(startFolder), 0);
 
     // Links can lead back into the tree or twice to one folder outside it; each folder is walked once.
     std::unordered_set<FolderIdentity, IdentityHash> walked;
@@ -125,19 +110,17 @@ void pathLogger::LogPath(const std::string &startFolder) {
             for (const DirectoryEntry &entry : listing.entries) {
                 if (!entry.isFolder) continue;
                 ++queued;
-                folders.Add(Join(folder, entry.name, {&kNativeSeparator, 1}), NumberedKey(queued));
+                folders.Add(Join(folder, entry.name, {&kNativeSeparator, 1}), queued);
                 if (YieldAndCheckStop()) return;
             }
-            if (YieldAndCheckStop()) return;
             if (YieldAndCheckStop()) return;
 
             for (DirectoryEntry &entry : listing.entries) {
                 if (entry.isFolder) continue;
-                const NumberedKey key(counter_);
-                fullNames.Add(Join(folder, entry.name), key);
+                fullNames.Add(Join(folder, entry.name), counter_);
                 if (!fullFileNamesOnly) {
-                    fileNames()->Add(std::move(entry.name), key);
-                    pathPointers()->Add(static_cast<std::int32_t>(current), key);
+                    fileNames()->Add(std::move(entry.name), counter_);
+                    pathPointers()->Add(static_cast<std::int32_t>(current), counter_);
                 }
                 ++counter_;
                 if (YieldAndCheckStop()) return;
