@@ -27,6 +27,12 @@ struct IdentityHash {
     }
 };
 
+template <typename List>
+std::shared_ptr<List> CreatedOnFirstUse(std::shared_ptr<List> &list) {
+    if (!list) list = std::make_shared<List>();
+    return list;
+}
+
 // A lister that cannot tell folders apart reports device and inode 0; such folders are all walked.
 bool Known(const FolderIdentity &id) { return id.device != 0 || id.inode != 0; }
 
@@ -38,39 +44,28 @@ pathLogger::pathLogger(WorkHooks &hooks, const DirectoryLister &lister)
 void pathLogger::PathLogInit() {
     fullFileNamesOnly = true;
     hooks_.Yield();
-    fileNames_.reset();
-    pathPointers_.reset();
-    pathNames_.reset();
-    fullFileNames_.reset();
+    DropLists();
 }
 
 void pathLogger::Terminate() {
     hooks_.Yield();
+    DropLists();
+}
+
+void pathLogger::DropLists() {
     fileNames_.reset();
     pathPointers_.reset();
     pathNames_.reset();
     fullFileNames_.reset();
 }
 
-std::shared_ptr<pathLogger::TextList> pathLogger::fileNames() {
-    if (!fileNames_) fileNames_ = std::make_shared<TextList>();
-    return fileNames_;
-}
+std::shared_ptr<pathLogger::TextList> pathLogger::fileNames() { return CreatedOnFirstUse(fileNames_); }
 
-std::shared_ptr<pathLogger::TextList> pathLogger::pathNames() {
-    if (!pathNames_) pathNames_ = std::make_shared<TextList>();
-    return pathNames_;
-}
+std::shared_ptr<pathLogger::TextList> pathLogger::pathNames() { return CreatedOnFirstUse(pathNames_); }
 
-std::shared_ptr<pathLogger::PositionList> pathLogger::pathPointers() {
-    if (!pathPointers_) pathPointers_ = std::make_shared<PositionList>();
-    return pathPointers_;
-}
+std::shared_ptr<pathLogger::PositionList> pathLogger::pathPointers() { return CreatedOnFirstUse(pathPointers_); }
 
-std::shared_ptr<pathLogger::TextList> pathLogger::fullFileNames() {
-    if (!fullFileNames_) fullFileNames_ = std::make_shared<TextList>();
-    return fullFileNames_;
-}
+std::shared_ptr<pathLogger::TextList> pathLogger::fullFileNames() { return CreatedOnFirstUse(fullFileNames_); }
 
 bool pathLogger::YieldAndCheckStop() {
     hooks_.Yield();

@@ -45,6 +45,7 @@ public:
     bool Stopped() const { return stopped_; }
 
 private:
+    void DropLists();
     bool YieldAndCheckStop();
 
     WorkHooks &hooks_;
