@@ -15,7 +15,7 @@ enum class ErrorKind {
     Other,
 };
 
-// Every failure must reach someone: a result dropped unread is a compile error.
+// Every failure must reach someone, so a Status is never dropped unread.
 class [[nodiscard]] Status {
 public:
     Status() = default;
