@@ -3,7 +3,7 @@
 #include <QIcon>
 
 #include "app/main_window.h"
-#include "platform/qt_dialogs.h"
+#include "app/qt_dialogs.h"
 
 int main(int argc, char *argv[]) {
     QApplication app(argc, argv);

@@ -28,10 +28,11 @@
 #include "app/design_widgets.h"
 #include "app/help_address.h"
 #include "app/message_list_model.h"
+#include "app/qt_paths.h"
 #include "app/report_texts.h"
 #include "conversion/conversion_run.h"
+#include "conversion/naming_schemes.h"
 #include "messagelist/folder_scan.h"
-#include "platform/qt_paths.h"
 
 namespace tarvelin {
 
@@ -215,33 +216,25 @@ void frmStep1::CreateControls() {
                          "Frame1", twips_.Rect(240, 4560, 8295, 1935));
     auto *picture1 = Place(new QWidget(frame1), "Picture1", twips_.Rect(120, 240, 7455, 1575));
 
-    struct OptionDesign {
+    struct OptionPlace {
         NamingOption option;
-        const char *name;
-        const char *caption;
         int left, top, width;
     };
-    // In the order the arrow keys move through them.
-    static const OptionDesign kOptions[] = {
-        {NamingOption::OptOriginal, "OptOriginal", "Use original file name", 0, 120, 3135},
-        {NamingOption::OptSD, "OptSD", "subject + date (DD-MM-YYYY)", 0, 480, 3135},
-        {NamingOption::OptFSD, "OptFSD", "from + subject + date (DD-MM-YYYY)", 0, 840, 3735},
-        {NamingOption::OptDFS, "OptDFS", "date (DD-MM-YYYY) + from + subject", 3840, 120, 3135},
-        {NamingOption::OptDFS_YMD, "OptDFS_YMD", "date (YYYY-MM-DD) + subject + from ", 3840, 480,
-         3135},
-        {NamingOption::OptDFS_YMD2, "OptDFS_YMD2", "date (YYYY-MM-DD) + from + subject", 3840, 840,
-         3375},
-        {NamingOption::OptFSD_YMD, "OptFSD_YMD", "from + subject + date (YYYY-MM-DD)", 0, 1200,
-         3735},
-        {NamingOption::OptDFS_MYD, "OptDFS_MYD", "date (MM-DD-YYYY) + subject + from", 3840, 1200,
-         3375},
+    // In the order the arrow keys move through them; names and captions come with the schemes.
+    static const OptionPlace kOptions[] = {
+        {NamingOption::OptOriginal, 0, 120, 3135},    {NamingOption::OptSD, 0, 480, 3135},
+        {NamingOption::OptFSD, 0, 840, 3735},         {NamingOption::OptDFS, 3840, 120, 3135},
+        {NamingOption::OptDFS_YMD, 3840, 480, 3135},  {NamingOption::OptDFS_YMD2, 3840, 840, 3375},
+        {NamingOption::OptFSD_YMD, 0, 1200, 3735},    {NamingOption::OptDFS_MYD, 3840, 1200, 3375},
     };
     options_ = new QButtonGroup(this);
     options_->setExclusive(true);
-    for (const OptionDesign &design : kOptions) {
-        auto *button = Place(new QRadioButton(QString::fromLatin1(design.caption), picture1),
-                             design.name, twips_.Rect(design.left, design.top, design.width, 255));
-        options_->addButton(button, static_cast<int>(design.option));
+    for (const OptionPlace &place : kOptions) {
+        const NamingScheme &scheme = NamingSchemeOf(place.option);
+        const QString caption = QString::fromLatin1(scheme.caption.data(), static_cast<qsizetype>(scheme.caption.size()));
+        auto *button = Place(new QRadioButton(caption, picture1), std::string(scheme.name).c_str(),
+                             twips_.Rect(place.left, place.top, place.width, 255));
+        options_->addButton(button, static_cast<int>(place.option));
         optionOrder_.push_back(button);
     }
     optionOrder_.front()->setFont(DesignFont(8.25, true));

@@ -5,7 +5,7 @@
 #include <QFile>
 #include <limits>
 
-#include "platform/qt_paths.h"
+#include "app/qt_paths.h"
 
 namespace tarvelin {
 

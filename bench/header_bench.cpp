@@ -24,7 +24,7 @@ int main(int argc, char **argv) {
     std::size_t fieldBytes = 0;
     for (long i = 0; i < count; ++i) {
         tarvelin::MailMessage message;
-        message.LoadFromFile(path);
+        (void)message.LoadFromFile(path);  // the fields are read either way
         fieldBytes += message.Subject().size() + message.From().size();
     }
     const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - start;

@@ -1,7 +1,6 @@
 #include "conversion/conversion_run.h"
 
 #include <algorithm>
-#include <cctype>
 #include <memory>
 #include <unordered_set>
 #include <vector>
@@ -18,29 +17,6 @@ std::string_view TrimSpaces(std::string_view text) {
     while (!text.empty() && text.front() == ' ') text.remove_prefix(1);
     while (!text.empty() && text.back() == ' ') text.remove_suffix(1);
     return text;
-}
-
-bool StartsWith(std::string_view text, std::string_view prefix) {
-    return text.substr(0, prefix.size()) == prefix;
-}
-
-// The part of a source folder that names its root: it is left out of the mirrored folder.
-std::size_t RootLength(std::string_view folder, char separator) {
-    if (separator != '\\') {
-        std::size_t n = 0;
-        while (n < folder.size() && folder[n] == separator) ++n;
-        return n;
-    }
-    const auto isDrive = [](std::string_view s) {
-        return s.size() >= 2 && std::isalpha(static_cast<unsigned char>(s[0])) && s[1] == ':';
-    };
-    if (StartsWith(folder, R"(\\?\UNC\)")) return 8;
-    if (StartsWith(folder, R"(\\?\)") && isDrive(folder.substr(4)))
-        return folder.size() >= 7 && folder[6] == '\\' ? 7 : 6;
-    if (StartsWith(folder, R"(\\)")) return 2;   // \\server\share\ keeps its server name
-    if (isDrive(folder)) return folder.size() >= 3 && folder[2] == '\\' ? 3 : 2;
-    if (StartsWith(folder, "\\")) return 1;
-    return 0;
 }
 
 std::string ProgressCaption(std::size_t done, std::size_t rows) {
@@ -88,8 +64,10 @@ private:
         std::string rawName;
         {
             MailMessage message;
-            // The file's own name needs nothing from the message, so it is not read at all.
-            if (UsesMessageFields(option)) message.LoadFromFile(source);
+            // The file's own name needs nothing from the message, so it is not read at all. A
+            // message that cannot be read is named from what the reader gives for it: empty
+            // fields and the file's date.
+            if (UsesMessageFields(option)) (void)message.LoadFromFile(source);
             rawName = ComposeOutputName(option, message.Date(), message.Subject(), message.From(),
                                         sourcePath);
         }
@@ -203,13 +181,6 @@ private:
 };
 
 }  // namespace
-
-std::string OutputFolderFor(std::string_view outputRoot, std::string_view sourceFolder,
-                            char separator) {
-    std::string folder(outputRoot);
-    folder += sourceFolder.substr(RootLength(sourceFolder, separator));
-    return folder;
-}
 
 ConversionReport RunConversion(const MessageList &list, const std::string &outputFolder,
                                DuplicateCounter &duplicateCounter, RunObserver &observer,

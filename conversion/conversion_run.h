@@ -55,11 +55,6 @@ struct ConversionReport {
     bool AllConverted() const { return failures.empty() && !stopped; }
 };
 
-// The output folder for a message: outputRoot followed by the message's folder without its root
-// ("C:\", "\\" of a UNC path, the leading "/" on POSIX).
-std::string OutputFolderFor(std::string_view outputRoot, std::string_view sourceFolder,
-                            char separator = kNativeSeparator);
-
 struct RunOptions {
     // A message whose plain name, or a numbered name of its chain, holds the same bytes already
     // is not copied again: a rerun of an interrupted run adds only what is missing.

@@ -4,6 +4,8 @@
 #include <optional>
 #include <vector>
 
+#include "platform/ascii_case.h"
+
 namespace tarvelin {
 
 namespace {
@@ -126,15 +128,6 @@ std::vector<EncodedWord> EncodedWordsIn(std::string_view text) {
     return words;
 }
 
-bool SameCharset(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) return false;
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; };
-        if (lower(a[i]) != lower(b[i])) return false;
-    }
-    return true;
-}
-
 bool OnlyBlanks(std::string_view text) {
     for (const char c : text)
         if (!IsBlank(c)) return false;
@@ -150,7 +143,7 @@ std::string JoinAdjacentEncodedWords(std::string_view text) {
     for (std::size_t first = 0; first < words.size();) {
         std::size_t last = first;
         std::string joined = words[first].bytes;
-        while (last + 1 < words.size() && SameCharset(words[last + 1].charset, words[first].charset) &&
+        while (last + 1 < words.size() && EqualsIgnoringAsciiCase(words[last + 1].charset, words[first].charset) &&
                OnlyBlanks(text.substr(words[last].end, words[last + 1].begin - words[last].end))) {
             ++last;
             joined += words[last].bytes;

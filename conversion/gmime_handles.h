@@ -8,12 +8,11 @@
 
 namespace tarvelin::gmime {
 
-// One traits struct per C type: how to take and drop a reference.
+// One traits struct per C type: how to drop the reference we own.
 template <typename T>
 struct HandleTraits;
 
 struct GObjectTraits {
-    static void AddRef(gpointer object) { g_object_ref(object); }
     static void Release(gpointer object) noexcept { g_object_unref(object); }
 };
 template <>
@@ -29,11 +28,9 @@ struct HandleTraits<InternetAddressList> : GObjectTraits {};
 
 template <>
 struct HandleTraits<GDateTime> {
-    static void AddRef(GDateTime *date) { g_date_time_ref(date); }
     static void Release(GDateTime *date) noexcept { g_date_time_unref(date); }
 };
 
-// Parser options are not reference counted: only an owned pointer can be wrapped.
 template <>
 struct HandleTraits<GMimeParserOptions> {
     static void Release(GMimeParserOptions *options) noexcept { g_mime_parser_options_free(options); }
@@ -56,16 +53,9 @@ template <typename T>
 using Handle = std::unique_ptr<T, HandleDeleter<T>>;
 
 // The call handed us its reference (a _new, _construct or _decode result): we own it already.
+// A _get result stays the owner's and is used bare, never wrapped.
 template <typename T>
 Handle<T> TakeOwned(T *pointer) {
-    return Handle<T>(pointer);
-}
-
-// The object's owner keeps its reference (a _get result): we take one of our own. Types without
-// reference counting have no AddRef, so they cannot be wrapped this way by mistake.
-template <typename T>
-Handle<T> AddRef(T *pointer) {
-    if (pointer != nullptr) HandleTraits<T>::AddRef(pointer);
     return Handle<T>(pointer);
 }
 

@@ -15,7 +15,7 @@ public:
 
     // False when the file is missing, unreadable, empty, or holds no header; the fields are then
     // empty, except the date, which falls back to the file's modification date when it exists.
-    bool LoadFromFile(const std::string &path);
+    [[nodiscard]] bool LoadFromFile(const std::string &path);
 
     // Unfolded, encoded words decoded, UTF-8.
     const std::string &Subject() const { return subject_; }

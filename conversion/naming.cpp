@@ -1,39 +1,16 @@
 #include "conversion/naming.h"
 
 #include <algorithm>
-#include <array>
 #include <cstdio>
 #include <initializer_list>
 #include <iterator>
 
 #include "conversion/utf16_text.h"
+#include "platform/ascii_case.h"
 
 namespace tarvelin {
 
 namespace {
-
-struct OptionNames {
-    NamingOption option;
-    std::string_view name;
-    std::string_view alias;
-};
-
-constexpr std::array<OptionNames, 8> kOptionNames{{
-    {NamingOption::OptOriginal, "OptOriginal", "original"},
-    {NamingOption::OptSD, "OptSD", "subject-date"},
-    {NamingOption::OptFSD, "OptFSD", "from-subject-date"},
-    {NamingOption::OptFSD_YMD, "OptFSD_YMD", "from-subject-ymd"},
-    {NamingOption::OptDFS, "OptDFS", "date-from-subject"},
-    {NamingOption::OptDFS_YMD, "OptDFS_YMD", "ymd-subject-from"},
-    {NamingOption::OptDFS_YMD2, "OptDFS_YMD2", "ymd-from-subject"},
-    {NamingOption::OptDFS_MYD, "OptDFS_MYD", "mdy-subject-from"},
-}};
-
-char AsciiLower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
-
-bool EqualsIgnoringAsciiCase(std::string_view a, std::string_view b) {
-    return std::ranges::equal(a, b, [](char x, char y) { return AsciiLower(x) == AsciiLower(y); });
-}
 
 // The bytes of the character starting at pos; a character outside the BMP is the only kind
 // that Utf16Prefix cannot take as one unit, and it is always four bytes long.
@@ -70,22 +47,6 @@ std::string_view FitFileName(std::string_view name, [[maybe_unused]] std::string
 }
 
 }  // namespace
-
-std::string_view NamingOptionName(NamingOption option) {
-    for (const auto &entry : kOptionNames)
-        if (entry.option == option) return entry.name;
-    return {};
-}
-
-std::optional<NamingOption> NamingOptionFromName(std::string_view name) {
-    for (const auto &entry : kOptionNames) {
-        if (EqualsIgnoringAsciiCase(name, entry.name) || EqualsIgnoringAsciiCase(name, entry.alias))
-            return entry.option;
-    }
-    return std::nullopt;
-}
-
-bool UsesMessageFields(NamingOption option) { return option != NamingOption::OptOriginal; }
 
 std::string MakeEmlPath(std::string_view sourcePath) {
     if (sourcePath.empty()) return {};

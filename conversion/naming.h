@@ -4,42 +4,15 @@
 #include <cstdint>
 #include <functional>
 #include <map>
-#include <optional>
 #include <string>
 #include <string_view>
 #include <unordered_map>
 
 #include "conversion/calendar_date.h"
+#include "conversion/naming_schemes.h"
 #include "platform/path_split.h"
 
 namespace tarvelin {
-
-enum class NamingOption {
-    OptOriginal,
-    OptSD,
-    OptFSD,
-    OptFSD_YMD,
-    OptDFS,
-    OptDFS_YMD,
-    OptDFS_YMD2,
-    OptDFS_MYD,
-};
-
-inline constexpr NamingOption kAllNamingOptions[] = {
-    NamingOption::OptOriginal, NamingOption::OptSD,      NamingOption::OptFSD,
-    NamingOption::OptFSD_YMD,  NamingOption::OptDFS,     NamingOption::OptDFS_YMD,
-    NamingOption::OptDFS_YMD2, NamingOption::OptDFS_MYD,
-};
-
-// "OptSD", ...
-std::string_view NamingOptionName(NamingOption option);
-// Case-insensitive option name, or one of these readable aliases (also case-insensitive):
-// original (OptOriginal), subject-date (OptSD), from-subject-date (OptFSD),
-// from-subject-ymd (OptFSD_YMD), date-from-subject (OptDFS), ymd-subject-from (OptDFS_YMD),
-// ymd-from-subject (OptDFS_YMD2), mdy-subject-from (OptDFS_MYD).
-std::optional<NamingOption> NamingOptionFromName(std::string_view name);
-// Whether the scheme uses the message's fields (all but OptOriginal).
-bool UsesMessageFields(NamingOption option);
 
 // Grows past 32767; starts at 0 with the window and is never reset.
 using DuplicateCounter = std::int64_t;

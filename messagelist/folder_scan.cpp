@@ -1,6 +1,7 @@
 #include "messagelist/folder_scan.h"
 
 #include "messagelist/path_logger.h"
+#include "platform/ascii_case.h"
 #include "platform/path_split.h"
 
 namespace tarvelin {
@@ -10,15 +11,7 @@ bool IsMessageFilePath(std::string_view path) {
     // never reach it.
     std::size_t end = path.size();
     while (end > 0 && path[end - 1] == ' ') --end;
-    constexpr std::string_view kSuffix = ".msg";
-    if (end < kSuffix.size()) return false;
-    const std::string_view tail = path.substr(end - kSuffix.size(), kSuffix.size());
-    for (std::size_t i = 0; i < kSuffix.size(); ++i) {
-        char c = tail[i];
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-        if (c != kSuffix[i]) return false;
-    }
-    return true;
+    return EndsWithIgnoringAsciiCase(path.substr(0, end), ".msg");
 }
 
 FolderScanResult ScanFolderIntoList(const std::string &folder, MessageList &list, WorkHooks &hooks,

@@ -1,6 +1,5 @@
 #include "messagelist/path_logger.h"
 
-#include <charconv>
 #include <cstddef>
 #include <functional>
 #include <unordered_set>
@@ -12,20 +11,6 @@
 namespace tarvelin {
 
 namespace {
-
-// "K" and the number, formatted in place.
-class NumberedKey {
-public:
-    explicit NumberedKey(std::int64_t number) {
-        text_[0] = 'K';
-        size_ = static_cast<std::size_t>(std::to_chars(text_ + 1, text_ + sizeof text_, number).ptr - text_);
-    }
-    operator std::string_view() const { return {text_, size_}; }
-
-private:
-    char text_[24];
-    std::size_t size_;
-};
 
 std::string Join(const std::string &folder, const std::string &name, std::string_view suffix = {}) {
     std::string path;
@@ -42,6 +27,12 @@ struct IdentityHash {
     }
 };
 
+template <typename List>
+std::shared_ptr<List> CreatedOnFirstUse(std::shared_ptr<List> &list) {
+    if (!list) list = std::make_shared<List>();
+    return list;
+}
+
 // A lister that cannot tell folders apart reports device and inode 0; such folders are all walked.
 bool Known(const FolderIdentity &id) { return id.device != 0 || id.inode != 0; }
 
@@ -53,44 +44,28 @@ pathLogger::pathLogger(WorkHooks &hooks, const DirectoryLister &lister)
 void pathLogger::PathLogInit() {
     fullFileNamesOnly = true;
     hooks_.Yield();
-    fileNames_.reset();
-    pathPointers_.reset();
-    pathNames_.reset();
-    fullFileNames_.reset();
+    DropLists();
 }
 
 void pathLogger::Terminate() {
     hooks_.Yield();
+    DropLists();
+}
+
+void pathLogger::DropLists() {
     fileNames_.reset();
     pathPointers_.reset();
     pathNames_.reset();
     fullFileNames_.reset();
 }
 
-std::shared_ptr<pathLogger::TextList> pathLogger::fileNames() {
-    if (!fileNames_) fileNames_ = std::make_shared<TextList>();
-    return fileNames_;
-}
+std::shared_ptr<pathLogger::TextList> pathLogger::fileNames() { return CreatedOnFirstUse(fileNames_); }
 
-std::shared_ptr<pathLogger::TextList> pathLogger::pathNames() {
-    if (!pathNames_) pathNames_ = std::make_shared<TextList>();
-    return pathNames_;
-}
+std::shared_ptr<pathLogger::TextList> pathLogger::pathNames() { return CreatedOnFirstUse(pathNames_); }
 
-std::shared_ptr<pathLogger::PositionList> pathLogger::pathPointers() {
-    if (!pathPointers_) pathPointers_ = std::make_shared<PositionList>();
-    return pathPointers_;
-}
+std::shared_ptr<pathLogger::PositionList> pathLogger::pathPointers() { return CreatedOnFirstUse(pathPointers_); }
 
-std::shared_ptr<pathLogger::TextList> pathLogger::fullFileNames() {
-    if (!fullFileNames_) fullFileNames_ = std::make_shared<TextList>();
-    return fullFileNames_;
-}
-
-std::string pathLogger::AddBackslash(const std::string &text) const {
-    if (!text.empty() && text.back() == kNativeSeparator) return text;
-    return text + kNativeSeparator;
-}
+std::shared_ptr<pathLogger::TextList> pathLogger::fullFileNames() { return CreatedOnFirstUse(fullFileNames_); }
 
 bool pathLogger::YieldAndCheckStop() {
     hooks_.Yield();
@@ -110,7 +85,7 @@ void pathLogger::LogPath(const std::string &startFolder) {
 
     TextList &folders = *pathNames();
     TextList &fullNames = *fullFileNames();
-    folders.Add(AddBackslash(startFolder), "K0");
+    folders.Add(AddSeparator(startFolder), 0);
 
     // Links can lead back into the tree or twice to one folder outside it; each folder is walked once.
     std::unordered_set<FolderIdentity, IdentityHash> walked;
@@ -130,19 +105,17 @@ void pathLogger::LogPath(const std::string &startFolder) {
             for (const DirectoryEntry &entry : listing.entries) {
                 if (!entry.isFolder) continue;
                 ++queued;
-                folders.Add(Join(folder, entry.name, {&kNativeSeparator, 1}), NumberedKey(queued));
+                folders.Add(Join(folder, entry.name, {&kNativeSeparator, 1}), queued);
                 if (YieldAndCheckStop()) return;
             }
-            if (YieldAndCheckStop()) return;
             if (YieldAndCheckStop()) return;
 
             for (DirectoryEntry &entry : listing.entries) {
                 if (entry.isFolder) continue;
-                const NumberedKey key(counter_);
-                fullNames.Add(Join(folder, entry.name), key);
+                fullNames.Add(Join(folder, entry.name), counter_);
                 if (!fullFileNamesOnly) {
-                    fileNames()->Add(std::move(entry.name), key);
-                    pathPointers()->Add(static_cast<std::int32_t>(current), key);
+                    fileNames()->Add(std::move(entry.name), counter_);
+                    pathPointers()->Add(static_cast<std::int32_t>(current), counter_);
                 }
                 ++counter_;
                 if (YieldAndCheckStop()) return;

@@ -45,7 +45,7 @@ public:
     bool Stopped() const { return stopped_; }
 
 private:
-    std::string AddBackslash(const std::string &text) const;
+    void DropLists();
     bool YieldAndCheckStop();
 
     WorkHooks &hooks_;

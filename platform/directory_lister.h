@@ -30,8 +30,8 @@ struct DirectoryListing {
 class DirectoryLister {
 public:
     virtual ~DirectoryLister() = default;
-    virtual bool FolderExists(const std::string &path) const;
-    virtual DirectoryListing List(const std::string &folder) const;
+    [[nodiscard]] virtual bool FolderExists(const std::string &path) const;
+    [[nodiscard]] virtual DirectoryListing List(const std::string &folder) const;
 };
 
 // A folder a walk had to skip, and why.

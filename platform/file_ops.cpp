@@ -17,7 +17,6 @@
 namespace tarvelin {
 namespace {
 
-constexpr char kSeparator = '/';
 constexpr int kCreateFlags = O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC;
 // Large enough that one call usually moves a whole message, small enough to stay within ssize_t.
 constexpr std::size_t kCopyChunk = std::size_t{1} << 30;
@@ -165,7 +164,7 @@ std::string TemporaryNameIn(const std::string &folder) {
     std::uniform_int_distribution<std::size_t> pick(0, sizeof(kLetters) - 2);
     // Short and independent of the final name, which may already be near the name limit.
     // An empty folder is the current one.
-    std::string name = (folder.empty() ? std::string() : AddSeparator(folder, kSeparator)) + ".tarvelin-";
+    std::string name = (folder.empty() ? std::string() : AddSeparator(folder)) + ".tarvelin-";
     for (int i = 0; i < 12; ++i) name += kLetters[pick(engine)];
     return name + ".part";
 }
@@ -255,14 +254,14 @@ Status EnsureFolder(const std::string &path, const SysCalls &sys) {
     if (!UsablePath(path)) {
         return Status::Failure(ErrorKind::Other, "cannot create the folder: no valid path");
     }
-    const std::string folder = AddSeparator(path, kSeparator);
+    const std::string folder = AddSeparator(path);
 
     // The usual case: the folder is there from an earlier message.
     struct stat info {};
     if (sys.Stat(folder.c_str(), &info) == 0 && S_ISDIR(info.st_mode)) return Status::Ok();
 
     for (std::size_t end = 1; end < folder.size(); ++end) {
-        if (folder[end] != kSeparator || folder[end - 1] == kSeparator) continue;
+        if (folder[end] != kNativeSeparator || folder[end - 1] == kNativeSeparator) continue;
         if (Status made = MakeFolderLevel(sys, folder.substr(0, end)); !made) return made;
     }
     return Status::Ok();
@@ -278,10 +277,10 @@ Status CheckFolderCreatable(const std::string &path, const SysCalls &sys) {
     if (!UsablePath(path)) {
         return Status::Failure(ErrorKind::Other, "cannot create the folder: no valid path");
     }
-    const std::string folder = AddSeparator(path, kSeparator);
-    std::string deepestExisting = folder.front() == kSeparator ? "/" : ".";
+    const std::string folder = AddSeparator(path);
+    std::string deepestExisting = folder.front() == kNativeSeparator ? "/" : ".";
     for (std::size_t end = 1; end < folder.size(); ++end) {
-        if (folder[end] != kSeparator || folder[end - 1] == kSeparator) continue;
+        if (folder[end] != kNativeSeparator || folder[end - 1] == kNativeSeparator) continue;
         const std::string level = folder.substr(0, end);
         struct stat info {};
         if (sys.Stat(level.c_str(), &info) == 0) {
@@ -302,14 +301,10 @@ Status CheckFolderCreatable(const std::string &path, const SysCalls &sys) {
     return Status::Ok();
 }
 
-Status CheckCopySource(const std::string &source, const SysCalls &sys) {
-    FileDescriptor in(sys, -1);
-    struct stat info {};
-    return OpenSource(sys, source, in, info);
-}
-
 Status CheckStaging(const std::string &source, const std::string &folder, const SysCalls &sys) {
-    if (Status usable = CheckCopySource(source, sys); !usable) return usable;
+    FileDescriptor in(sys, -1);
+    struct stat sourceInfo {};
+    if (Status usable = OpenSource(sys, source, in, sourceInfo); !usable) return usable;
     struct stat info {};
     if (sys.Stat(folder.c_str(), &info) == 0 && sys.Access(folder.c_str(), W_OK | X_OK) != 0) {
         return OtherFailure(errno, "cannot create the copy");

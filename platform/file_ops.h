@@ -14,21 +14,17 @@ namespace tarvelin {
 // Creates every missing folder along the path (a separator is added when missing, so the path
 // always names a folder). Ok when the folder exists afterwards, also when it existed before.
 Status EnsureFolder(const std::string &path, const SysCalls &sys = RealSysCalls());
-bool EnsureFolderExists(const std::string &path);
 
 // True for any existing entry at the path: a file, a folder, a link (even a broken one).
-bool FileExist(const std::string &path, const SysCalls &sys = RealSysCalls());
+[[nodiscard]] bool FileExist(const std::string &path, const SysCalls &sys = RealSysCalls());
 
 // What EnsureFolder would meet, found without creating anything (for a dry run): Ok when the
 // folder exists or every missing level could be made; otherwise the failure EnsureFolder would give.
 Status CheckFolderCreatable(const std::string &path, const SysCalls &sys = RealSysCalls());
 
-// Opens the source as a copy would and refuses what a copy refuses: a missing or unreadable
-// file, a folder, a device, a pipe.
-Status CheckCopySource(const std::string &source, const SysCalls &sys = RealSysCalls());
-
-// Whether a copy of the source could be staged in the folder (for a dry run): the source passes
-// CheckCopySource and the folder, where it exists, takes new files.
+// Whether a copy of the source could be staged in the folder (for a dry run): the source opens as
+// a copy would open it and is no folder, device or pipe, and the folder, where it exists, takes
+// new files.
 Status CheckStaging(const std::string &source, const std::string &folder, const SysCalls &sys = RealSysCalls());
 
 // A complete copy of a message under a hidden temporary name (".tarvelin-<random>.part") in its
@@ -82,13 +78,12 @@ Status StageCopy(const std::string &source, const std::string &folder, StagedCop
 
 // True when both are regular files with the same bytes: sizes first, contents only when they
 // match, stopping at the first difference. Any failure to read counts as different.
-bool SameContent(const std::string &a, const std::string &b, const SysCalls &sys = RealSysCalls());
+[[nodiscard]] bool SameContent(const std::string &a, const std::string &b, const SysCalls &sys = RealSysCalls());
 
 // Copies the source byte for byte to the destination, staged as above. With failIfExists an
 // existing entry gives AlreadyExists and is left untouched; without it an existing file is
 // replaced, only once the new copy is complete.
 Status CopyFile(const std::string &source, const std::string &destination, bool failIfExists,
                 const SysCalls &sys = RealSysCalls(), WorkHooks *hooks = nullptr);
-bool CopyFileTo(const std::string &source, const std::string &destination, bool failIfExists);
 
 }  // namespace tarvelin

@@ -7,8 +7,6 @@
 
 namespace tarvelin {
 
-bool EnsureFolderExists(const std::string &path) { return EnsureFolder(path).ok(); }
-
 StagedCopy::StagedCopy(StagedCopy &&other) noexcept
     : sys_(std::exchange(other.sys_, nullptr)),
       temporary_(std::exchange(other.temporary_, {})),
@@ -41,10 +39,6 @@ Status CopyFile(const std::string &source, const std::string &destination, bool 
         return copied;
     }
     return failIfExists ? staged.ClaimAs(destination) : staged.ReplaceAs(destination);
-}
-
-bool CopyFileTo(const std::string &source, const std::string &destination, bool failIfExists) {
-    return CopyFile(source, destination, failIfExists).ok();
 }
 
 }  // namespace tarvelin

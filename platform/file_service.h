@@ -26,13 +26,13 @@ class FileService {
 public:
     virtual ~FileService() = default;
     virtual Status EnsureFolderExists(const std::string &folder) = 0;
-    virtual bool FileExist(const std::string &path) = 0;
+    [[nodiscard]] virtual bool FileExist(const std::string &path) = 0;
     // Copies the source into `folder` under a hidden temporary name. Yields to the hooks during a
     // large copy; a stop request ends it with ErrorKind::Stopped and no file.
     virtual Status StageCopy(const std::string &source, const std::string &folder, WorkHooks &hooks,
                              std::unique_ptr<StagedFile> &staged) = 0;
     // Whether the two files hold the same bytes; any failure to read counts as different.
-    virtual bool SameContent(const std::string &source, const std::string &existing) = 0;
+    [[nodiscard]] virtual bool SameContent(const std::string &source, const std::string &existing) = 0;
 };
 
 // The real file system, through the file utilities.

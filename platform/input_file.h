@@ -30,7 +30,7 @@ public:
     Kind kind() const { return kind_; }
 
     // Up to count bytes; 0 at the end, -1 on a read error.
-    std::ptrdiff_t Read(char *buffer, std::size_t count);
+    [[nodiscard]] std::ptrdiff_t Read(char *buffer, std::size_t count);
 
 private:
     Status status_;

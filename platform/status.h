@@ -15,7 +15,8 @@ enum class ErrorKind {
     Other,
 };
 
-class Status {
+// Every failure must reach someone, so a Status is never dropped unread.
+class [[nodiscard]] Status {
 public:
     Status() = default;
 

@@ -22,7 +22,6 @@
 namespace tarvelin {
 namespace {
 
-constexpr char kSeparator = '\\';
 constexpr std::size_t kBufferSize = 256 * 1024;
 constexpr int kTemporaryNameAttempts = 100;
 constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
@@ -123,7 +122,7 @@ std::string TemporaryNameIn(const std::string &folder) {
         static_cast<std::uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count()) ^
         (static_cast<std::uint64_t>(::GetCurrentProcessId()) << 32));
     std::uniform_int_distribution<std::size_t> pick(0, sizeof(kLetters) - 2);
-    std::string name = (folder.empty() ? std::string() : AddSeparator(folder, kSeparator)) + ".tarvelin-";
+    std::string name = (folder.empty() ? std::string() : AddSeparator(folder)) + ".tarvelin-";
     for (int i = 0; i < 12; ++i) name += kLetters[pick(engine)];
     return name + ".part";
 }
@@ -221,15 +220,11 @@ Status CheckFolderCreatable(const std::string &path, const SysCalls &sys) {
     return Status::Ok();
 }
 
-Status CheckCopySource(const std::string &source, const SysCalls &sys) {
+Status CheckStaging(const std::string &source, const std::string &folder, const SysCalls &sys) {
+    (void)folder;  // whether it takes new files shows only by trying, as above
     Handle in(sys);
     FileFacts facts;
     return OpenSource(sys, source, in, facts);
-}
-
-Status CheckStaging(const std::string &source, const std::string &folder, const SysCalls &sys) {
-    (void)folder;  // whether it takes new files shows only by trying, as above
-    return CheckCopySource(source, sys);
 }
 
 void StagedCopy::CloseUnflushed() noexcept {

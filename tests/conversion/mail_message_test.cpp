@@ -274,7 +274,7 @@ std::optional<long long> BytesReadSoFar() {
 // Loads the file and tells how many bytes that read; nullopt where the kernel does not say.
 std::optional<long long> LoadCountingReads(MailMessage &message, const std::string &path) {
     const std::optional<long long> before = BytesReadSoFar();
-    message.LoadFromFile(path);
+    (void)message.LoadFromFile(path);
     const std::optional<long long> after = BytesReadSoFar();
     if (!before || !after) return std::nullopt;
     return *after - *before;

@@ -100,7 +100,7 @@ private:
     // message, so that the run meets them.
     void TakeNameOf(const std::string &source) {
         MailMessage message;
-        message.LoadFromFile(source);
+        (void)message.LoadFromFile(source);
         const NamingOption option = kAllNamingOptions[engine_() % std::size(kAllNamingOptions)];
         const std::string name = CleanOutputName(
             ComposeOutputName(option, message.Date(), message.Subject(), message.From(), source));

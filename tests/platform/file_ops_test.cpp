@@ -444,7 +444,7 @@ TEST(EnsureFolder, CreatesEveryMissingLevelOrAcceptsWhatExists) {
         const Status status = EnsureFolder(dir / relative);
         EXPECT_TRUE(status.ok()) << status.reason();
         EXPECT_TRUE(fs::is_directory(dir / relative));
-        EXPECT_TRUE(EnsureFolderExists(dir / relative));
+        EXPECT_TRUE(EnsureFolder(dir / relative).ok());
     }
     EXPECT_TRUE(EnsureFolder("/").ok());
 }
@@ -461,7 +461,7 @@ TEST(EnsureFolder, FailsWhereAFileStandsInTheWay) {
         EXPECT_EQ(status.reason(),
                   "cannot create the folder " + (dir / "file") + ": a file of that name is in the way");
         EXPECT_EQ(ReadFile(dir / "file"), "a message");
-        EXPECT_FALSE(EnsureFolderExists(dir / relative));
+        EXPECT_FALSE(EnsureFolder(dir / relative).ok());
     }
 }
 

@@ -1,4 +1,4 @@
-#include "platform/qt_dialogs.h"
+#include "app/qt_dialogs.h"
 
 #include <QDesktopServices>
 #include <QDir>
@@ -7,7 +7,7 @@
 #include <QMessageBox>
 #include <QUrl>
 
-#include "platform/qt_paths.h"
+#include "app/qt_paths.h"
 
 namespace tarvelin {
 
