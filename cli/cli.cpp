@@ -33,7 +33,8 @@ namespace {
 constexpr const char *kUsage =
     "usage: tarvelin-cli -o DIR [-n OPTION] [-vzq] [--skip-identical] [--dry-run] PATH...";
 
-constexpr const char *kHelp = R"HELP(usage: tarvelin-cli -o DIR [-n OPTION] [-vzq] [--skip-identical] [--dry-run] PATH...
+// The help up to the table of naming schemes, which comes from the schemes themselves.
+constexpr const char *kHelpBeforeSchemes = R"HELP(usage: tarvelin-cli -o DIR [-n OPTION] [-vzq] [--skip-identical] [--dry-run] PATH...
 
 Converts MDaemon message files (.msg) into .eml files: each message is copied byte for byte
 below DIR, in folders that repeat its source folders, under a name made by the naming option.
@@ -50,15 +51,10 @@ Where the files land: DIR, then the message's folder without its root ("/", a dr
                        before anything is read: when it is a file or cannot be created or
                        written, the run does not start.
   -n, --naming=OPTION  how output files are named, case-insensitive (default OptOriginal):
-        OptOriginal  original           the file's own name: abc.msg -> abc.eml.eml
-        OptSD        subject-date       subject + date (DD-MM-YYYY)
-        OptFSD       from-subject-date  from + subject + date (DD-MM-YYYY)
-        OptFSD_YMD   from-subject-ymd   from + subject + date (YYYY-MM-DD)
-        OptDFS       date-from-subject  date (DD-MM-YYYY) + from + subject
-        OptDFS_YMD   ymd-subject-from   date (YYYY-MM-DD) + subject + from
-        OptDFS_YMD2  ymd-from-subject   date (YYYY-MM-DD) + from + subject
-        OptDFS_MYD   mdy-subject-from   date (MM-DD-YYYY) + subject + from
-      --skip-identical
+)HELP";
+
+// The rest of the help, after the table of schemes.
+constexpr const char *kHelpAfterSchemes = R"HELP(      --skip-identical
                        do not copy a message again when its name, or a numbered name of it
                        (" (n)"), already holds the same bytes: a rerun of an interrupted or
                        finished run adds exactly the missing messages ("already there")
@@ -80,9 +76,9 @@ Why abc.eml.eml: OptOriginal keeps the file's whole own name, with its last four
 
 Each message is copied under a hidden temporary name (".tarvelin-....part") in its output
 folder and gets its final name only when the copy is complete, so a final name never holds a
-partial message. Ctrl-C, SIGTERM and SIGHUP stop the run after the copy under way, leaving no
-temporary file; a second Ctrl-C ends at once. After a kill -9 or a power cut only such
-temporary files can remain, and they can be deleted.
+partial message. Ctrl-C, SIGTERM and SIGHUP stop the run: the copy under way is dropped, the
+complete ones get their names, and no temporary file stays; a second Ctrl-C ends at once.
+After a kill -9 or a power cut only such temporary files can remain, and they can be deleted.
 
 stderr: on a terminal a progress line ("Scanning: N messages found" while folders are read),
 one line per failure (path: reason), and a summary "N converted, K failed, S skipped" (with
@@ -385,7 +381,15 @@ int RunCli(const std::vector<std::string> &args, CliStreams streams) {
     }
     const Options &options = std::get<Options>(parsed);
     if (options.help) {
-        streams.out << kHelp;
+        streams.out << kHelpBeforeSchemes;
+        for (const NamingScheme &scheme : kNamingSchemes) {
+            std::string line = "        " + std::string(scheme.name);
+            line.resize(21, ' ');
+            line += scheme.alias;
+            line.resize(40, ' ');
+            streams.out << line << scheme.description << '\n';
+        }
+        streams.out << kHelpAfterSchemes;
         return 0;
     }
     if (options.version) {
