@@ -66,6 +66,13 @@ private:
     void Discard() noexcept;
     void CloseUnflushed() noexcept;
 
+    enum class Replace { No, Yes };
+    // What ClaimAs and ReplaceAs share: flushes, names, and lets go of the copy once it is named.
+    Status Name(const std::string &destination, Replace replace);
+    // The system's part (file_ops.cpp, windows/file_ops.cpp): moves the flushed copy to its name;
+    // with Replace::No a taken name gives AlreadyExists and the copy stays where it is.
+    Status MoveToName(const std::string &destination, Replace replace) const;
+
     const SysCalls *sys_ = nullptr;
     std::string temporary_;
     // The copy's descriptor (POSIX) or handle (Windows) until it is flushed; -1 when closed.

@@ -258,28 +258,14 @@ Status StagedCopy::Flush() {
     return Status::Ok();
 }
 
-Status StagedCopy::ClaimAs(const std::string &destination) {
-    if (!staged()) return Status::Failure(ErrorKind::Other, "cannot name the copy: there is no copy");
-    if (Status flushed = Flush(); !flushed) return flushed;
+Status StagedCopy::MoveToName(const std::string &destination, Replace replace) const {
     // Without MOVEFILE_REPLACE_EXISTING the rename never replaces a file.
-    if (!sys_->Move(Win32Path(temporary_).c_str(), Win32Path(destination).c_str(), 0)) {
+    const DWORD flags = replace == Replace::Yes ? MOVEFILE_REPLACE_EXISTING : 0;
+    if (!sys_->Move(Win32Path(temporary_).c_str(), Win32Path(destination).c_str(), flags)) {
         const DWORD err = ::GetLastError();
-        if (err == ERROR_ALREADY_EXISTS || err == ERROR_FILE_EXISTS) return Taken();
+        if (replace == Replace::No && (err == ERROR_ALREADY_EXISTS || err == ERROR_FILE_EXISTS)) return Taken();
         return OtherFailure(err, "cannot put the copy in place");
     }
-    sys_ = nullptr;
-    temporary_.clear();
-    return Status::Ok();
-}
-
-Status StagedCopy::ReplaceAs(const std::string &destination) {
-    if (!staged()) return Status::Failure(ErrorKind::Other, "cannot name the copy: there is no copy");
-    if (Status flushed = Flush(); !flushed) return flushed;
-    if (!sys_->Move(Win32Path(temporary_).c_str(), Win32Path(destination).c_str(), MOVEFILE_REPLACE_EXISTING)) {
-        return OtherFailure(::GetLastError(), "cannot put the copy in place");
-    }
-    sys_ = nullptr;
-    temporary_.clear();
     return Status::Ok();
 }
 
