@@ -274,6 +274,8 @@ bool FileExist(const std::string &path, const SysCalls &sys) {
     return sys.Lstat(path.c_str(), &info) == 0;
 }
 
+std::string SameFileKey(const std::string &path) { return path; }
+
 Status CheckFolderCreatable(const std::string &path, const SysCalls &sys) {
     if (!UsablePath(path)) {
         return Status::Failure(ErrorKind::Other, "cannot create the folder: no valid path");

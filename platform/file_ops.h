@@ -19,6 +19,10 @@ bool EnsureFolderExists(const std::string &path);
 // True for any existing entry at the path: a file, a folder, a link (even a broken one).
 bool FileExist(const std::string &path, const SysCalls &sys = RealSysCalls());
 
+// The path in a form in which two paths of one file compare equal: unchanged on POSIX; in upper
+// case on Windows, whose file systems take names alike whatever their case.
+std::string SameFileKey(const std::string &path);
+
 // What EnsureFolder would meet, found without creating anything (for a dry run): Ok when the
 // folder exists or every missing level could be made; otherwise the failure EnsureFolder would give.
 Status CheckFolderCreatable(const std::string &path, const SysCalls &sys = RealSysCalls());

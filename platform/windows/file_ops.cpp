@@ -8,6 +8,7 @@
 #undef Yield
 
 #include <chrono>
+#include <climits>
 #include <cstdint>
 #include <cstring>
 #include <memory>
@@ -194,6 +195,18 @@ bool FileExist(const std::string &path, const SysCalls &sys) {
     if (sys.Attributes(Win32Path(path).c_str()) != INVALID_FILE_ATTRIBUTES) return true;
     // Something that cannot be looked at (a file another program holds locked) is still there.
     return !NotFound(::GetLastError());
+}
+
+std::string SameFileKey(const std::string &path) {
+    const std::wstring wide = WideFromUtf8(path);
+    if (wide.empty() || wide.size() > INT_MAX) return path;
+    // The invariant upper case, which does not depend on the user's language (no Turkish i).
+    std::wstring upper(wide.size(), L'\0');
+    const int units = ::LCMapStringEx(LOCALE_NAME_INVARIANT, LCMAP_UPPERCASE, wide.c_str(), static_cast<int>(wide.size()),
+                                      upper.data(), static_cast<int>(upper.size()), nullptr, nullptr, 0);
+    if (units <= 0) return path;
+    upper.resize(static_cast<std::size_t>(units));
+    return Utf8FromWide(upper);
 }
 
 Status CheckFolderCreatable(const std::string &path, const SysCalls &sys) {
