@@ -12,6 +12,9 @@
 #include "conversion/conversion_run.h"
 #include "platform/directory_lister.h"
 #include "messagelist/folder_scan.h"
+#ifdef _WIN32
+#include "platform/windows/wide_text.h"
+#endif
 
 namespace tarvelin {
 
@@ -128,15 +131,12 @@ std::variant<Options, UsageError> ParseArguments(const std::vector<std::string> 
 
 // Absolute and without "." or ".." parts, so the mirrored output folders stay below DIR.
 std::string AbsolutePath(const std::string &path) {
-    std::error_code error;
 #ifdef _WIN32
-    // A narrow path there is in the ANSI code page; ours are UTF-8.
-    const std::filesystem::path absolute =
-        std::filesystem::absolute(std::u8string(path.begin(), path.end()), error);
-    if (error) return path;
-    const std::u8string normal = absolute.lexically_normal().u8string();
-    return std::string(normal.begin(), normal.end());
+    // The core's own form: std::filesystem there mangles a \\?\ path and drops trailing dots
+    // and blanks, where the core takes each name as written.
+    return ShownPath(Win32Path(path));
 #else
+    std::error_code error;
     std::filesystem::path absolute = std::filesystem::absolute(path, error);
     if (error) return path;
     return absolute.lexically_normal().string();

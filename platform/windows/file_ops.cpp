@@ -33,13 +33,6 @@ bool UsablePath(const std::string &path) {
     return !path.empty() && path.find('\0') == std::string::npos;
 }
 
-// A path for messages: the form the user knows, without the \\?\ that only the system needs.
-std::string Shown(const std::wstring &path) {
-    if (path.starts_with(LR"(\\?\UNC\)")) return "\\" + Utf8FromWide(std::wstring_view(path).substr(7));
-    if (path.starts_with(LR"(\\?\)")) return Utf8FromWide(std::wstring_view(path).substr(4));
-    return Utf8FromWide(path);
-}
-
 Status LastError(const std::string &what) { return Status::FromWin32(::GetLastError(), what); }
 
 // A failure whose "exists" or "not found" says nothing about the final name.
@@ -69,10 +62,10 @@ Status MakeFolderLevel(const SysCalls &sys, const std::wstring &level) {
     const DWORD attributes = sys.Attributes(level.c_str());
     if (IsFolder(attributes)) return Status::Ok();
     if (attributes != INVALID_FILE_ATTRIBUTES) {
-        return Status::Failure(ErrorKind::Other, "cannot create the folder " + Shown(level) +
+        return Status::Failure(ErrorKind::Other, "cannot create the folder " + ShownPath(level) +
                                                      ": a file of that name is in the way");
     }
-    return OtherFailure(err, "cannot create the folder " + Shown(level));
+    return OtherFailure(err, "cannot create the folder " + ShownPath(level));
 }
 
 // Owns a handle through the seam; the copy closes its file itself, to learn whether that worked.
@@ -222,14 +215,14 @@ Status CheckFolderCreatable(const std::string &path, const SysCalls &sys) {
         const DWORD attributes = sys.Attributes(level.c_str());
         if (IsFolder(attributes)) continue;
         if (attributes != INVALID_FILE_ATTRIBUTES) {
-            return Status::Failure(ErrorKind::Other, "cannot create the folder " + Shown(level) +
+            return Status::Failure(ErrorKind::Other, "cannot create the folder " + ShownPath(level) +
                                                          ": a file of that name is in the way");
         }
         const DWORD err = ::GetLastError();
         // Windows tells whether a folder takes new entries only by trying, so a missing level counts
         // as creatable.
         if (NotFound(err)) return Status::Ok();
-        return OtherFailure(err, "cannot create the folder " + Shown(level));
+        return OtherFailure(err, "cannot create the folder " + ShownPath(level));
     }
     return Status::Ok();
 }

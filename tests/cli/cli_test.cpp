@@ -392,14 +392,28 @@ TEST(Cli, DrawsAProgressBarOnlyOnATerminalAndNotWhenQuiet) {
     }
 }
 
-TEST(Cli, RelativeParentPartsStayBelowTheOutputFolder) {
-    TempDir src, out;
+// Relative parent parts stay below the output folder; on Windows the \\?\ form of a PATH or of
+// the output folder mirrors as the plain one.
+TEST(Cli, OtherFormsOfAPathMirrorAsThePlainOne) {
+    TempDir src;
     WriteFile(src / "a/a.msg", Message("A"));
-    const std::string roundabout = (src.path() / "a" / ".." / "a" / "a.msg").string();
-    const CliResult result = RunTool({"-o", out.path().string(), roundabout});
-    EXPECT_EQ(result.status, 0) << result.err;
-    EXPECT_EQ(FilesBelow(out.path()),
-              std::vector<std::string>{Generic(src.path().relative_path()) + "/a/a.eml.eml"});
+    const struct {
+        std::string outputPrefix, source;
+    } forms[] = {
+        {"", (src.path() / "a" / ".." / "a" / "a.msg").string()},
+#ifdef _WIN32
+        {"", R"(\\?\)" + src / "a"},
+        {R"(\\?\)", src / "a/a.msg"},
+#endif
+    };
+    for (const auto &form : forms) {
+        SCOPED_TRACE(form.outputPrefix + " " + form.source);
+        TempDir out;
+        const CliResult result = RunTool({"-o", form.outputPrefix + out.path().string(), form.source});
+        EXPECT_EQ(result.status, 0) << result.err;
+        EXPECT_EQ(FilesBelow(out.path()),
+                  std::vector<std::string>{Generic(src.path().relative_path()) + "/a/a.eml.eml"});
+    }
 }
 
 }  // namespace
