@@ -195,8 +195,9 @@ std::string SameFileKey(const std::string &path) {
     if (wide.empty() || wide.size() > INT_MAX) return path;
     // The invariant upper case, which does not depend on the user's language (no Turkish i).
     std::wstring upper(wide.size(), L'\0');
-    const int units = ::LCMapStringEx(LOCALE_NAME_INVARIANT, LCMAP_UPPERCASE, wide.c_str(), static_cast<int>(wide.size()),
-                                      upper.data(), static_cast<int>(upper.size()), nullptr, nullptr, 0);
+    const int size = static_cast<int>(wide.size());
+    const int units = ::LCMapStringEx(LOCALE_NAME_INVARIANT, LCMAP_UPPERCASE, wide.c_str(), size, upper.data(), size,
+                                      nullptr, nullptr, 0);
     if (units <= 0) return path;
     upper.resize(static_cast<std::size_t>(units));
     return Utf8FromWide(upper);

@@ -113,7 +113,8 @@ TEST(Cli, ConvertsFoldersAndFilesAndSummarises) {
 TEST(Cli, ConvertsANonAsciiTreeWithTheSameNamesEverywhere) {
     TempDir src, out;
     const std::string cyrillic = "From: =?UTF-8?B?0JDQvdC90LA=?= <anna@example.org>\r\n"
-                                 "Subject: =?UTF-8?B?0J/RgNC40LLQtdGC?=\r\nDate: Tue, 3 Jul 2012 10:00:00 +0200\r\n\r\nbody 1\r\n";
+                                 "Subject: =?UTF-8?B?0J/RgNC40LLQtdGC?=\r\n"
+                                 "Date: Tue, 3 Jul 2012 10:00:00 +0200\r\n\r\nbody 1\r\n";
     const std::string chinese = "From: Li <li@example.cn>\nSubject: =?GB2312?B?xOO6ww==?=\n"
                                 "Date: 4 Jul 2012 08:00 +0800\n\nbody 2\n";
     const std::string greek = "From: Nikos <n@example.gr>\nSubject: =?ISO-8859-7?Q?=C3=E5=E9=DC?=\n"
@@ -274,7 +275,8 @@ const DryCase kDryCases[] = {
             }},
     DryCase{"FoldersWithTrailingDotsAndBlanks",
             [](const TempDir &src, const TempDir &) -> std::vector<std::string> {
-                for (const std::string folder : {"d/d", "d/d.", "d/d "}) WriteFile(src / (folder + "/1.msg"), Message("D"));
+                for (const std::string folder : {"d/d", "d/d.", "d/d "})
+                    WriteFile(src / (folder + "/1.msg"), Message("D"));
                 return {src / "d"};
             }},
     DryCase{"ReadOnlyMessage",

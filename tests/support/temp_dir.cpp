@@ -28,13 +28,13 @@ TempDir::TempDir() {
     // No mkdtemp there; an exclusive create_directory on a random name does its job.
     std::random_device seed;
     for (int attempt = 0; attempt < 100 && path_.empty(); ++attempt) {
-        const auto candidate = fs::temp_directory_path() /
+        const auto candidate = std::filesystem::temp_directory_path() /
                                ("tarvelin-test-" + std::to_string(seed() % 1000000000u));
-        if (fs::create_directory(candidate)) path_ = candidate;
+        if (std::filesystem::create_directory(candidate)) path_ = candidate;
     }
     if (path_.empty()) throw std::runtime_error("no temporary folder");
 #else
-    std::string pattern = (fs::temp_directory_path() / "tarvelin-test-XXXXXX").string();
+    std::string pattern = (std::filesystem::temp_directory_path() / "tarvelin-test-XXXXXX").string();
     if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
     path_ = pattern;
 #endif
