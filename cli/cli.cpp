@@ -22,7 +22,9 @@
 #include "platform/directory_lister.h"
 #include "platform/file_ops.h"
 
-#ifndef _WIN32
+#ifdef _WIN32
+#include "platform/windows/wide_text.h"
+#else
 #include <unistd.h>
 #endif
 
@@ -197,15 +199,12 @@ std::variant<Options, UsageError> ParseArguments(const std::vector<std::string> 
 
 // Absolute and without "." or ".." parts, so the mirrored output folders stay below DIR.
 std::string AbsolutePath(const std::string &path) {
-    std::error_code error;
 #ifdef _WIN32
-    // A narrow path there is in the ANSI code page; ours are UTF-8.
-    const std::filesystem::path absolute =
-        std::filesystem::absolute(std::u8string(path.begin(), path.end()), error);
-    if (error) return path;
-    const std::u8string normal = absolute.lexically_normal().u8string();
-    return std::string(normal.begin(), normal.end());
+    // The core's own form: std::filesystem there mangles a \\?\ path and drops trailing dots
+    // and blanks, where the core takes each name as written.
+    return ShownPath(Win32Path(path));
 #else
+    std::error_code error;
     std::filesystem::path absolute = std::filesystem::absolute(path, error);
     if (error) return path;
     return absolute.lexically_normal().string();

@@ -14,7 +14,7 @@ public:
         if (files_.FileExist(destination)) {
             return Status::Failure(ErrorKind::AlreadyExists, "cannot name the copy: the name is taken");
         }
-        files_.created_.emplace(destination, source_);
+        files_.created_.emplace(SameFileKey(destination), source_);
         return Status::Ok();
     }
 
@@ -28,7 +28,7 @@ Status SimulatedFileService::EnsureFolderExists(const std::string &folder) {
 }
 
 bool SimulatedFileService::FileExist(const std::string &path) {
-    return created_.count(path) > 0 || tarvelin::FileExist(path);
+    return created_.count(SameFileKey(path)) > 0 || tarvelin::FileExist(path);
 }
 
 Status SimulatedFileService::StageCopy(const std::string &source, const std::string &folder, WorkHooks &,
@@ -40,7 +40,7 @@ Status SimulatedFileService::StageCopy(const std::string &source, const std::str
 }
 
 bool SimulatedFileService::SameContent(const std::string &source, const std::string &existing) {
-    const auto created = created_.find(existing);
+    const auto created = created_.find(SameFileKey(existing));
     return tarvelin::SameContent(source, created != created_.end() ? created->second : existing);
 }
 

@@ -20,7 +20,7 @@ public:
 
 private:
     friend class SimulatedStagedFile;
-    // Each file the run would have written, with the source it would hold.
+    // Each file the run would have written (by SameFileKey), with the source it would hold.
     std::unordered_map<std::string, std::string> created_;
 };
 

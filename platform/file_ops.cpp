@@ -273,6 +273,8 @@ bool FileExist(const std::string &path, const SysCalls &sys) {
     return sys.Lstat(path.c_str(), &info) == 0;
 }
 
+std::string SameFileKey(const std::string &path) { return path; }
+
 Status CheckFolderCreatable(const std::string &path, const SysCalls &sys) {
     if (!UsablePath(path)) {
         return Status::Failure(ErrorKind::Other, "cannot create the folder: no valid path");
@@ -342,25 +344,11 @@ Status StagedCopy::Flush() {
     return Status::Ok();
 }
 
-Status StagedCopy::ClaimAs(const std::string &destination) {
-    if (!staged()) return Status::Failure(ErrorKind::Other, "cannot name the copy: there is no copy");
-    if (Status flushed = Flush(); !flushed) return flushed;
-    Status placed = PutInPlace(*sys_, temporary_, destination);
-    if (placed) {
-        sys_ = nullptr;
-        temporary_.clear();
-    }
-    return placed;
-}
-
-Status StagedCopy::ReplaceAs(const std::string &destination) {
-    if (!staged()) return Status::Failure(ErrorKind::Other, "cannot name the copy: there is no copy");
-    if (Status flushed = Flush(); !flushed) return flushed;
+Status StagedCopy::MoveToName(const std::string &destination, Replace replace) const {
+    if (replace == Replace::No) return PutInPlace(*sys_, temporary_, destination);
     if (sys_->Rename(temporary_.c_str(), destination.c_str()) != 0) {
         return OtherFailure(errno, "cannot put the copy in place");
     }
-    sys_ = nullptr;
-    temporary_.clear();
     return Status::Ok();
 }
 

@@ -18,6 +18,10 @@ Status EnsureFolder(const std::string &path, const SysCalls &sys = RealSysCalls(
 // True for any existing entry at the path: a file, a folder, a link (even a broken one).
 [[nodiscard]] bool FileExist(const std::string &path, const SysCalls &sys = RealSysCalls());
 
+// The path in a form in which two paths of one file compare equal: unchanged on POSIX; in upper
+// case on Windows, whose file systems take names alike whatever their case.
+std::string SameFileKey(const std::string &path);
+
 // What EnsureFolder would meet, found without creating anything (for a dry run): Ok when the
 // folder exists or every missing level could be made; otherwise the failure EnsureFolder would give.
 Status CheckFolderCreatable(const std::string &path, const SysCalls &sys = RealSysCalls());
@@ -61,6 +65,13 @@ private:
                             WorkHooks *);
     void Discard() noexcept;
     void CloseUnflushed() noexcept;
+
+    enum class Replace { No, Yes };
+    // What ClaimAs and ReplaceAs share: flushes, names, and lets go of the copy once it is named.
+    Status Name(const std::string &destination, Replace replace);
+    // The system's part (file_ops.cpp, windows/file_ops.cpp): moves the flushed copy to its name;
+    // with Replace::No a taken name gives AlreadyExists and the copy stays where it is.
+    Status MoveToName(const std::string &destination, Replace replace) const;
 
     const SysCalls *sys_ = nullptr;
     std::string temporary_;

@@ -24,6 +24,21 @@ StagedCopy &StagedCopy::operator=(StagedCopy &&other) noexcept {
 
 StagedCopy::~StagedCopy() { Discard(); }
 
+Status StagedCopy::Name(const std::string &destination, Replace replace) {
+    if (!staged()) return Status::Failure(ErrorKind::Other, "cannot name the copy: there is no copy");
+    if (Status flushed = Flush(); !flushed) return flushed;
+    Status named = MoveToName(destination, replace);
+    if (named) {
+        sys_ = nullptr;
+        temporary_.clear();
+    }
+    return named;
+}
+
+Status StagedCopy::ClaimAs(const std::string &destination) { return Name(destination, Replace::No); }
+
+Status StagedCopy::ReplaceAs(const std::string &destination) { return Name(destination, Replace::Yes); }
+
 Status CopyFile(const std::string &source, const std::string &destination, bool failIfExists,
                 const SysCalls &sys, WorkHooks *hooks) {
     if (destination.empty() || destination.find('\0') != std::string::npos) {

@@ -8,6 +8,7 @@
 #undef Yield
 
 #include <chrono>
+#include <climits>
 #include <cstdint>
 #include <cstring>
 #include <memory>
@@ -29,13 +30,6 @@ constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELE
 // A string with a NUL inside would reach the system cut short and name another file.
 bool UsablePath(const std::string &path) {
     return !path.empty() && path.find('\0') == std::string::npos;
-}
-
-// A path for messages: the form the user knows, without the \\?\ that only the system needs.
-std::string Shown(const std::wstring &path) {
-    if (path.starts_with(LR"(\\?\UNC\)")) return "\\" + Utf8FromWide(std::wstring_view(path).substr(7));
-    if (path.starts_with(LR"(\\?\)")) return Utf8FromWide(std::wstring_view(path).substr(4));
-    return Utf8FromWide(path);
 }
 
 Status LastError(const std::string &what) { return Status::FromWin32(::GetLastError(), what); }
@@ -67,10 +61,10 @@ Status MakeFolderLevel(const SysCalls &sys, const std::wstring &level) {
     const DWORD attributes = sys.Attributes(level.c_str());
     if (IsFolder(attributes)) return Status::Ok();
     if (attributes != INVALID_FILE_ATTRIBUTES) {
-        return Status::Failure(ErrorKind::Other, "cannot create the folder " + Shown(level) +
+        return Status::Failure(ErrorKind::Other, "cannot create the folder " + ShownPath(level) +
                                                      ": a file of that name is in the way");
     }
-    return OtherFailure(err, "cannot create the folder " + Shown(level));
+    return OtherFailure(err, "cannot create the folder " + ShownPath(level));
 }
 
 // Owns a handle through the seam; the copy closes its file itself, to learn whether that worked.
@@ -195,6 +189,19 @@ bool FileExist(const std::string &path, const SysCalls &sys) {
     return !NotFound(::GetLastError());
 }
 
+std::string SameFileKey(const std::string &path) {
+    const std::wstring wide = WideFromUtf8(path);
+    if (wide.empty() || wide.size() > INT_MAX) return path;
+    // The invariant upper case, which does not depend on the user's language (no Turkish i).
+    std::wstring upper(wide.size(), L'\0');
+    const int size = static_cast<int>(wide.size());
+    const int units = ::LCMapStringEx(LOCALE_NAME_INVARIANT, LCMAP_UPPERCASE, wide.c_str(), size, upper.data(), size,
+                                      nullptr, nullptr, 0);
+    if (units <= 0) return path;
+    upper.resize(static_cast<std::size_t>(units));
+    return Utf8FromWide(upper);
+}
+
 Status CheckFolderCreatable(const std::string &path, const SysCalls &sys) {
     if (!UsablePath(path)) {
         return Status::Failure(ErrorKind::Other, "cannot create the folder: no valid path");
@@ -208,14 +215,14 @@ Status CheckFolderCreatable(const std::string &path, const SysCalls &sys) {
         const DWORD attributes = sys.Attributes(level.c_str());
         if (IsFolder(attributes)) continue;
         if (attributes != INVALID_FILE_ATTRIBUTES) {
-            return Status::Failure(ErrorKind::Other, "cannot create the folder " + Shown(level) +
+            return Status::Failure(ErrorKind::Other, "cannot create the folder " + ShownPath(level) +
                                                          ": a file of that name is in the way");
         }
         const DWORD err = ::GetLastError();
         // Windows tells whether a folder takes new entries only by trying, so a missing level counts
         // as creatable.
         if (NotFound(err)) return Status::Ok();
-        return OtherFailure(err, "cannot create the folder " + Shown(level));
+        return OtherFailure(err, "cannot create the folder " + ShownPath(level));
     }
     return Status::Ok();
 }
@@ -253,28 +260,14 @@ Status StagedCopy::Flush() {
     return Status::Ok();
 }
 
-Status StagedCopy::ClaimAs(const std::string &destination) {
-    if (!staged()) return Status::Failure(ErrorKind::Other, "cannot name the copy: there is no copy");
-    if (Status flushed = Flush(); !flushed) return flushed;
+Status StagedCopy::MoveToName(const std::string &destination, Replace replace) const {
     // Without MOVEFILE_REPLACE_EXISTING the rename never replaces a file.
-    if (!sys_->Move(Win32Path(temporary_).c_str(), Win32Path(destination).c_str(), 0)) {
+    const DWORD flags = replace == Replace::Yes ? MOVEFILE_REPLACE_EXISTING : 0;
+    if (!sys_->Move(Win32Path(temporary_).c_str(), Win32Path(destination).c_str(), flags)) {
         const DWORD err = ::GetLastError();
-        if (err == ERROR_ALREADY_EXISTS || err == ERROR_FILE_EXISTS) return Taken();
+        if (replace == Replace::No && (err == ERROR_ALREADY_EXISTS || err == ERROR_FILE_EXISTS)) return Taken();
         return OtherFailure(err, "cannot put the copy in place");
     }
-    sys_ = nullptr;
-    temporary_.clear();
-    return Status::Ok();
-}
-
-Status StagedCopy::ReplaceAs(const std::string &destination) {
-    if (!staged()) return Status::Failure(ErrorKind::Other, "cannot name the copy: there is no copy");
-    if (Status flushed = Flush(); !flushed) return flushed;
-    if (!sys_->Move(Win32Path(temporary_).c_str(), Win32Path(destination).c_str(), MOVEFILE_REPLACE_EXISTING)) {
-        return OtherFailure(::GetLastError(), "cannot put the copy in place");
-    }
-    sys_ = nullptr;
-    temporary_.clear();
     return Status::Ok();
 }
 

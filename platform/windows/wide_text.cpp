@@ -80,6 +80,12 @@ std::string Utf8FromWide(std::wstring_view text) {
     return utf8;
 }
 
+std::string ShownPath(std::wstring_view win32Path) {
+    if (win32Path.starts_with(LR"(\\?\UNC\)")) return "\\" + Utf8FromWide(win32Path.substr(7));
+    if (win32Path.starts_with(kVerbatim)) return Utf8FromWide(win32Path.substr(kVerbatim.size()));
+    return Utf8FromWide(win32Path);
+}
+
 std::wstring Win32Path(std::string_view utf8Path) {
     std::wstring path = WideFromUtf8(utf8Path);
     if (path.empty()) return path;

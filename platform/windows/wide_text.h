@@ -18,4 +18,8 @@ std::string Utf8FromWide(std::wstring_view text);
 // and a source is never read from, or a copy written to, a neighbour's name.
 std::wstring Win32Path(std::string_view utf8Path);
 
+// A path from Win32Path in the form the user knows, for messages: UTF-8, without the \\?\ that
+// only the system needs (\\?\UNC\srv\x is \\srv\x).
+std::string ShownPath(std::wstring_view win32Path);
+
 }  // namespace tarvelin

@@ -1,7 +1,6 @@
 #include "conversion/conversion_run.h"
 
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 
 #include <filesystem>
 #include <map>
@@ -9,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/path_split.h"
 #include "tests/support/temp_dir.h"
 
 namespace tarvelin {
@@ -52,9 +52,9 @@ public:
     }
 };
 
-// The output folder that mirrors a source folder below `out`.
-std::string Mirrored(const TempDir &out, const fs::path &sourceFolder) {
-    return OutputFolderFor(out.path().string() + "/", sourceFolder.string() + "/");
+// The output folder below `out` that mirrors the folder `relative` below `src`.
+std::string Mirrored(const TempDir &out, const TempDir &src, const std::string &relative = "") {
+    return OutputFolderFor(out / "", AddSeparator(src / relative));
 }
 
 TEST(ConversionRun, MirrorsFoldersAndCopiesByteForByte) {
@@ -73,8 +73,8 @@ TEST(ConversionRun, MirrorsFoldersAndCopiesByteForByte) {
 
     EXPECT_TRUE(report.AllConverted());
     EXPECT_EQ(report.converted, 2);
-    const std::string outA = Mirrored(out, src.path() / "2012") + "a.eml.eml";
-    const std::string outB = Mirrored(out, src.path() / "2012/deep") + "b.eml.eml";
+    const std::string outA = Mirrored(out, src, "2012") + "a.eml.eml";
+    const std::string outB = Mirrored(out, src, "2012/deep") + "b.eml.eml";
     EXPECT_EQ(observer.outputs[a], outA);
     EXPECT_EQ(ReadFile(outA), Message("First"));
     EXPECT_EQ(ReadFile(outB), ReadFile(b));
@@ -115,7 +115,7 @@ TEST(ConversionRun, NumbersTakenNamesWithinAndAcrossRunsAndNeverOverwrites) {
         WriteFile(src / name, Message("Same"));
         list.AddFileToList(src / name);
     }
-    const std::string folder = Mirrored(out, src.path());
+    const std::string folder = Mirrored(out, src);
     WriteFile(folder + "Same 01-07-2012 (1).eml", "precious");
     RecordingObserver observer;
     observer.option = NamingOption::OptSD;
@@ -197,7 +197,7 @@ TEST(ConversionRun, StopRequestEndsTheRunKeepingWhatWasWritten) {
     EXPECT_TRUE(report.stopped);
     EXPECT_FALSE(report.AllConverted());
     EXPECT_EQ(report.converted, 1);
-    const std::string folder = Mirrored(out, src.path());
+    const std::string folder = Mirrored(out, src);
     EXPECT_TRUE(fs::exists(folder + "1.eml.eml"));
     EXPECT_FALSE(fs::exists(folder + "2.eml.eml"));
     EXPECT_FALSE(fs::exists(folder + "3.eml.eml"));
@@ -235,7 +235,7 @@ TEST(ConversionRun, RecordsEveryFailureAndGoesOn) {
     DuplicateCounter counter = 0;
     FailingFileService files;
     files.failCopyOf = full;
-    files.failFolder = Mirrored(out, src.path() / "locked");
+    files.failFolder = Mirrored(out, src, "locked");
 
     const ConversionReport report = RunConversion(list, out.path().string(), counter, observer, files);
 
@@ -247,8 +247,8 @@ TEST(ConversionRun, RecordsEveryFailureAndGoesOn) {
     EXPECT_EQ(report.failures[2].path, locked);
     EXPECT_NE(report.failures[2].reason.find("output folder"), std::string::npos);
     EXPECT_EQ(observer.bar.size(), 4u);  // failed rows still move the bar
-    EXPECT_TRUE(fs::exists(Mirrored(out, src.path()) + "ok.eml.eml"));
-    EXPECT_FALSE(fs::exists(Mirrored(out, src.path()) + "full.eml.eml"));
+    EXPECT_TRUE(fs::exists(Mirrored(out, src) + "ok.eml.eml"));
+    EXPECT_FALSE(fs::exists(Mirrored(out, src) + "full.eml.eml"));
 }
 
 // An existence test that never sees a file, as on a share that answers it and the exclusive
@@ -261,7 +261,7 @@ public:
 TEST(ConversionRun, NameRefusedByTheCreateIsTakenEvenWhenTheTestMissesIt) {
     TempDir src, out;
     WriteFile(src / "a.msg", Message("a"));
-    const std::string folder = Mirrored(out, src.path());
+    const std::string folder = Mirrored(out, src);
     WriteFile(folder + "a.eml.eml", "precious");
     WriteFile(folder + "a.eml (0).eml", "precious too");
     MessageList list;
@@ -292,7 +292,7 @@ TEST(ConversionRun, StopDuringACopyEndsTheRunWithoutCountingAFailure) {
     EXPECT_EQ(report.converted, 1);
     EXPECT_TRUE(report.failures.empty());
     EXPECT_EQ(observer.bar.size(), 1u);
-    EXPECT_FALSE(fs::exists(Mirrored(out, src.path()) + "3.eml.eml"));
+    EXPECT_FALSE(fs::exists(Mirrored(out, src) + "3.eml.eml"));
 }
 
 TEST(ConversionRun, SkipsEmptyRowsAndTrimsBlanks) {
@@ -316,7 +316,7 @@ TEST(ConversionRun, SkipsEmptyRowsAndTrimsBlanks) {
     report = RunConversion(list, out.path().string(), counter, observer, files);
     EXPECT_EQ(report.skipped, 1);
     EXPECT_EQ(report.converted, 2);
-    EXPECT_EQ(observer.outputs[path], Mirrored(out, src.path()) + "a.eml.eml");
+    EXPECT_EQ(observer.outputs[path], Mirrored(out, src) + "a.eml.eml");
     EXPECT_EQ(ReadFile(observer.outputs[src / "b.msg "]), Message("b"));
 }
 
@@ -332,7 +332,7 @@ TEST(ConversionRun, RowWithTrailingBlankReadsExactlyTheFileItNames) {
     NativeFileService files;
     EXPECT_TRUE(RunConversion(list, out.path().string(), counter, observer, files).AllConverted());
     // The name comes from the trimmed row, so the second is numbered.
-    const std::string folder = Mirrored(out, src.path());
+    const std::string folder = Mirrored(out, src);
     EXPECT_EQ(ReadFile(folder + "t.eml.eml"), Message("plain"));
     EXPECT_EQ(ReadFile(folder + "t.eml (1).eml"), Message("blank"));
 }
@@ -341,8 +341,8 @@ TEST(ConversionRun, MessageWhoseFolderFailsStillMovesTheCounter) {
     TempDir src, out;
     WriteFile(src / "x/1.msg", Message("S"));
     WriteFile(src / "y/2.msg", Message("S"));
-    WriteFile(Mirrored(out, src.path()) + "x", "a file where the folder x should be");
-    WriteFile(Mirrored(out, src.path() / "y") + "S 01-07-2012.eml", "older");
+    WriteFile(Mirrored(out, src) + "x", "a file where the folder x should be");
+    WriteFile(Mirrored(out, src, "y") + "S 01-07-2012.eml", "older");
     MessageList list;
     list.AddFileToList(src / "x/1.msg");
     list.AddFileToList(src / "y/2.msg");
@@ -353,7 +353,7 @@ TEST(ConversionRun, MessageWhoseFolderFailsStillMovesTheCounter) {
     const ConversionReport report = RunConversion(list, out.path().string(), counter, observer, files);
     ASSERT_EQ(report.failures.size(), 1u);
     // The first message was named (plain, the counter at 1) though its folder failed.
-    EXPECT_EQ(observer.outputs[src / "y/2.msg"], Mirrored(out, src.path() / "y") + "S 01-07-2012 (1).eml");
+    EXPECT_EQ(observer.outputs[src / "y/2.msg"], Mirrored(out, src, "y") + "S 01-07-2012 (1).eml");
 }
 
 // Another program takes the plain name while the copy is being made.
@@ -376,11 +376,11 @@ TEST(ConversionRun, NameTakenDuringTheCopyIsNeverOverwritten) {
     RecordingObserver observer;
     DuplicateCounter counter = 0;
     RacedFileService files;
-    files.intruder = Mirrored(out, src.path()) + "a.eml.eml";
+    files.intruder = Mirrored(out, src) + "a.eml.eml";
     EXPECT_TRUE(RunConversion(list, out.path().string(), counter, observer, files).AllConverted());
     EXPECT_EQ(ReadFile(files.intruder), "written by someone else");
     EXPECT_EQ(ReadFile(observer.outputs[src / "a.msg"]), Message("a"));
-    EXPECT_EQ(observer.outputs[src / "a.msg"], Mirrored(out, src.path()) + "a.eml (0).eml");
+    EXPECT_EQ(observer.outputs[src / "a.msg"], Mirrored(out, src) + "a.eml (0).eml");
 }
 
 // Stops at yield k of a run whose middle message is copied in several slices: whatever k, the
@@ -471,6 +471,10 @@ INSTANTIATE_TEST_SUITE_P(
                       FolderCase{R"(D:\)", R"(C:\in.eml\)", '\\', R"(D:\in.eml\)"},
                       FolderCase{R"(D:\out\)", R"(\\srv\share\x\)", '\\', R"(D:\out\srv\share\x\)"},
                       FolderCase{R"(D:\out\)", "", '\\', R"(D:\out\)"},
+                      // The forms a Windows path can also take: verbatim, verbatim UNC, drive-relative.
+                      FolderCase{R"(D:\out\)", R"(\\?\C:\Mail\)", '\\', R"(D:\out\Mail\)"},
+                      FolderCase{R"(D:\out\)", R"(\\?\UNC\srv\share\x\)", '\\', R"(D:\out\srv\share\x\)"},
+                      FolderCase{R"(D:\out\)", R"(C:Mail\)", '\\', R"(D:\out\Mail\)"},
                       FolderCase{"/out/", "/home/u/Mail/", '/', "/out/home/u/Mail/"},
                       FolderCase{"/out/", "/", '/', "/out/"},
                       FolderCase{"/out/", "//srv/x/", '/', "/out/srv/x/"},

@@ -75,7 +75,7 @@ public:
         for (unsigned blank = engine_() % 3; blank > 0; --blank) rows.push_back(blank == 1 ? "" : "   ");
         std::shuffle(rows.begin(), rows.end(), engine_);
         for (const std::string &row : rows) {
-            const bool padded = !row.empty() && row.front() == '/' && engine_() % 4 == 0;
+            const bool padded = !row.empty() && row.front() != ' ' && engine_() % 4 == 0;
             list.AddFileToList(padded ? "  " + row + " " : row);
             if (row.find_first_not_of(' ') == std::string::npos) {
                 ++emptyRows;
@@ -105,7 +105,7 @@ private:
         const std::string name = CleanOutputName(
             ComposeOutputName(option, message.Date(), message.Subject(), message.From(), source));
         const std::string folder =
-            OutputFolderFor(out.path().string() + "/", FolderFromPath(MakeEmlPath(source)));
+            OutputFolderFor(out / "", FolderFromPath(MakeEmlPath(source)));
         DuplicateCounter counter = 0;
         const std::string plain = ResolveOutputPath(folder, name, counter, [](const std::string &) { return false; });
         WriteFile(plain, "taken before the run: " + source);
@@ -158,7 +158,10 @@ TEST(RunProperties, NamesDoNotDependOnHowCopiesAreGroupedForTheDisk) {
         const std::size_t groups[3] = {1, 3, 32};
         for (int g = 0; g < 3; ++g) {
             TempDir out;
-            fs::copy(archive.out.path(), out.path(), fs::copy_options::recursive);
+            // File by file: MinGW's fs::copy takes any two folders of a drive for the same one.
+            const std::size_t root = testing::Utf8(archive.out.path()).size();
+            for (const auto &[path, bytes] : Snapshot(archive.out.path()))
+                WriteFile(testing::Utf8(out.path()) + path.substr(root), bytes);
             std::mt19937 engine(seed);  // the same naming options in the same order
             RandomOptionObserver observer(engine);
             DuplicateCounter counter = 2;
@@ -196,11 +199,15 @@ private:
 TEST(RunProperties, CorpusMessagesGetTheSameNamesInTwoFreshRuns) {
     MessageList list;
     std::vector<fs::path> corpus;
-    for (const auto &entry : fs::directory_iterator(fs::path(TARVELIN_FUZZ_DIR) / "corpus/mail_message"))
+    for (const auto &entry : fs::directory_iterator(fs::path(TARVELIN_FUZZ_DIR) / "corpus/mail_message")) {
+        // Under Wine a name lands on the host's file system, which holds 255 bytes where Windows
+        // holds 255 UTF-16 units; this message's names are longer than that in UTF-8.
+        if (testing::UnderWine() && entry.path().filename() == "long_emoji_subject.eml") continue;
         corpus.push_back(entry.path());
+    }
     std::sort(corpus.begin(), corpus.end());
     ASSERT_GE(corpus.size(), 10u);
-    for (const fs::path &path : corpus) list.AddFileToList(path.string());
+    for (const fs::path &path : corpus) list.AddFileToList(testing::Utf8(path));
 
     for (const NamingOption option : kAllNamingOptions) {
         SCOPED_TRACE(std::string(NamingOptionName(option)));
