@@ -1,6 +1,7 @@
 # Cross-builds for 64-bit Windows with Debian's MinGW-w64 GCC (the POSIX-thread variant, which
 # std::thread and std::mutex need). TARVELIN_WINDOWS_DEPS names the prefix that scripts/build-windows
-# fills with the static GLib, GMime and GoogleTest; it is searched like a system root.
+# fills with the static GLib, GMime and GoogleTest, TARVELIN_WINDOWS_QT the static Qt that
+# scripts/windows-qt builds; both are searched like system roots.
 set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR x86_64)
 
@@ -12,11 +13,11 @@ set(CMAKE_AR ${triple}-ar CACHE FILEPATH "")
 set(CMAKE_RANLIB ${triple}-ranlib CACHE FILEPATH "")
 
 # try_compile runs read this file again in a fresh project; the prefix has to travel with them.
-list(APPEND CMAKE_TRY_COMPILE_PLATFORM_VARIABLES TARVELIN_WINDOWS_DEPS)
+list(APPEND CMAKE_TRY_COMPILE_PLATFORM_VARIABLES TARVELIN_WINDOWS_DEPS TARVELIN_WINDOWS_QT)
 if(NOT TARVELIN_WINDOWS_DEPS AND DEFINED ENV{TARVELIN_WINDOWS_DEPS})
   set(TARVELIN_WINDOWS_DEPS $ENV{TARVELIN_WINDOWS_DEPS})
 endif()
-set(CMAKE_FIND_ROOT_PATH /usr/${triple} ${TARVELIN_WINDOWS_DEPS})
+set(CMAKE_FIND_ROOT_PATH /usr/${triple} ${TARVELIN_WINDOWS_DEPS} ${TARVELIN_WINDOWS_QT})
 set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)

@@ -19,6 +19,7 @@
 #include "app/main_window.h"
 #include "tests/app/find_control.h"
 #include "tests/app/scripted_dialogs.h"
+#include "platform/path_split.h"
 #include "tests/support/temp_dir.h"
 
 using namespace tarvelin;
@@ -508,7 +509,7 @@ void MainWindowTest::folderScanReportsCountAndRestoresCursor() {
     QCOMPARE(lines.mid(0, box.count('\n') + 1).join('\n'), box);
     QCOMPARE(lines.size(), box.count('\n') + 1 + lockedFolders.size());
     for (const QString &locked : lockedFolders) {
-        const QString line = QString::fromStdString(temp / "tree/") + locked + "/: permission denied";
+        const QString line = QString::fromStdString(temp / "tree/") + locked + QChar(kNativeSeparator) + ": permission denied";
         QVERIFY2(lines.contains(line), qPrintable(line));
     }
     QVERIFY(!dialogs.shown[0].waitCursor);

@@ -32,7 +32,10 @@ public:
 
     Answer ShowMessage(MessageKind kind, const std::string &text) override {
         QWidget *focused = QApplication::focusWidget();
-        shown.push_back({kind, text, QGuiApplication::overrideCursor() != nullptr,
+        // Kept as the user reads it, line by line, whatever the system ends its lines with.
+        std::string lines = text;
+        for (auto at = lines.find("\r\n"); at != std::string::npos; at = lines.find("\r\n", at)) lines.erase(at, 1);
+        shown.push_back({kind, lines, QGuiApplication::overrideCursor() != nullptr,
                          focused ? focused->objectName() : QStringLiteral("<none>")});
         if (kind != MessageKind::Question) return Answer::Ok;
         if (answers.empty()) return Answer::No;

@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "cli/progress_meter.h"
+#include "platform/path_split.h"
 #include "tests/support/temp_dir.h"
 
 namespace tarvelin {
@@ -119,7 +120,7 @@ TEST_P(CliSpelling, IsUnderstood) {
     const CliResult result = RunTool(args);
     EXPECT_EQ(result.status, 0) << result.err;
     EXPECT_EQ(result.err, "");
-    EXPECT_EQ(FilesBelow(out.path()), std::vector<std::string>{src.path().relative_path().string() + "/A 01-07-2012.eml"});
+    EXPECT_EQ(FilesBelow(out.path()), std::vector<std::string>{Generic(src.path().relative_path()) + "/A 01-07-2012.eml"});
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, CliSpelling,
@@ -133,7 +134,7 @@ TEST(Cli, DoubleDashMakesTheRestPaths) {
     TempDir out;
     const CliResult result = RunTool({"-o", out.path().string(), "--", "--quiet"});
     EXPECT_EQ(result.status, 1);
-    EXPECT_NE(result.err.find("/--quiet: "), std::string::npos) << result.err;
+    EXPECT_NE(result.err.find(kNativeSeparator + std::string("--quiet: ")), std::string::npos) << result.err;
     EXPECT_NE(result.err.find("0 converted, 1 failed"), std::string::npos) << result.err;
 }
 
