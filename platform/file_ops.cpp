@@ -4,15 +4,14 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <chrono>
 #include <cstdint>
 #include <cstring>
 #include <memory>
-#include <random>
 #include <utility>
 
 #include "platform/path_split.h"
 #include "platform/slice_yield.h"
+#include "platform/temporary_name.h"
 
 namespace tarvelin {
 namespace {
@@ -154,19 +153,6 @@ Status CopyBytes(const SysCalls &sys, int in, int out, off_t sourceSize, SliceYi
     }
     // Both offsets stand where the in-kernel copy stopped, so this carries on from there.
     return ReadAndWrite(sys, in, out, slices);
-}
-
-std::string TemporaryNameIn(const std::string &folder) {
-    static constexpr char kLetters[] = "abcdefghijklmnopqrstuvwxyz0123456789";
-    thread_local std::mt19937_64 engine(
-        static_cast<std::uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count()) ^
-        (static_cast<std::uint64_t>(::getpid()) << 32));
-    std::uniform_int_distribution<std::size_t> pick(0, sizeof(kLetters) - 2);
-    // Short and independent of the final name, which may already be near the name limit.
-    // An empty folder is the current one.
-    std::string name = (folder.empty() ? std::string() : AddSeparator(folder)) + ".tarvelin-";
-    for (int i = 0; i < 12; ++i) name += kLetters[pick(engine)];
-    return name + ".part";
 }
 
 Status CreateTemporaryIn(const SysCalls &sys, const std::string &folder, mode_t mode, std::string &path,

@@ -7,16 +7,15 @@
 #undef CopyFile
 #undef Yield
 
-#include <chrono>
 #include <climits>
 #include <cstdint>
 #include <cstring>
 #include <memory>
-#include <random>
 #include <utility>
 
 #include "platform/path_split.h"
 #include "platform/slice_yield.h"
+#include "platform/temporary_name.h"
 #include "platform/windows/unique_handle.h"
 #include "platform/windows/wide_text.h"
 
@@ -108,17 +107,6 @@ Status CopyBytes(const SysCalls &sys, void *in, void *out, SliceYield &slices) {
         }
         if (!slices.Moved(got)) return CopyStopped();
     }
-}
-
-std::string TemporaryNameIn(const std::string &folder) {
-    static constexpr char kLetters[] = "abcdefghijklmnopqrstuvwxyz0123456789";
-    thread_local std::mt19937_64 engine(
-        static_cast<std::uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count()) ^
-        (static_cast<std::uint64_t>(::GetCurrentProcessId()) << 32));
-    std::uniform_int_distribution<std::size_t> pick(0, sizeof(kLetters) - 2);
-    std::string name = (folder.empty() ? std::string() : AddSeparator(folder)) + ".tarvelin-";
-    for (int i = 0; i < 12; ++i) name += kLetters[pick(engine)];
-    return name + ".part";
 }
 
 // Created hidden and exclusively; made visible once complete.

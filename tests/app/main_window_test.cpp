@@ -20,6 +20,7 @@
 #include "tests/app/find_control.h"
 #include "tests/app/scripted_dialogs.h"
 #include "platform/path_split.h"
+#include "tests/support/fake_lister.h"
 #include "tests/support/temp_dir.h"
 
 using namespace tarvelin;
@@ -29,19 +30,6 @@ using tarvelin::testing::TempDir;
 using tarvelin::testing::WriteFile;
 
 namespace {
-
-// Refuses to list any folder whose path holds "locked".
-class LockingLister : public DirectoryLister {
-public:
-    DirectoryListing List(const std::string &folder) const override {
-        if (folder.find("locked") != std::string::npos) {
-            DirectoryListing listing;
-            listing.status = Status::Failure(ErrorKind::Other, "permission denied");
-            return listing;
-        }
-        return DirectoryLister::List(folder);
-    }
-};
 
 QStringList ListedPaths(const frmStep1 &window) {
     QStringList paths;
@@ -495,7 +483,9 @@ void MainWindowTest::folderScanReportsCountAndRestoresCursor() {
     }
     ScriptedDialogs dialogs;
     NativeFileService files;
-    LockingLister lister;
+    testing::LockedFolderLister lister(
+        [](const std::string &folder) { return folder.find("locked") != std::string::npos; },
+        Status::Failure(ErrorKind::Other, "permission denied"));
     frmStep1 window(dialogs, files, lister);
     dialogs.folders.push_back(temp / "tree");
 

@@ -14,6 +14,7 @@
 #include "app/main_window.h"
 #include "tests/app/find_control.h"
 #include "tests/app/scripted_dialogs.h"
+#include "tests/support/messages.h"
 #include "tests/support/temp_dir.h"
 
 using namespace tarvelin;
@@ -51,8 +52,8 @@ public:
 };
 
 std::string Message(const std::string &subject) {
-    return "From: Ann Example <ann@example.com>\r\nSubject: " + subject +
-           "\r\nDate: Mon, 5 Mar 2012 10:00:00 +0000\r\n\r\nHello " + subject + "\r\n";
+    return testing::Message(subject, "Ann Example <ann@example.com>", "Mon, 5 Mar 2012 10:00:00 +0000",
+                            "Hello " + subject + "\r\n");
 }
 
 // Where the run puts a source's output under OptOriginal: the source's folders repeated below

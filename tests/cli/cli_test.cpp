@@ -23,12 +23,14 @@
 
 #include "cli/progress_meter.h"
 #include "platform/path_split.h"
+#include "tests/support/messages.h"
 #include "tests/support/temp_dir.h"
 
 namespace tarvelin {
 namespace {
 
 namespace fs = std::filesystem;
+using testing::Message;
 using testing::Native;
 using testing::ReadFile;
 using testing::TempDir;
@@ -44,10 +46,6 @@ CliResult RunTool(const std::vector<std::string> &args) {
     std::ostringstream out, err;
     const int status = RunCli(args, {out, err, false});
     return {status, out.str(), err.str()};
-}
-
-std::string Message(const std::string &subject) {
-    return "From: Ann <ann@x.org>\nSubject: " + subject + "\nDate: 1 Jul 2012 10:00 +0000\n\nbody\n";
 }
 
 // A relative path in UTF-8 with "/" between its parts, whatever the system's separator.
@@ -123,12 +121,16 @@ TEST_P(CliSpelling, IsUnderstood) {
     EXPECT_EQ(FilesBelow(out.path()), std::vector<std::string>{Generic(src.path().relative_path()) + "/A 01-07-2012.eml"});
 }
 
+constexpr const char *kSpellingNames[] = {"bundled", "attached", "long_with_values", "abbreviated",
+                                         "double_dash"};
+
 INSTANTIATE_TEST_SUITE_P(Cases, CliSpelling,
                          ::testing::Values(std::vector<std::string>{"-qo", "{out}", "-nOptSD", "{src}"},
                                            std::vector<std::string>{"-q", "-o{out}", "-n", "optsd", "{src}"},
                                            std::vector<std::string>{"{src}", "--output={out}", "--naming=OptSD", "-q"},
                                            std::vector<std::string>{"--out", "{out}", "--nam", "subject-date", "--qu", "{src}"},
-                                           std::vector<std::string>{"--out={out}", "--quiet", "-n", "optsd", "--", "{src}"}));
+                                           std::vector<std::string>{"--out={out}", "--quiet", "-n", "optsd", "--", "{src}"}),
+                         [](const auto &info) { return std::string(kSpellingNames[info.index]); });
 
 TEST(Cli, DoubleDashMakesTheRestPaths) {
     TempDir out;

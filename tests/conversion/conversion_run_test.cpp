@@ -5,25 +5,23 @@
 #include <filesystem>
 #include <map>
 #include <memory>
+#include <ostream>
 #include <string>
 #include <vector>
 
 #include "platform/path_split.h"
+#include "tests/support/messages.h"
 #include "tests/support/temp_dir.h"
 
 namespace tarvelin {
 namespace {
 
 namespace fs = std::filesystem;
+using testing::Message;
+using testing::Mirrored;
 using testing::ReadFile;
 using testing::TempDir;
 using testing::WriteFile;
-
-std::string Message(const std::string &subject, const std::string &from = "Ann <ann@x.org>",
-                    const std::string &date = "Sun, 1 Jul 2012 10:00:00 +0000") {
-    return "From: " + from + "\r\nSubject: " + subject + "\r\nDate: " + date + "\r\n\r\nBody of " +
-           subject + "\r\n";
-}
 
 // Records what the run shows and lets a test change the option or stop mid-run.
 class RecordingObserver : public RunObserver {
@@ -51,11 +49,6 @@ public:
         return stopAfterMessages >= 0 && static_cast<int>(bar.size()) >= stopAfterMessages;
     }
 };
-
-// The output folder below `out` that mirrors the folder `relative` below `src`.
-std::string Mirrored(const TempDir &out, const TempDir &src, const std::string &relative = "") {
-    return OutputFolderFor(out / "", AddSeparator(src / relative));
-}
 
 TEST(ConversionRun, MirrorsFoldersAndCopiesByteForByte) {
     TempDir src, out;
@@ -451,11 +444,14 @@ TEST(ConversionRun, FailuresAmongWaitingCopiesMoveTheNumbersInRowOrder) {
 }
 
 struct FolderCase {
+    const char *label;
     const char *root;
     const char *sourceFolder;
     char separator;
     const char *expected;
 };
+
+void PrintTo(const FolderCase &c, std::ostream *os) { *os << c.label; }
 
 class OutputFolder : public ::testing::TestWithParam<FolderCase> {};
 
@@ -466,19 +462,20 @@ TEST_P(OutputFolder, DropsTheSourceRoot) {
 
 INSTANTIATE_TEST_SUITE_P(
     BothConventions, OutputFolder,
-    ::testing::Values(FolderCase{R"(D:\out\)", R"(C:\Mail\2012\)", '\\', R"(D:\out\Mail\2012\)"},
-                      FolderCase{R"(D:\out\)", R"(C:\)", '\\', R"(D:\out\)"},
-                      FolderCase{R"(D:\)", R"(C:\in.eml\)", '\\', R"(D:\in.eml\)"},
-                      FolderCase{R"(D:\out\)", R"(\\srv\share\x\)", '\\', R"(D:\out\srv\share\x\)"},
-                      FolderCase{R"(D:\out\)", "", '\\', R"(D:\out\)"},
+    ::testing::Values(FolderCase{"windows_drive", R"(D:\out\)", R"(C:\Mail\2012\)", '\\', R"(D:\out\Mail\2012\)"},
+                      FolderCase{"windows_drive_root", R"(D:\out\)", R"(C:\)", '\\', R"(D:\out\)"},
+                      FolderCase{"output_at_a_drive_root", R"(D:\)", R"(C:\in.eml\)", '\\', R"(D:\in.eml\)"},
+                      FolderCase{"windows_unc", R"(D:\out\)", R"(\\srv\share\x\)", '\\', R"(D:\out\srv\share\x\)"},
+                      FolderCase{"windows_empty", R"(D:\out\)", "", '\\', R"(D:\out\)"},
                       // The forms a Windows path can also take: verbatim, verbatim UNC, drive-relative.
-                      FolderCase{R"(D:\out\)", R"(\\?\C:\Mail\)", '\\', R"(D:\out\Mail\)"},
-                      FolderCase{R"(D:\out\)", R"(\\?\UNC\srv\share\x\)", '\\', R"(D:\out\srv\share\x\)"},
-                      FolderCase{R"(D:\out\)", R"(C:Mail\)", '\\', R"(D:\out\Mail\)"},
-                      FolderCase{"/out/", "/home/u/Mail/", '/', "/out/home/u/Mail/"},
-                      FolderCase{"/out/", "/", '/', "/out/"},
-                      FolderCase{"/out/", "//srv/x/", '/', "/out/srv/x/"},
-                      FolderCase{"/out/", "", '/', "/out/"}));
+                      FolderCase{"windows_verbatim", R"(D:\out\)", R"(\\?\C:\Mail\)", '\\', R"(D:\out\Mail\)"},
+                      FolderCase{"windows_verbatim_unc", R"(D:\out\)", R"(\\?\UNC\srv\share\x\)", '\\', R"(D:\out\srv\share\x\)"},
+                      FolderCase{"windows_drive_relative", R"(D:\out\)", R"(C:Mail\)", '\\', R"(D:\out\Mail\)"},
+                      FolderCase{"posix_folder", "/out/", "/home/u/Mail/", '/', "/out/home/u/Mail/"},
+                      FolderCase{"posix_root", "/out/", "/", '/', "/out/"},
+                      FolderCase{"posix_double_slash", "/out/", "//srv/x/", '/', "/out/srv/x/"},
+                      FolderCase{"posix_empty", "/out/", "", '/', "/out/"}),
+    [](const auto &info) { return std::string(info.param.label); });
 
 }  // namespace
 }  // namespace tarvelin

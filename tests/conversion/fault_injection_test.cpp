@@ -21,6 +21,7 @@
 
 #include "conversion/conversion_run.h"
 #include "platform/file_ops.h"
+#include "tests/support/messages.h"
 #include "tests/support/temp_dir.h"
 
 namespace tarvelin {
@@ -34,11 +35,11 @@ using testing::WriteFile;
 
 constexpr std::size_t kMiB = 1024 * 1024;
 
+// A message of about bodyBytes bytes more than its header.
 std::string Message(const std::string &subject, std::size_t bodyBytes = 100) {
-    std::string text = "From: Ann <ann@x.org>\r\nSubject: " + subject +
-                       "\r\nDate: Sun, 1 Jul 2012 10:00:00 +0000\r\n\r\n";
-    for (std::size_t i = 0; text.size() < bodyBytes + 80; ++i) text += static_cast<char>('a' + i % 26);
-    return text;
+    std::string body;
+    for (std::size_t i = 0; body.size() < bodyBytes; ++i) body += static_cast<char>('a' + i % 26);
+    return testing::Message(subject, "Ann <ann@x.org>", "Sun, 1 Jul 2012 10:00:00 +0000", body);
 }
 
 // The real calls, except that the copy of one source, or the creation of chosen folders and
@@ -188,12 +189,9 @@ struct Archive {
         WriteFile(others[2], Message("Other"));
         WriteFile(victim, Message("Victim", victimBytes));
         for (const std::string &path : {others[0], victim, others[1], others[2]}) list.AddFileToList(path);
-        WriteFile(MirrorOf(src.path() / "a") + "Same 01-07-2012.eml", "an older file of that name");
+        WriteFile(testing::Mirrored(out, src, "a") + "Same 01-07-2012.eml", "an older file of that name");
     }
-    std::string MirrorOf(const fs::path &folder) const {
-        return OutputFolderFor(out.path().string() + "/", folder.string() + "/");
-    }
-    std::string VictimFolder() const { return MirrorOf(src.path() / "v/deep"); }
+    std::string VictimFolder() const { return testing::Mirrored(out, src, "v/deep"); }
 };
 
 // What every faulty run must give: the victim reported with its path and the reason, the others
@@ -346,7 +344,7 @@ TEST(RealFaultInRun, DiskThatFillsLosesOnlyTheMessageThatDoesNotFit) {
     Archive archive(2 * kMiB);
     SmallFileSystem disk(archive.out.path().string(), "size=1m");
     if (!disk.mounted()) GTEST_SKIP() << disk.why();
-    WriteFile(archive.MirrorOf(archive.src.path() / "a") + "Same 01-07-2012.eml", "an older file of that name");
+    WriteFile(testing::Mirrored(archive.out, archive.src, "a") + "Same 01-07-2012.eml", "an older file of that name");
     const auto sourcesBefore = Snapshot(archive.src.path());
     const auto outputBefore = Snapshot(archive.out.path());
     RecordingObserver observer;

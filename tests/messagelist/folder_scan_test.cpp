@@ -9,6 +9,7 @@
 #include <utility>
 #include <vector>
 
+#include "tests/support/fake_lister.h"
 #include "tests/support/stop_after_yields.h"
 #include "tests/support/temp_dir.h"
 
@@ -16,6 +17,7 @@ namespace tarvelin {
 namespace {
 
 namespace fs = std::filesystem;
+using testing::FakeLister;
 using testing::Native;
 using testing::TempDir;
 using testing::WriteFile;
@@ -30,24 +32,6 @@ std::vector<std::string> Sorted(std::vector<std::string> rows) {
     std::sort(rows.begin(), rows.end());
     return rows;
 }
-
-class FakeLister : public DirectoryLister {
-public:
-    void Folder(const std::string &path, std::vector<DirectoryEntry> entries) {
-        DirectoryListing listing;
-        listing.identity = {7, folders_.size() + 1};
-        listing.entries = std::move(entries);
-        folders_[path] = std::move(listing);
-    }
-    void Unreadable(const std::string &path) {
-        folders_[path].status = Status::Failure(ErrorKind::Other, "cannot open folder " + path);
-    }
-    bool FolderExists(const std::string &path) const override { return folders_.count(path) != 0; }
-    DirectoryListing List(const std::string &folder) const override { return folders_.at(folder); }
-
-private:
-    std::map<std::string, DirectoryListing> folders_;
-};
 
 using testing::StopAfterYields;
 
@@ -200,7 +184,7 @@ TEST(FolderScan, StopRequestEndsTheScan) {
     lister.Folder(Native("/r/"), {{"a.msg", false}, {"b.msg", false}, {"sub", true}});
     lister.Folder(Native("/r/sub/"), {{"c.msg", false}});
 
-    StopAfterYields counting(1 << 30);
+    StopAfterYields counting(StopAfterYields::kNever);
     MessageList full;
     ScanFolderIntoList(Native("/r"), full, counting, lister);
     const int total = counting.yields;

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "platform/path_split.h"
+#include "tests/support/fake_lister.h"
 #include "tests/support/stop_after_yields.h"
 #include "tests/support/temp_dir.h"
 
@@ -17,43 +18,10 @@ namespace tarvelin {
 namespace {
 
 namespace fs = std::filesystem;
+using testing::FakeLister;
 using testing::Native;
 using testing::TempDir;
 using testing::WriteFile;
-
-// Folders with a fixed listing order; a folder given no entries can be made unreadable.
-class FakeLister : public DirectoryLister {
-public:
-    void Folder(const std::string &path, std::vector<DirectoryEntry> entries) {
-        DirectoryListing listing;
-        listing.identity = {1, ++lastInode_};
-        listing.entries = std::move(entries);
-        folders_[path] = std::move(listing);
-    }
-    void Unreadable(const std::string &path) {
-        folders_[path].status = Status::Failure(ErrorKind::Other, "cannot open folder " + path);
-    }
-
-    bool FolderExists(const std::string &path) const override {
-        return folders_.count(path) != 0 || folders_.count(path + kNativeSeparator) != 0;
-    }
-    DirectoryListing List(const std::string &folder) const override {
-        listed.push_back(folder);
-        auto it = folders_.find(folder);
-        if (it == folders_.end()) {
-            DirectoryListing missing;
-            missing.status = Status::Failure(ErrorKind::NotFound, "no folder " + folder);
-            return missing;
-        }
-        return it->second;
-    }
-
-    mutable std::vector<std::string> listed;
-
-private:
-    std::map<std::string, DirectoryListing> folders_;
-    std::uint64_t lastInode_ = 0;
-};
 
 DirectoryEntry File(std::string name) { return {std::move(name), false}; }
 DirectoryEntry Dir(std::string name) { return {std::move(name), true}; }
@@ -306,7 +274,7 @@ TEST(PathLogger, StopRequestEndsTheWalkAtOnce) {
     FakeLister lister;
     ThreeLevels(lister);
     // Count the yields of a whole walk, then stop after each of them in turn.
-    StopAfterYields counting(1 << 30);
+    StopAfterYields counting(StopAfterYields::kNever);
     {
         pathLogger walker(counting, lister);
         walker.LogPath(Native("/r"));

@@ -11,6 +11,7 @@
 
 #include "conversion/conversion_run.h"
 #include "messagelist/folder_scan.h"
+#include "tests/support/fake_lister.h"
 #include "tests/support/temp_dir.h"
 
 namespace tarvelin {
@@ -20,21 +21,6 @@ namespace fs = std::filesystem;
 using testing::ReadFile;
 using testing::TempDir;
 using testing::WriteFile;
-
-// The real file system, except one folder that cannot be read (chmod does not stop root).
-class LockedFolderLister : public DirectoryLister {
-public:
-    explicit LockedFolderLister(std::string locked) : locked_(std::move(locked)) {}
-    DirectoryListing List(const std::string &folder) const override {
-        if (folder != locked_) return DirectoryLister::List(folder);
-        DirectoryListing listing;
-        listing.status = Status::FromErrno(EACCES, "cannot open folder " + folder);
-        return listing;
-    }
-
-private:
-    std::string locked_;
-};
 
 class Recorder : public RunObserver {
 public:
@@ -59,7 +45,10 @@ TEST(ScanFaults, LockedFolderAndLoopingLinksLoseAndRepeatNothingElse) {
     fs::create_directory_symlink(src.path(), src / "a/deep/up");
     fs::create_directory_symlink(src / "a", src / "z/again");
 #endif
-    LockedFolderLister lister(src / "locked/");
+    // The real file system but this folder (chmod does not stop root).
+    const std::string locked = src / "locked/";
+    testing::LockedFolderLister lister([locked](const std::string &folder) { return folder == locked; },
+                                       Status::FromErrno(EACCES, "cannot open folder " + locked));
 
     MessageList list;
     const FolderScanResult scan = ScanFolderIntoList(src.path().string(), list, NoWorkHooks(), lister);

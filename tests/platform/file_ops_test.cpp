@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/stop_after_yields.h"
 #include "tests/support/temp_dir.h"
 
 namespace tarvelin {
@@ -208,31 +209,19 @@ TEST(CopyFile, KeepsTheTimesAndPermissionsOfTheSource) {
     }
 }
 
-// Counts yields and asks to stop once `stopAfter` of them have passed (never when negative).
-class YieldCounter : public WorkHooks {
-public:
-    explicit YieldCounter(int stopAfter) : stopAfter_(stopAfter) {}
-    void Yield() override { ++yields; }
-    bool StopRequested() const override { return stopAfter_ >= 0 && yields >= stopAfter_; }
-    int yields = 0;
-
-private:
-    int stopAfter_;
-};
-
 TEST(CopyFile, LargeCopyYieldsBetweenSlicesAndStopsWithoutLeavingAFile) {
     const std::string large(20 << 20, 'x');
     for (const bool failIfExists : {true, false}) {
         TempDir dir;
         WriteFile(dir / "big.msg", large);
 
-        YieldCounter counting(-1);
+        testing::StopAfterYields counting(testing::StopAfterYields::kNever);
         ASSERT_TRUE(CopyFile(dir / "big.msg", dir / "whole.eml", failIfExists, RealSysCalls(), &counting));
         EXPECT_GE(counting.yields, 4);  // at least one per 4 MiB slice
         EXPECT_EQ(ReadFile(dir / "whole.eml"), large);
 
         WriteFile(dir / "old.eml", "old");
-        YieldCounter stopping(1);
+        testing::StopAfterYields stopping(1);
         const Status stopped =
             CopyFile(dir / "big.msg", failIfExists ? dir / "new.eml" : dir / "old.eml", failIfExists,
                      RealSysCalls(), &stopping);

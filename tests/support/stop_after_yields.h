@@ -7,6 +7,9 @@ namespace tarvelin::testing {
 
 class StopAfterYields : public WorkHooks {
 public:
+    // Only counts: no run yields this often.
+    static constexpr int kNever = 1 << 30;
+
     explicit StopAfterYields(int limit) : limit_(limit) {}
     void Yield() override { ++yields; }
     bool StopRequested() const override { return yields >= limit_; }

@@ -1,0 +1,13 @@
+// The hidden name a copy is staged under until it is complete.
+#pragma once
+
+#include <string>
+
+namespace tarvelin {
+
+// ".tarvelin-" and 12 random letters and digits, ending in ".part", in the folder (the current
+// one when empty): short and independent of the final name, which may already be near the name
+// limit. Another process's names differ, but only an exclusive create makes one ours.
+std::string TemporaryNameIn(const std::string &folder);
+
+}  // namespace tarvelin
