@@ -85,8 +85,12 @@ private:
             // What is there decides, so the copies before this one in its folder get their names first.
             if (PendingIn(outputDir)) ClaimPending();
             if (auto found = names_.FindIdentical(source, outputDir, name)) {
+                // The copies waiting in other folders come first in the list, so they take their
+                // names before this message moves the counter.
+                ClaimPending();
+                names_.TakeIdentical(*found);
                 ++report_.alreadyThere;
-                observer_.MessageAlreadyThere(source, *found);
+                observer_.MessageAlreadyThere(source, found->path);
                 return true;
             }
         }

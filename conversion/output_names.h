@@ -24,18 +24,25 @@ public:
         std::string path;  // the name the copy took
     };
 
+    // Where a message's bytes are already: the name, and the counter as naming it there leaves it.
+    struct Identical {
+        std::string path;
+        DuplicateCounter counterAfter;
+    };
+
     // Messages are named in the order of these calls, one call per message: Claim for a staged
-    // copy, FindIdentical for one that may be there already, NameOnly for one that failed.
+    // copy, TakeIdentical for one found already there, NameOnly for one that failed.
 
     // Gives the staged copy its free name in outputDir. A failure still moves the counter as
     // naming the message would.
     Placement Claim(StagedFile &copy, const std::string &outputDir, const std::string &cleanedName);
 
     // The plain name, or the numbered name of its chain, that holds the source's bytes already
-    // (for a rerun that skips what is there); the counter then moves as naming it would.
-    // Nothing found leaves everything as it was.
-    std::optional<std::string> FindIdentical(const std::string &source, const std::string &outputDir,
-                                             const std::string &cleanedName);
+    // (for a rerun that skips what is there). Only looks: the counter moves when the message is
+    // named so, by TakeIdentical, which may come after copies still waiting for their names.
+    std::optional<Identical> FindIdentical(const std::string &source, const std::string &outputDir,
+                                           const std::string &cleanedName);
+    void TakeIdentical(const Identical &found) { counter_ = found.counterAfter; }
 
     // For a message that fails before its copy: the counter moves as if it had been named.
     void NameOnly(const std::string &outputDir, const std::string &cleanedName);

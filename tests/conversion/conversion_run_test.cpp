@@ -269,6 +269,39 @@ TEST(ConversionRun, NameRefusedByTheCreateIsTakenEvenWhenTheTestMissesIt) {
     EXPECT_EQ(ReadFile(folder + "a.eml (0).eml"), "precious too");
 }
 
+// A message found already there moves the shared counter; the copies still waiting for their
+// names in another folder come before it in the list and must be numbered before it does.
+TEST(ConversionRun, ResumedRunNamesAsOneCopyAtATimeWhateverTheGrouping) {
+    TempDir src;
+    MessageList list;
+    const std::string second = Message("Y");
+    WriteFile(src / "a/1.msg", Message("X", "Ann <ann@x.org>", "Sun, 1 Jul 2012 10:00:00 +0000", "first"));
+    WriteFile(src / "b/2.msg", second);
+    WriteFile(src / "a/3.msg", Message("X", "Ann <ann@x.org>", "Sun, 1 Jul 2012 10:00:00 +0000", "third"));
+    for (const char *path : {"a/1.msg", "b/2.msg", "a/3.msg"}) list.AddFileToList(src / path);
+    std::map<std::string, std::string> named[2];
+    const std::size_t groups[2] = {1, 32};
+    for (int g = 0; g < 2; ++g) {
+        TempDir out;
+        // Both plain names taken by other messages; the second message is there already, numbered.
+        WriteFile(Mirrored(out, src, "a") + "X 01-07-2012.eml", "another message");
+        WriteFile(Mirrored(out, src, "b") + "Y 01-07-2012.eml", "another message");
+        WriteFile(Mirrored(out, src, "b") + "Y 01-07-2012 (5).eml", second);
+        RecordingObserver observer;
+        observer.option = NamingOption::OptSD;
+        DuplicateCounter counter = 0;
+        NativeFileService files;
+        RunOptions options;
+        options.skipIdentical = true;
+        options.claimGroup = groups[g];
+        const ConversionReport report = RunConversion(list, out.path().string(), counter, observer, files, options);
+        EXPECT_EQ(report.converted, 2);
+        EXPECT_EQ(report.alreadyThere, 1);
+        for (const auto &[source, output] : observer.outputs) named[g][source] = fs::path(output).filename().string();
+    }
+    EXPECT_EQ(named[1], named[0]);
+}
+
 TEST(ConversionRun, StopDuringACopyEndsTheRunWithoutCountingAFailure) {
     TempDir src, out;
     MessageList list;
