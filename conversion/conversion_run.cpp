@@ -7,6 +7,7 @@
 
 #include "conversion/mail_message.h"
 #include "conversion/output_names.h"
+#include "platform/file_ops.h"
 #include "platform/path_split.h"
 
 namespace tarvelin {
@@ -134,9 +135,11 @@ private:
         pending_.clear();
     }
 
+    // Compared as the file system compares names: on Windows "A" and "a" are one folder.
     bool PendingIn(const std::string &outputDir) const {
+        const std::string folder = SameFileKey(outputDir);
         return std::any_of(pending_.begin(), pending_.end(),
-                           [&](const PendingCopy &pending) { return pending.outputDir == outputDir; });
+                           [&](const PendingCopy &pending) { return SameFileKey(pending.outputDir) == folder; });
     }
 
     Status EnsureFolder(const std::string &folder) {

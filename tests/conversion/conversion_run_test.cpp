@@ -302,6 +302,25 @@ TEST(ConversionRun, ResumedRunNamesAsOneCopyAtATimeWhateverTheGrouping) {
     EXPECT_EQ(named[1], named[0]);
 }
 
+#ifdef _WIN32
+// Windows takes "A" and "a" as one folder: a message listed under both spellings is one message.
+TEST(ConversionRun, ResumedRunFindsAWaitingCopyUnderAnotherSpellingOfItsFolder) {
+    TempDir src, out;
+    WriteFile(src / "A/x.msg", Message("X"));
+    MessageList list;
+    list.AddFileToList(src / "A/x.msg");
+    list.AddFileToList(src / "a/x.msg");
+    RecordingObserver observer;
+    DuplicateCounter counter = 0;
+    NativeFileService files;
+    RunOptions options;
+    options.skipIdentical = true;
+    const ConversionReport report = RunConversion(list, out.path().string(), counter, observer, files, options);
+    EXPECT_EQ(report.converted, 1);
+    EXPECT_EQ(report.alreadyThere, 1);
+}
+#endif
+
 TEST(ConversionRun, StopDuringACopyEndsTheRunWithoutCountingAFailure) {
     TempDir src, out;
     MessageList list;
