@@ -104,7 +104,7 @@ private:
             Fail(source, staged.reason());
             return true;
         }
-        pending_.push_back({source, outputDir, name, std::move(copy)});
+        pending_.push_back({source, outputDir, SameFileKey(outputDir), name, std::move(copy)});
         if (pending_.size() >= options_.claimGroup) ClaimPending();
         return true;
     }
@@ -139,7 +139,7 @@ private:
     bool PendingIn(const std::string &outputDir) const {
         const std::string folder = SameFileKey(outputDir);
         return std::any_of(pending_.begin(), pending_.end(),
-                           [&](const PendingCopy &pending) { return SameFileKey(pending.outputDir) == folder; });
+                           [&](const PendingCopy &pending) { return pending.folderKey == folder; });
     }
 
     Status EnsureFolder(const std::string &folder) {
@@ -180,7 +180,9 @@ private:
     const RunOptions options_;
     std::unordered_set<std::string> ensuredFolders_;
     struct PendingCopy {
-        std::string source, outputDir, name;
+        std::string source, outputDir;
+        std::string folderKey;  // outputDir as the file system compares it
+        std::string name;
         std::unique_ptr<StagedFile> copy;
     };
     std::vector<PendingCopy> pending_;
