@@ -75,6 +75,14 @@ def message(rng, i, huge):
     return header + line * (size // len(line) + 1)
 
 
+def tiny_message(rng, i):
+    """About 200 bytes: a short header and a line of body; the copy costs nothing, the calls all."""
+    words = "Weekly report" if rng.random() < 0.15 else " ".join(rng.choice(WORDS) for _ in range(2)).capitalize()
+    header = (f"From: Ann Lee <ann@example.org>\r\nSubject: {words}\r\n"
+              f"Date: Mon, {1 + i % 28} Mar 2012 09:{i % 60:02d}:00 +0000\r\nMessage-ID: <{i}@example.org>\r\n\r\n")
+    return (header + "x" * max(0, 198 - len(header)) + "\r\n").encode()
+
+
 def write_same_name(root, count, rng):
     """A folder where half the messages share one name under every scheme but OptOriginal, mixed
     with messages of names of their own: each shared one is numbered after all the earlier ones."""
@@ -96,6 +104,7 @@ def main():
     parser.add_argument("--folders", type=int, default=300)
     parser.add_argument("--seed", type=int, default=20121)
     parser.add_argument("--huge", action="store_true", help="add a few 50 MB messages")
+    parser.add_argument("--tiny", action="store_true", help="messages of about 200 bytes")
     parser.add_argument("--empty", action="store_true", help="write empty non-message files only (scan benchmarks)")
     parser.add_argument("--empty-ext", default="dat", help="the extension of the empty files (dat, or msg)")
     parser.add_argument("--same-name", type=int, default=0, metavar="N",
@@ -120,7 +129,7 @@ def main():
             open(os.path.join(folder, f"{i:07d}.{args.empty_ext}"), "wb").close()
             continue
         with open(os.path.join(folder, f"{i:07d}.msg"), "wb") as out:
-            out.write(message(rng, i, args.huge))
+            out.write(tiny_message(rng, i) if args.tiny else message(rng, i, args.huge))
         if i % 500 == 0:
             with open(os.path.join(folder, f"notes{i}.txt"), "wb") as out:
                 out.write(b"not a message\n")

@@ -1,12 +1,15 @@
 #!/usr/bin/env python3
-"""Runs every benchmark pair side by side and prints the median ratios against their targets.
+"""Runs the benchmark pairs side by side and prints the median ratios against their targets.
 
-    bench/run_bench.py [--quick] [--data DIR] [--build DIR] [--reps N] [--keep]
+    bench/run_bench.py [--only M,...] [--skip M,...] [--scale F | --quick] [--data DIR] [--disk DIR]
+                       [--build DIR] [--reps N] [--keep] [--list]
 
-Builds the programs it needs in --build (default: build-bench beside this folder), writes its trees
-below --data (default: /dev/shm/tarvelin-bench, a RAM disk, so that the ratios show our cost and
-not the disk's; pass a folder on a real disk to include it), and removes them at the end unless
---keep. Nothing here is a test: the numbers depend on the machine and on what else runs on it.
+Builds the programs it needs in --build (default: build-bench beside this folder; the window's
+programs only when a window measure runs), writes its trees below --data and removes each tree
+once no remaining measure needs it, unless --keep. Without --data, a fresh RAM disk is mounted
+under /tmp when run as root (else /dev/shm is used), so that the ratios show our cost and not
+the disk's. --scale multiplies every tree's size (--quick is --scale 0.1). Nothing here is a
+test: the numbers depend on the machine and on what else runs on it.
 """
 import argparse
 import os
@@ -15,11 +18,24 @@ import shutil
 import statistics
 import subprocess
 import sys
+import tempfile
 import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 REPO = os.path.dirname(HERE)
 NAMING = "OptSD"  # reads subject and date: the header read is part of every conversion
+SHARE_PARTS = 8  # the parallel baseline: the files split into this many concurrent cp
+# The calls that reach a file system (on a share, round trips), but not those that move a file's
+# bytes (read, write, copy_file_range): the rest (memory, threads, signals) never leave the machine.
+FS_CALLS = {"open", "openat", "openat2", "creat", "close", "close_range", "stat", "lstat", "fstat", "newfstatat",
+            "statx", "access", "faccessat", "faccessat2", "mkdir", "mkdirat", "rmdir", "rename", "renameat",
+            "renameat2", "link", "linkat", "unlink", "unlinkat", "symlink", "symlinkat", "readlink",
+            "readlinkat", "getdents", "getdents64", "fsync", "fdatasync", "sync_file_range", "ftruncate",
+            "truncate", "fallocate", "utimensat", "futimesat", "utimes", "chmod", "fchmod", "fchmodat", "chown",
+            "fchown", "fchownat", "lchown", "statfs", "fstatfs", "lseek", "fadvise64", "chdir", "fchdir",
+            "getcwd", "fcntl", "flock", "ioctl", "dup", "dup2", "dup3"}
+
+LOADS = []  # load averages seen since the last result
 
 
 def log(text):
@@ -41,9 +57,19 @@ def timed(command, env=None):
     return time.perf_counter() - start, result.stdout
 
 
+def timed_all(*commands):
+    """The seconds of the commands run one after the other (a run and the sync after it)."""
+    start = time.perf_counter()
+    for command in commands:
+        run(command, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
+    return time.perf_counter() - start
+
+
 def remove(path):
-    if os.path.lexists(path):
+    if os.path.isdir(path) and not os.path.islink(path):
         shutil.rmtree(path)
+    elif os.path.lexists(path):
+        os.remove(path)
 
 
 class Results:
@@ -51,14 +77,23 @@ class Results:
         self.rows = []
 
     def add(self, name, value, target, unit, detail, holds):
+        loads = LOADS + [loadavg()]
+        detail += f"; load {min(loads):.1f} to {max(loads):.1f}"
+        LOADS.clear()
         self.rows.append((name, value, target, unit, detail, holds))
         log(f"  => {name}: {value:.3f}{unit} (target {target}) {'ok' if holds else 'MISSED'}   [{detail}]")
+
+    def skipped(self, name, reason):
+        self.rows.append((name, None, "-", "", reason, True))
+        log(f"  => {name}: skipped ({reason})")
 
     def table(self):
         log("\n| measure | median | target | holds | detail |")
         log("|---|---|---|---|---|")
         for name, value, target, unit, detail, holds in self.rows:
-            log(f"| {name} | {value:.3f}{unit} | {target} | {'yes' if holds else 'NO'} | {detail} |")
+            shown = "skipped" if value is None else f"{value:.3f}{unit}"
+            verdict = "-" if value is None else ("yes" if holds else "NO")
+            log(f"| {name} | {shown} | {target} | {verdict} | {detail} |")
 
 
 def pairs(label, ours, baseline, reps, before=None):
@@ -83,18 +118,28 @@ def pairs(label, ours, baseline, reps, before=None):
         ratios.append(t_ours / t_base)
         ours_times.append(t_ours)
         base_times.append(t_base)
+        LOADS.append(loadavg())
         log(f"  {label} {i + 1}/{reps}: ours {t_ours:.3f} s, baseline {t_base:.3f} s, ratio {t_ours / t_base:.3f}"
-            f"  (load {loadavg():.2f})")
+            f"  (load {LOADS[-1]:.2f})")
     return statistics.median(ratios), statistics.median(ours_times), statistics.median(base_times)
 
 
-def build(build_dir):
-    targets = ["tarvelin-cli", "scan_bench", "header_bench", "window_bench"]
-    if not os.path.exists(os.path.join(build_dir, "CMakeCache.txt")):
-        run(["cmake", "-S", REPO, "-B", build_dir, "-DCMAKE_BUILD_TYPE=RelWithDebInfo"],
-            stdout=subprocess.DEVNULL)
-    run(["cmake", "--build", build_dir, "--target", *targets, "-j2"], stdout=subprocess.DEVNULL)
+def build(build_dir, targets):
+    window = "window_bench" in targets
+    cache = os.path.join(build_dir, "CMakeCache.txt")
+    configured_core_only = os.path.exists(cache) and "TARVELIN_CORE_ONLY:BOOL=ON" in open(cache).read()
+    if not os.path.exists(cache) or (window and configured_core_only):
+        # The window's programs need Qt; everything else builds without it.
+        run(["cmake", "-S", REPO, "-B", build_dir, f"-DTARVELIN_CORE_ONLY={'OFF' if window else 'ON'}",
+             *([] if os.path.exists(cache) else ["-DCMAKE_BUILD_TYPE=RelWithDebInfo"])], stdout=subprocess.DEVNULL)
+    buildable = [t for t in targets if t != "share_model" or fuse_found(build_dir)]
+    run(["cmake", "--build", build_dir, "--target", *buildable, "-j2"], stdout=subprocess.DEVNULL)
     return {t: os.path.join(build_dir, "bin", t) for t in targets}
+
+
+def fuse_found(build_dir):
+    with open(os.path.join(build_dir, "CMakeCache.txt")) as f:
+        return re.search(r"^FUSE3_FOUND:INTERNAL=1$", f.read(), re.M) is not None
 
 
 def generate(root, *args):
@@ -102,12 +147,13 @@ def generate(root, *args):
     stamp = os.path.join(root, ".complete")
     wanted = " ".join(args)
     if os.path.exists(stamp) and open(stamp).read() == wanted:
-        return
+        return root
     remove(root)
     log(f"  generating {root} ({wanted})")
     run([sys.executable, os.path.join(HERE, "generate_tree.py"), root, *args])
     with open(stamp, "w") as f:
         f.write(wanted)
+    return root
 
 
 def warm(tree):
@@ -134,115 +180,491 @@ def header_files(data):
     return small, big
 
 
+class ShareModel:
+    """The share model mounted over a backing folder; both ends of a share-to-share copy live on it."""
+
+    def __init__(self, binary, backing, mountpoint):
+        self.backing, self.mountpoint = backing, mountpoint
+        self.runs = 0
+        os.makedirs(backing, exist_ok=True)
+        os.makedirs(mountpoint, exist_ok=True)
+        self.process = subprocess.Popen([binary, backing, mountpoint, "-f"], stderr=subprocess.PIPE, text=True)
+        for _ in range(100):
+            if self.mounted():
+                return
+            if self.process.poll() is not None:
+                raise RuntimeError(f"share_model ended: {self.process.stderr.read().strip()}")
+            time.sleep(0.1)
+        self.close()
+        raise RuntimeError("share_model did not mount within 10 s")
+
+    def mounted(self):
+        with open("/proc/mounts") as f:
+            return any(line.split()[1] == self.mountpoint for line in f)
+
+    def close(self):
+        if self.mounted():
+            subprocess.run(["fusermount3", "-u", self.mountpoint], check=False)
+        try:
+            self.process.wait(timeout=30)
+        except subprocess.TimeoutExpired:
+            self.process.kill()
+            self.process.wait()
+
+
+def parallel_cp(source, destination, parts):
+    """Copies a tree as a multi-threaded copier does: the folders first, then the files dealt out
+    to `parts` cp processes that run at once."""
+    start = time.perf_counter()
+    files = []
+    for folder, _, names in os.walk(source):
+        relative = os.path.relpath(folder, source)
+        os.makedirs(os.path.join(destination, relative), exist_ok=True)
+        files += [os.path.join(relative, name) for name in names]
+    copiers = []
+    for k in range(parts):
+        copier = subprocess.Popen(["xargs", "-0", "-r", "cp", "--parents", "-t", destination],
+                                  stdin=subprocess.PIPE, cwd=source)
+        copier.stdin.write(b"\0".join(os.fsencode(f) for f in files[k::parts]))
+        copier.stdin.close()
+        copiers.append(copier)
+    if any(copier.wait() != 0 for copier in copiers):
+        raise RuntimeError("a parallel cp failed")
+    return time.perf_counter() - start
+
+
+def peak_rss(command):
+    """Runs a command; returns its peak resident set in bytes."""
+    process = subprocess.Popen(command, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
+    _, status, usage = os.wait4(process.pid, 0)
+    if os.waitstatus_to_exitcode(status) != 0:
+        raise RuntimeError(f"{command[0]} failed: {process.stderr.read().decode().strip()}")
+    return usage.ru_maxrss * 1024
+
+
+def strace_counts(path):
+    """The calls and errors per system call from the summary of `strace -c`."""
+    counts = {}
+    with open(path) as f:
+        for line in f:
+            # % time, seconds, usecs/call, calls, [errors,] syscall
+            m = re.match(r"\s*[\d.]+\s+[\d.]+\s+\d+\s+(\d+)\s+(\d+\s+)?(\w+)\s*$", line)
+            if m and m.group(3) != "total":
+                counts[m.group(3)] = (int(m.group(1)), int(m.group(2) or 0))
+    return counts
+
+
+def tree_args(messages):
+    """A tree of `messages` messages in folders of about 66, as in the 20,000-message tree."""
+    return "--messages", str(messages), "--folders", str(max(1, round(messages / 66.7)))
+
+
+class Bench:
+    """What the measures share: the programs, the folders, the sizes and the results."""
+
+    def __init__(self, args, bins, data):
+        self.args, self.bins, self.data = args, bins, data
+        self.results = Results()
+        self.out = os.path.join(data, "out")
+        self.on_disk = filesystem(data) not in ("tmpfs", "ramfs")
+        self.qt_env = dict(os.environ, QT_QPA_PLATFORM="offscreen")
+        help_text = run([bins["tarvelin-cli"], "--help"], stdout=subprocess.PIPE, text=True).stdout
+        self.has_jobs = "--jobs" in help_text
+        self.share = None
+
+    def size(self, count):
+        return max(10, int(count * self.args.scale))
+
+    def tree(self, name, messages, *extra):
+        return generate(os.path.join(self.data, f"{name}{messages}"), *tree_args(messages), *extra)
+
+    def cli(self, source, output, jobs=None):
+        """The conversion command; jobs=None is the program's default."""
+        command = [self.bins["tarvelin-cli"], "-q", "-n", NAMING, "-o", output]
+        if jobs is not None and self.has_jobs:
+            command += ["--jobs", str(jobs)]
+        return command + [source]
+
+    def jobs_note(self):
+        return "" if self.has_jobs else " (this CLI has no --jobs: the one-job run)"
+
+    def fresh_output(self):
+        remove(self.out)
+        if self.on_disk:
+            run(["sync"])  # every run starts with no dirty pages of the previous one
+
+    def share_model(self):
+        if self.share is None:
+            base = tempfile.mkdtemp(prefix="tarvelin-share-", dir="/tmp")
+            self.share = ShareModel(self.bins["share_model"], os.path.join(self.data, "share-backing"),
+                                    os.path.join(base, "mnt"))
+        return self.share
+
+    def close(self):
+        if self.share is not None:
+            self.share.close()
+            os.rmdir(self.share.mountpoint)
+            os.rmdir(os.path.dirname(self.share.mountpoint))
+            remove(self.share.backing)
+            self.share = None
+
+
+def share_skip_reason(bench):
+    if not os.path.exists("/dev/fuse"):
+        return "no /dev/fuse here"
+    if not os.path.exists(bench.bins["share_model"]):
+        return "share_model not built (libfuse3 not found)"
+    if shutil.which("fusermount3") is None:
+        return "no fusermount3"
+    return None
+
+
+def measure_share(bench, parallel):
+    """Share to share on the share model: the default run against 8 concurrent cp, or one job
+    against cp -r."""
+    name = (f"share model, {bench.size(1000)} messages, default --jobs / {SHARE_PARTS} parallel cp" if parallel
+            else f"share model, {bench.size(1000)} messages, --jobs 1 / cp -r")
+    reason = share_skip_reason(bench)
+    if reason:
+        log(f"share model: skipped ({reason})")
+        bench.results.skipped(name, reason)
+        return
+    share = bench.share_model()
+    messages = bench.size(1000)
+    # The tree is written straight into the backing folder: only the copies go through the share.
+    generate(os.path.join(share.backing, f"tree{messages}"), *tree_args(messages))
+    source = os.path.join(share.mountpoint, f"tree{messages}")
+
+    def output():
+        # A new output folder every run: the kernel may still hold names of the last one for a moment.
+        share.runs += 1
+        return os.path.join(share.mountpoint, f"out{share.runs}")
+
+    def clear():
+        for entry in os.listdir(share.backing):
+            if entry.startswith("out"):
+                remove(os.path.join(share.backing, entry))
+
+    if parallel:
+        ours = lambda: timed(bench.cli(source, output()))[0]
+        base = lambda: parallel_cp(source, output(), SHARE_PARTS)
+        target = 1.25
+    else:
+        ours = lambda: timed(bench.cli(source, output(), jobs=1))[0]
+        base = lambda: timed(["cp", "-r", source, output()])[0]
+        target = 1.6
+    label = "share/parallel-cp" if parallel else "share/cp"
+    ratio, t_ours, t_base = pairs(label, ours, base, bench.args.reps, clear)
+    clear()
+    bench.results.add(name, ratio, f"<= {target}", " x", f"{t_ours:.2f} s vs {t_base:.2f} s{bench.jobs_note()}",
+                      ratio <= target)
+
+
+def measure_tmpfs_large(bench):
+    messages = bench.size(20000)
+    log(f"\ntmpfs: conversion of {messages} messages ({NAMING}), default jobs, against cp -r")
+    tree = bench.tree("tree", messages)
+    warm(tree)
+    cli = lambda: timed(bench.cli(tree, bench.out))[0]
+    cp = lambda: timed(["cp", "-r", tree, bench.out])[0]
+    ratio, t_ours, t_base = pairs("convert/cp", cli, cp, bench.args.reps, bench.fresh_output)
+    bench.results.add(f"conversion, {messages} messages / cp -r", ratio, "<= 0.8", " x",
+                      f"{t_ours:.2f} s vs {t_base:.2f} s{bench.jobs_note()}", ratio <= 0.8)
+
+
+def measure_same_name(bench):
+    same_name = bench.size(6000)
+    log(f"\nconversion of {same_name} messages, half of one name, against cp -r")
+    same_tree = generate(os.path.join(bench.data, f"same{same_name}"), "--same-name", str(same_name))
+    cli = lambda: timed(bench.cli(same_tree, bench.out))[0]
+    cp = lambda: timed(["cp", "-r", same_tree, bench.out])[0]
+    ratio, t_ours, t_base = pairs("same-name/cp", cli, cp, bench.args.reps, bench.fresh_output)
+    bench.results.add(f"conversion, {same_name} messages, half of one name / cp -r (no target)", ratio, "-", " x",
+                      f"{t_ours:.3f} s vs {t_base:.3f} s", True)
+
+
+def measure_tmpfs_tiny(bench):
+    messages = bench.size(300000)
+    log(f"\ntmpfs: conversion of {messages} messages of 200 bytes, default jobs, against cp -r")
+    tree = bench.tree("tiny", messages, "--tiny")
+    cli = lambda: timed(bench.cli(tree, bench.out))[0]
+    cp = lambda: timed(["cp", "-r", tree, bench.out])[0]
+    ratio, t_ours, t_base = pairs("tiny/cp", cli, cp, bench.args.reps, bench.fresh_output)
+    bench.results.add(f"conversion, {messages} messages of 200 bytes / cp -r", ratio, "<= 1.0", " x",
+                      f"{t_ours:.2f} s vs {t_base:.2f} s{bench.jobs_note()}", ratio <= 1.0)
+
+
+def measure_disk(bench):
+    messages = bench.size(2000)
+    disk = bench.args.disk
+    log(f"\next4: {messages} messages, sync to sync, default jobs, against cp -r && sync ({disk}, "
+        f"{filesystem(disk)})")
+    os.makedirs(disk, exist_ok=True)
+    tree = generate(os.path.join(disk, f"tree{messages}"), *tree_args(messages))
+    out = os.path.join(disk, "out")
+    warm(tree)
+
+    def fresh():
+        remove(out)
+        run(["sync"])
+
+    try:
+        cli = lambda: timed_all(bench.cli(tree, out), ["sync"])
+        cp = lambda: timed_all(["cp", "-r", tree, out], ["sync"])
+        ratio, t_ours, t_base = pairs("disk/cp+sync", cli, cp, bench.args.reps, fresh)
+        bench.results.add(f"ext4, {messages} messages, sync to sync / cp -r && sync", ratio, "<= 1.0", " x",
+                          f"{t_ours:.2f} s vs {t_base:.2f} s{bench.jobs_note()}", ratio <= 1.0)
+    finally:
+        remove(out)
+        if not bench.args.keep:
+            remove(tree)
+            if not os.listdir(disk):
+                os.rmdir(disk)
+
+
+def measure_cli_memory(bench):
+    messages = bench.size(300000)
+    log(f"\npeak memory of the CLI over {messages} messages")
+    tree = bench.tree("tiny", messages, "--tiny")
+    peaks = []
+    for _ in range(2):
+        bench.fresh_output()
+        peaks.append(peak_rss(bench.cli(tree, bench.out)))
+        log(f"  peak RSS {peaks[-1] / 1e6:.1f} MB")
+    peak = max(peaks) / 1e6
+    bench.results.add(f"peak memory, {messages} messages", peak, "<= 80 MB", " MB",
+                      f"peak RSS, worst of {len(peaks)} runs{bench.jobs_note()}", peak <= 80)
+    remove(bench.out)
+
+
+def count_calls(bench, tree, out, messages, label):
+    """Runs the CLI under strace -c -f; logs the file-system calls per message and adds the total."""
+    summary = os.path.join(bench.data, "strace.txt")
+    run(["strace", "-c", "-f", "-o", summary, *bench.cli(tree, out)], stdout=subprocess.DEVNULL)
+    counts = strace_counts(summary)
+    remove(summary)
+    fs = sorted(((call, c) for call, c in counts.items() if call in FS_CALLS), key=lambda item: -item[1][0])
+    total = sum(calls for _, (calls, _) in fs) / messages
+
+    def per_message(call, calls, errors):
+        return f"{call} {calls / messages:.2f}" + (f" ({errors / messages:.2f} failed)" if errors else "")
+
+    log("  " + ", ".join(per_message(call, *c) for call, c in fs))
+    other = sorted(((call, c) for call, c in counts.items() if call not in FS_CALLS), key=lambda item: -item[1][0])
+    log("  not counted: " + ", ".join(per_message(call, *c) for call, c in other[:10]))
+    top = ", ".join(per_message(call, *c) for call, c in fs[:7])
+    bench.results.add(f"file-system calls per message, {label}", total, "<= 12", "", top + bench.jobs_note(),
+                      total <= 12)
+
+
+def measure_syscalls(bench):
+    messages = bench.size(10000)
+    log(f"\nfile-system calls per message, strace -c -f over {messages} messages")
+    if shutil.which("strace") is None:
+        bench.results.skipped("file-system calls per message", "no strace")
+        return
+    tree = bench.tree("tree", messages)
+    bench.fresh_output()
+    count_calls(bench, tree, bench.out, messages, f"{messages} messages, {filesystem(bench.data)}")
+    remove(bench.out)
+    if not bench.args.keep:
+        remove(tree)
+    # The same on the share, where every one of them is a round trip (and the rename is refused).
+    if share_skip_reason(bench) is None:
+        share = bench.share_model()
+        messages = bench.size(1000)
+        generate(os.path.join(share.backing, f"tree{messages}"), *tree_args(messages))
+        out = os.path.join(share.backing, "out-strace")
+        count_calls(bench, os.path.join(share.mountpoint, f"tree{messages}"),
+                    os.path.join(share.mountpoint, "out-strace"), messages, f"{messages} messages, share model")
+        remove(out)
+
+
+def measure_python(bench):
+    messages = bench.size(20000)
+    log("\nconversion against the Python baseline (email + shutil.copy2)")
+    tree = bench.tree("tree", messages)
+    warm(tree)
+    cli = lambda: timed(bench.cli(tree, bench.out))[0]
+    python = lambda: timed([sys.executable, os.path.join(HERE, "baseline_convert.py"), bench.out, tree])[0]
+    ratio, t_ours, t_base = pairs("convert/python", cli, python, bench.args.reps, bench.fresh_output)
+    bench.results.add("Python baseline / conversion", 1 / ratio, ">= 10", " x faster",
+                      f"{t_ours:.2f} s vs {t_base:.2f} s", 1 / ratio >= 10)
+    remove(bench.out)
+
+
+def measure_scan(bench):
+    scan_files = bench.size(200000)
+    log(f"\nfolder scan of {scan_files} files against find -type f")
+    for ext, what in (("dat", "non-messages"), ("msg", "all .msg, every file listed")):
+        scan_tree = generate(os.path.join(bench.data, f"scan{scan_files}{ext}"), "--messages", str(scan_files),
+                             "--folders", "400", "--empty", "--empty-ext", ext)
+        scan = lambda: timed([bench.bins["scan_bench"], scan_tree])[0]
+        find = lambda: timed(["find", scan_tree, "-type", "f"])[0]
+        ratio, t_ours, t_base = pairs(f"scan/find {ext}", scan, find, max(bench.args.reps, 5))
+        bench.results.add(f"folder scan, {scan_files} files ({what}) / find", ratio, "<= 1.3", " x",
+                          f"{t_ours:.3f} s vs {t_base:.3f} s", ratio <= 1.3)
+        if not bench.args.keep:
+            remove(scan_tree)
+
+
+def measure_header(bench):
+    log("\nheader read: 50 MB body against 5 KB")
+    small, big = header_files(bench.data)
+    loads = str(bench.size(5000))
+    read_big = lambda: timed([bench.bins["header_bench"], big, loads])[0]
+    read_small = lambda: timed([bench.bins["header_bench"], small, loads])[0]
+    ratio, t_ours, t_base = pairs("header big/small", read_big, read_small, max(bench.args.reps, 5))
+    bench.results.add("header read, 50 MB body / 5 KB", ratio, "<= 1.2", " x",
+                      f"{t_ours / int(loads) * 1e6:.1f} us vs {t_base / int(loads) * 1e6:.1f} us per message", ratio <= 1.2)
+    if not bench.args.keep:
+        remove(small)
+        remove(big)
+
+
+def measure_window(bench):
+    messages = bench.size(20000)
+    log(f"\nthe window (offscreen) against the CLI with one job, {messages} messages")
+    tree = bench.tree("tree", messages)
+    warm(tree)
+    gaps = []
+
+    def window():
+        elapsed, text = timed([bench.bins["window_bench"], "run", tree, bench.out, NAMING], env=bench.qt_env)
+        gaps.append(float(re.search(r"longest gap ([0-9.]+) ms", text).group(1)))
+        return elapsed
+
+    cli = lambda: timed(bench.cli(tree, bench.out, jobs=1))[0]
+    ratio, t_ours, t_base = pairs("window/cli", window, cli, bench.args.reps, bench.fresh_output)
+    bench.results.add("window run / CLI run with one job", ratio, "<= 1.5", " x",
+                      f"{t_ours:.2f} s vs {t_base:.2f} s{bench.jobs_note()}", ratio <= 1.5)
+    gap = max(gaps)
+    bench.results.add("longest event-loop gap in a window run", gap, "<= 100 ms", " ms",
+                      f"worst of {len(gaps)} runs, median {statistics.median(gaps):.1f} ms", gap <= 100)
+    remove(bench.out)
+
+
+def measure_list_memory(bench):
+    list_entries = bench.size(1000000)
+    log(f"\nmemory of the window's list, {list_entries} paths")
+    for mode, label, target in (("memory", "list memory (file dialog)", True),
+                                ("scan-memory", "peak during a folder scan (no target)", False)):
+        _, text = timed([bench.bins["window_bench"], mode, str(list_entries)], env=bench.qt_env)
+        numbers = dict(re.findall(r"(path bytes|peak before|peak after) (\d+)", text))
+        grown = (int(numbers["peak after"]) - int(numbers["peak before"])) * 1024
+        per_entry = (grown - int(numbers["path bytes"])) / list_entries
+        log(f"  {mode}: {text.strip()}")
+        bench.results.add(f"{label}, {list_entries} paths, per entry beyond the path", per_entry,
+                          "<= 64 bytes" if target else "-", " bytes",
+                          f"peak grew {grown / 2**20:.1f} MiB, paths {int(numbers['path bytes']) / 2**20:.1f} MiB",
+                          per_entry <= 64 or not target)
+
+
+# name: (what it measures, the function, the programs it needs, the trees below --data it reads)
+MEASURES = {
+    "share-parallel": ("share model, 1,000 messages share to share, default --jobs / 8 parallel cp",
+                       lambda b: measure_share(b, True), ["share_model"], ["share"]),
+    "share-one": ("share model, --jobs 1 / cp -r", lambda b: measure_share(b, False), ["share_model"], ["share"]),
+    "syscalls": ("file-system calls per message, strace -c -f over 10,000 messages (and 1,000 on the share)",
+                 measure_syscalls, ["share_model"], ["tree", "share"]),
+    "tmpfs-large": ("20,000 messages (5.3 GB), default / cp -r", measure_tmpfs_large, [], ["tree"]),
+    "python": ("20,000 messages / the Python baseline", measure_python, [], ["tree"]),
+    "window": ("the window / the CLI with --jobs 1, and the longest event-loop gap", measure_window,
+               ["window_bench"], ["tree"]),
+    "same-name": ("6,000 messages, half of one name / cp -r (no target)", measure_same_name, [], ["same"]),
+    "tmpfs-tiny": ("300,000 messages of 200 bytes, default / cp -r", measure_tmpfs_tiny, [], ["tiny"]),
+    "cli-memory": ("peak memory of the CLI over 300,000 messages", measure_cli_memory, [], ["tiny"]),
+    "disk-sync": ("ext4 (--disk), 2,000 messages, sync to sync / cp -r && sync", measure_disk, [], []),
+    "scan": ("folder scan of 200,000 files / find -type f", measure_scan, ["scan_bench"], []),
+    "header": ("header read, 50 MB body / 5 KB", measure_header, ["header_bench"], []),
+    "list-memory": ("the window's list memory, 1,000,000 paths", measure_list_memory, ["window_bench"], []),
+}
+
+
+def selection(args):
+    def names(text):
+        chosen = [n.strip() for n in text.split(",") if n.strip()]
+        for n in chosen:
+            if n not in MEASURES:
+                sys.exit(f"unknown measure {n!r}; --list shows them")
+        return chosen
+
+    selected = names(args.only) if args.only else list(MEASURES)
+    skipped = names(args.skip) if args.skip else []
+    return [n for n in MEASURES if n in selected and n not in skipped]
+
+
+def mount_tmpfs():
+    """A fresh RAM disk under /tmp, or None where we may not mount."""
+    if os.geteuid() != 0:
+        return None
+    point = tempfile.mkdtemp(prefix="tarvelin-bench-", dir="/tmp")
+    if subprocess.run(["mount", "-t", "tmpfs", "-o", "size=16g", "tarvelin-bench", point]).returncode != 0:
+        os.rmdir(point)
+        return None
+    return point
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
-    parser.add_argument("--quick", action="store_true", help="small trees (a minute or two)")
-    parser.add_argument("--data", default="/dev/shm/tarvelin-bench")
+    parser.add_argument("--only", help="comma-separated measures to run (see --list); default all")
+    parser.add_argument("--skip", help="comma-separated measures not to run")
+    parser.add_argument("--list", action="store_true", help="list the measures and exit")
+    parser.add_argument("--scale", type=float, default=None, help="multiply every tree's size (default 1)")
+    parser.add_argument("--quick", action="store_true", help="--scale 0.1: small trees, for a first look")
+    parser.add_argument("--data", help="where the trees go (default: a RAM disk mounted under /tmp)")
+    parser.add_argument("--disk", default="/tmp/tarvelin-bench-disk", help="a folder on a disk, for disk-sync")
     parser.add_argument("--build", default=os.path.join(REPO, "build-bench"))
     parser.add_argument("--reps", type=int, default=3)
     parser.add_argument("--keep", action="store_true", help="keep the generated trees for the next run")
     args = parser.parse_args()
-
-    messages = 2000 if args.quick else 20000
-    scan_files = 20000 if args.quick else 200000
-    list_entries = 100000 if args.quick else 1000000
-    same_name = 2000 if args.quick else 6000
+    if args.list:
+        for name, (what, *_rest) in MEASURES.items():
+            log(f"  {name:15} {what}")
+        return 0
+    if args.scale is None:
+        args.scale = 0.1 if args.quick else 1.0
+    chosen = selection(args)
 
     log(f"machine: {machine()}")
-    log(f"data in {args.data} ({filesystem(args.data)}), load {loadavg():.2f}")
-    bins = build(args.build)
+    log(f"measures: {', '.join(chosen)}; scale {args.scale}")
+    targets = ["tarvelin-cli"] + sorted({t for n in chosen for t in MEASURES[n][2]})
+    bins = build(args.build, targets)
+    mounted = None
+    if args.data is None:
+        mounted = mount_tmpfs()
+        args.data = mounted or "/dev/shm/tarvelin-bench"
     os.makedirs(args.data, exist_ok=True)
-    tree = os.path.join(args.data, f"tree{messages}")
-    out = os.path.join(args.data, "out")
-    results = Results()
-    qt_env = dict(os.environ, QT_QPA_PLATFORM="offscreen")
-    on_disk = filesystem(args.data) not in ("tmpfs", "ramfs")
+    log(f"data in {args.data} ({filesystem(args.data)}), load {loadavg():.2f}")
+    bench = Bench(args, bins, args.data)
+    if not bench.has_jobs:
+        log("this tarvelin-cli has no --jobs: every run is the one-job run")
     started = time.perf_counter()
-
-    def fresh_output():
-        remove(out)
-        if on_disk:
-            run(["sync"])  # every run starts with no dirty pages of the previous one
-
     try:
-        generate(tree, "--messages", str(messages), "--folders", "300")
-        warm(tree)
-
-        log(f"\n1. conversion of {messages} messages ({NAMING}) against cp -r")
-        cli = lambda: timed([bins["tarvelin-cli"], "-q", "-n", NAMING, "-o", out, tree])[0]
-        cp = lambda: timed(["cp", "-r", tree, out])[0]
-        ratio, t_ours, t_base = pairs("convert/cp", cli, cp, args.reps, fresh_output)
-        results.add(f"conversion, {messages} messages / cp -r", ratio, "<= 1.25", " x", f"{t_ours:.2f} s vs {t_base:.2f} s", ratio <= 1.25)
-        same_tree = os.path.join(args.data, f"same{same_name}")
-        generate(same_tree, "--same-name", str(same_name))
-        cli_same = lambda: timed([bins["tarvelin-cli"], "-q", "-n", NAMING, "-o", out, same_tree])[0]
-        cp_same = lambda: timed(["cp", "-r", same_tree, out])[0]
-        ratio, t_ours, t_base = pairs("same-name/cp", cli_same, cp_same, args.reps, fresh_output)
-        results.add(f"conversion, {same_name} messages, half of one name / cp -r (no target)", ratio, "-", " x",
-                    f"{t_ours:.3f} s vs {t_base:.3f} s", True)
-
-        log(f"\n2. conversion against the Python baseline (email + shutil.copy2)")
-        python = lambda: timed([sys.executable, os.path.join(HERE, "baseline_convert.py"), out, tree])[0]
-        ratio, t_ours, t_base = pairs("convert/python", cli, python, args.reps, fresh_output)
-        results.add("Python baseline / conversion", 1 / ratio, ">= 10", " x faster", f"{t_ours:.2f} s vs {t_base:.2f} s", 1 / ratio >= 10)
-        remove(out)
-
-        log(f"\n3. folder scan of {scan_files} files against find -type f")
-        for ext, what in (("dat", "non-messages"), ("msg", "all .msg, every file listed")):
-            scan_tree = os.path.join(args.data, f"scan{scan_files}{ext}")
-            generate(scan_tree, "--messages", str(scan_files), "--folders", "400", "--empty", "--empty-ext", ext)
-            scan = lambda: timed([bins["scan_bench"], scan_tree])[0]
-            find = lambda: timed(["find", scan_tree, "-type", "f"])[0]
-            scan(), find()  # warm the directory caches
-            ratio, t_ours, t_base = pairs(f"scan/find {ext}", scan, find, max(args.reps, 5))
-            target_ok = ratio <= 1.3
-            results.add(f"folder scan, {scan_files} files ({what}) / find", ratio, "<= 1.3", " x",
-                        f"{t_ours:.3f} s vs {t_base:.3f} s", target_ok)
-
-        log("\n4. header read: 50 MB body against 5 KB")
-        small, big = header_files(args.data)
-        loads = "2000" if args.quick else "5000"
-        read_big = lambda: timed([bins["header_bench"], big, loads])[0]
-        read_small = lambda: timed([bins["header_bench"], small, loads])[0]
-        ratio, t_ours, t_base = pairs("header big/small", read_big, read_small, max(args.reps, 5))
-        results.add("header read, 50 MB body / 5 KB", ratio, "<= 1.2", " x",
-                    f"{t_ours / int(loads) * 1e6:.1f} us vs {t_base / int(loads) * 1e6:.1f} us per message", ratio <= 1.2)
-
-        log(f"\n5. the window (offscreen) against the CLI, {messages} messages")
-        gaps = []
-
-        def window():
-            elapsed, text = timed([bins["window_bench"], "run", tree, out, NAMING], env=qt_env)
-            gaps.append(float(re.search(r"longest gap ([0-9.]+) ms", text).group(1)))
-            return elapsed
-
-        ratio, t_ours, t_base = pairs("window/cli", window, cli, args.reps, fresh_output)
-        results.add("window run / CLI run", ratio, "<= 1.5", " x", f"{t_ours:.2f} s vs {t_base:.2f} s", ratio <= 1.5)
-        gap = max(gaps)
-        results.add("longest event-loop gap in a window run", gap, "<= 100 ms", " ms",
-                    f"worst of {len(gaps)} runs, median {statistics.median(gaps):.1f} ms", gap <= 100)
-        remove(out)
-
-        log(f"\n6. memory of the window's list, {list_entries} paths")
-        for mode, label, target in (("memory", "list memory (file dialog)", True),
-                                    ("scan-memory", "peak during a folder scan (no target)", False)):
-            _, text = timed([bins["window_bench"], mode, str(list_entries)], env=qt_env)
-            numbers = dict(re.findall(r"(path bytes|peak before|peak after) (\d+)", text))
-            grown = (int(numbers["peak after"]) - int(numbers["peak before"])) * 1024
-            per_entry = (grown - int(numbers["path bytes"])) / list_entries
-            log(f"  {mode}: {text.strip()}")
-            results.add(f"{label}, {list_entries} paths, per entry beyond the path", per_entry,
-                        "<= 64 bytes" if target else "-", " bytes",
-                        f"peak grew {grown / 2**20:.1f} MiB, paths {int(numbers['path bytes']) / 2**20:.1f} MiB",
-                        per_entry <= 64 or not target)
+        for index, name in enumerate(chosen):
+            log(f"\n== {name}: {MEASURES[name][0]}")
+            MEASURES[name][1](bench)
+            # A tree goes as soon as no later measure reads it: the big ones do not fit twice.
+            later = {tree for n in chosen[index + 1:] for tree in MEASURES[n][3]}
+            if not args.keep:
+                for tree in set(MEASURES[name][3]) - later:
+                    for entry in os.listdir(args.data):
+                        if re.fullmatch(tree + r"\d+", entry):
+                            remove(os.path.join(args.data, entry))
+                if "share" not in later:
+                    bench.close()
     finally:
-        remove(out)
-        if not args.keep:
+        bench.close()
+        remove(bench.out)
+        if mounted:
+            run(["umount", mounted])
+            os.rmdir(mounted)
+        elif not args.keep:
             remove(args.data)
 
-    results.table()
+    bench.results.table()
     log(f"\nwall time {time.perf_counter() - started:.0f} s, load at the end {loadavg():.2f}")
-    return 0 if all(row[5] for row in results.rows) else 1
+    return 0 if all(row[5] for row in bench.results.rows) else 1
 
 
 def machine():

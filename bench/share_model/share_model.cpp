@@ -1,0 +1,362 @@
+// A network share for the benchmarks: a FUSE file system that forwards every call to a backing
+// folder, but makes each call wait one round trip and each open file move its bytes no faster
+// than one stream of the link. Calls from different threads overlap, as on a real share, and
+// renames that must not replace are refused, as SMB refuses them.
+//
+//   share_model [--latency-ms=1] [--bandwidth-mbit=1000] [--cache-s=1] BACKING MOUNTPOINT [-f] [-o ...]
+//
+// --cache-s is how long the kernel may keep names and attributes without asking again (an SMB
+// client keeps them about a second). Unmount with `fusermount3 -u MOUNTPOINT`.
+#define FUSE_USE_VERSION 31
+#include <fuse.h>
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/statvfs.h>
+#include <sys/time.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstddef>
+#include <cstdio>
+#include <cstdlib>
+#include <ctime>
+#include <mutex>
+#include <string>
+#include <vector>
+
+namespace {
+
+struct Settings {
+    double latencyMs = 1.0;
+    double bandwidthMbit = 1000.0;  // per open file; 0: unlimited
+    double cacheSeconds = 1.0;
+    char *backing = nullptr;
+};
+
+const fuse_opt kOptions[] = {
+    {"--latency-ms=%lf", offsetof(Settings, latencyMs), 0},
+    {"--bandwidth-mbit=%lf", offsetof(Settings, bandwidthMbit), 0},
+    {"--cache-s=%lf", offsetof(Settings, cacheSeconds), 0},
+    FUSE_OPT_END,
+};
+
+Settings &Config() { return *static_cast<Settings *>(fuse_get_context()->private_data); }
+
+timespec Now() {
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return now;
+}
+
+timespec Plus(timespec at, double seconds) {
+    const long long nanos = static_cast<long long>(seconds * 1e9);
+    at.tv_sec += static_cast<time_t>(nanos / 1000000000LL);
+    at.tv_nsec += static_cast<long>(nanos % 1000000000LL);
+    if (at.tv_nsec >= 1000000000L) {
+        at.tv_sec += 1;
+        at.tv_nsec -= 1000000000L;
+    }
+    return at;
+}
+
+bool Before(const timespec &a, const timespec &b) {
+    return a.tv_sec < b.tv_sec || (a.tv_sec == b.tv_sec && a.tv_nsec < b.tv_nsec);
+}
+
+void SleepUntil(const timespec &at) {
+    while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &at, nullptr) == EINTR) {
+    }
+}
+
+// One round trip. Each handler thread sleeps on its own, so calls from several threads overlap.
+void RoundTrip() {
+    const double ms = Config().latencyMs;
+    if (ms > 0) SleepUntil(Plus(Now(), ms / 1000.0));
+}
+
+// An open file: one stream, whose transfers queue behind each other at the link's rate while
+// their round trips overlap (read-ahead sends several reads at once).
+struct Stream {
+    int fd;
+    std::mutex mutex;
+    timespec busyUntil{};
+};
+
+Stream *StreamOf(fuse_file_info *fi) { return reinterpret_cast<Stream *>(static_cast<uintptr_t>(fi->fh)); }
+
+void Transfer(Stream &stream, std::size_t bytes) {
+    const double mbit = Config().bandwidthMbit;
+    if (mbit <= 0 || bytes == 0) return;
+    timespec done{};
+    {
+        std::lock_guard<std::mutex> lock(stream.mutex);
+        const timespec now = Now();
+        const timespec start = Before(now, stream.busyUntil) ? stream.busyUntil : now;
+        done = Plus(start, static_cast<double>(bytes) * 8.0 / (mbit * 1e6));
+        stream.busyUntil = done;
+    }
+    SleepUntil(done);
+}
+
+std::string Backing(const char *path) { return std::string(Config().backing) + path; }
+
+int Result(int rc) { return rc == -1 ? -errno : 0; }
+
+void *Init(fuse_conn_info *conn, fuse_config *config) {
+    Settings &settings = Config();
+    config->use_ino = 1;
+    config->nullpath_ok = 1;
+    // Files removed while open go at once, as on a share, instead of becoming hidden leftovers.
+    config->hard_remove = 1;
+    config->entry_timeout = settings.cacheSeconds;
+    config->attr_timeout = settings.cacheSeconds;
+    // A missing name is asked for every time: an SMB open of a missing file is a round trip.
+    config->negative_timeout = 0;
+    // Every write is a call to the server, as on a share without a write lease.
+    conn->want &= ~FUSE_CAP_WRITEBACK_CACHE;
+    // Reads of up to 1 MiB, the size of an SMB read.
+    conn->max_readahead = 1u << 20;
+    return &settings;
+}
+
+int GetAttr(const char *path, struct stat *st, fuse_file_info *fi) {
+    RoundTrip();
+    if (fi != nullptr) return Result(fstat(StreamOf(fi)->fd, st));
+    return Result(lstat(Backing(path).c_str(), st));
+}
+
+int Access(const char *path, int mask) {
+    RoundTrip();
+    return Result(access(Backing(path).c_str(), mask));
+}
+
+int ReadLink(const char *path, char *buffer, size_t size) {
+    RoundTrip();
+    const ssize_t n = readlink(Backing(path).c_str(), buffer, size - 1);
+    if (n == -1) return -errno;
+    buffer[n] = '\0';
+    return 0;
+}
+
+int OpenDir(const char *path, fuse_file_info *fi) {
+    RoundTrip();
+    DIR *dir = opendir(Backing(path).c_str());
+    if (dir == nullptr) return -errno;
+    fi->fh = reinterpret_cast<uintptr_t>(dir);
+    return 0;
+}
+
+// The whole folder in one answer with every entry's attributes, as an SMB directory query gives.
+int ReadDir(const char *, void *buffer, fuse_fill_dir_t fill, off_t, fuse_file_info *fi, fuse_readdir_flags) {
+    RoundTrip();
+    DIR *dir = reinterpret_cast<DIR *>(static_cast<uintptr_t>(fi->fh));
+    rewinddir(dir);
+    const int folder = dirfd(dir);
+    while (dirent *entry = readdir(dir)) {
+        struct stat st {};
+        if (fstatat(folder, entry->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0) {
+            st.st_ino = entry->d_ino;
+            st.st_mode = static_cast<mode_t>(entry->d_type) << 12;
+        }
+        if (fill(buffer, entry->d_name, &st, 0, FUSE_FILL_DIR_PLUS) != 0) break;
+    }
+    return 0;
+}
+
+int ReleaseDir(const char *, fuse_file_info *fi) {
+    closedir(reinterpret_cast<DIR *>(static_cast<uintptr_t>(fi->fh)));
+    return 0;
+}
+
+int MakeDir(const char *path, mode_t mode) {
+    RoundTrip();
+    return Result(mkdir(Backing(path).c_str(), mode));
+}
+
+int MakeNode(const char *path, mode_t mode, dev_t dev) {
+    RoundTrip();
+    return Result(mknod(Backing(path).c_str(), mode, dev));
+}
+
+int Unlink(const char *path) {
+    RoundTrip();
+    return Result(unlink(Backing(path).c_str()));
+}
+
+int RemoveDir(const char *path) {
+    RoundTrip();
+    return Result(rmdir(Backing(path).c_str()));
+}
+
+int SymLink(const char *target, const char *path) {
+    RoundTrip();
+    return Result(symlink(target, Backing(path).c_str()));
+}
+
+int Rename(const char *from, const char *to, unsigned int flags) {
+    RoundTrip();
+    // SMB has no rename that fails on an existing target, nor an exchange: the client refuses both.
+    if (flags != 0) return -EINVAL;
+    return Result(rename(Backing(from).c_str(), Backing(to).c_str()));
+}
+
+int Link(const char *from, const char *to) {
+    RoundTrip();
+    return Result(link(Backing(from).c_str(), Backing(to).c_str()));
+}
+
+int ChangeMode(const char *path, mode_t mode, fuse_file_info *fi) {
+    RoundTrip();
+    if (fi != nullptr) return Result(fchmod(StreamOf(fi)->fd, mode));
+    return Result(chmod(Backing(path).c_str(), mode));
+}
+
+int ChangeOwner(const char *path, uid_t uid, gid_t gid, fuse_file_info *fi) {
+    RoundTrip();
+    if (fi != nullptr) return Result(fchown(StreamOf(fi)->fd, uid, gid));
+    return Result(lchown(Backing(path).c_str(), uid, gid));
+}
+
+int Truncate(const char *path, off_t size, fuse_file_info *fi) {
+    RoundTrip();
+    if (fi != nullptr) return Result(ftruncate(StreamOf(fi)->fd, size));
+    return Result(truncate(Backing(path).c_str(), size));
+}
+
+int SetTimes(const char *path, const timespec times[2], fuse_file_info *fi) {
+    RoundTrip();
+    if (fi != nullptr) return Result(futimens(StreamOf(fi)->fd, times));
+    return Result(utimensat(AT_FDCWD, Backing(path).c_str(), times, AT_SYMLINK_NOFOLLOW));
+}
+
+int Keep(int fd, fuse_file_info *fi) {
+    if (fd == -1) return -errno;
+    fi->fh = reinterpret_cast<uintptr_t>(new Stream{fd, {}, {}});
+    return 0;
+}
+
+int Create(const char *path, mode_t mode, fuse_file_info *fi) {
+    RoundTrip();
+    return Keep(open(Backing(path).c_str(), fi->flags, mode), fi);
+}
+
+int Open(const char *path, fuse_file_info *fi) {
+    RoundTrip();
+    return Keep(open(Backing(path).c_str(), fi->flags), fi);
+}
+
+int Read(const char *, char *buffer, size_t size, off_t offset, fuse_file_info *fi) {
+    RoundTrip();
+    Stream &stream = *StreamOf(fi);
+    const ssize_t n = pread(stream.fd, buffer, size, offset);
+    if (n == -1) return -errno;
+    Transfer(stream, static_cast<std::size_t>(n));
+    return static_cast<int>(n);
+}
+
+int Write(const char *, const char *buffer, size_t size, off_t offset, fuse_file_info *fi) {
+    RoundTrip();
+    Stream &stream = *StreamOf(fi);
+    Transfer(stream, size);
+    const ssize_t n = pwrite(stream.fd, buffer, size, offset);
+    return n == -1 ? -errno : static_cast<int>(n);
+}
+
+int StatFs(const char *path, struct statvfs *st) {
+    RoundTrip();
+    return Result(statvfs(Backing(path).c_str(), st));
+}
+
+// close(2): the client's close is the round trip; the release that follows is not waited for.
+int Flush(const char *, fuse_file_info *) {
+    RoundTrip();
+    return 0;
+}
+
+int Release(const char *, fuse_file_info *fi) {
+    Stream *stream = StreamOf(fi);
+    close(stream->fd);
+    delete stream;
+    return 0;
+}
+
+int Sync(const char *, int dataOnly, fuse_file_info *fi) {
+    RoundTrip();
+    const int fd = StreamOf(fi)->fd;
+    return Result(dataOnly != 0 ? fdatasync(fd) : fsync(fd));
+}
+
+int Allocate(const char *, int mode, off_t offset, off_t length, fuse_file_info *fi) {
+    RoundTrip();
+    if (mode != 0) return -EOPNOTSUPP;
+    return -posix_fallocate(StreamOf(fi)->fd, offset, length);
+}
+
+fuse_operations Operations() {
+    fuse_operations ops{};
+    ops.init = Init;
+    ops.getattr = GetAttr;
+    ops.access = Access;
+    ops.readlink = ReadLink;
+    ops.opendir = OpenDir;
+    ops.readdir = ReadDir;
+    ops.releasedir = ReleaseDir;
+    ops.mkdir = MakeDir;
+    ops.mknod = MakeNode;
+    ops.unlink = Unlink;
+    ops.rmdir = RemoveDir;
+    ops.symlink = SymLink;
+    ops.rename = Rename;
+    ops.link = Link;
+    ops.chmod = ChangeMode;
+    ops.chown = ChangeOwner;
+    ops.truncate = Truncate;
+    ops.utimens = SetTimes;
+    ops.create = Create;
+    ops.open = Open;
+    ops.read = Read;
+    ops.write = Write;
+    ops.statfs = StatFs;
+    ops.flush = Flush;
+    ops.release = Release;
+    ops.fsync = Sync;
+    ops.fallocate = Allocate;
+    // No copy_file_range: the model has no server-side copy, so every byte crosses the link.
+    return ops;
+}
+
+int TakeBacking(void *data, const char *arg, int key, fuse_args *) {
+    auto *settings = static_cast<Settings *>(data);
+    if (key == FUSE_OPT_KEY_NONOPT && settings->backing == nullptr) {
+        settings->backing = realpath(arg, nullptr);
+        if (settings->backing == nullptr) {
+            std::perror(arg);
+            std::exit(2);
+        }
+        return 0;
+    }
+    return 1;
+}
+
+}  // namespace
+
+int main(int argc, char *argv[]) {
+    fuse_args args = FUSE_ARGS_INIT(argc, argv);
+    Settings settings;
+    if (fuse_opt_parse(&args, &settings, kOptions, TakeBacking) != 0) return 2;
+    if (settings.backing == nullptr) {
+        std::fprintf(stderr,
+                     "usage: share_model [--latency-ms=MS] [--bandwidth-mbit=N] [--cache-s=S] BACKING MOUNTPOINT "
+                     "[-f] [-o OPTIONS]\n");
+        return 2;
+    }
+    // Enough handler threads for every copy a benchmark runs at once (libfuse's default is 10).
+    fuse_opt_add_arg(&args, "-omax_threads=128,max_idle_threads=128,fsname=share_model,subtype=share_model");
+    const fuse_operations ops = Operations();
+    const int rc = fuse_main(args.argc, args.argv, &ops, &settings);
+    fuse_opt_free_args(&args);
+    std::free(settings.backing);
+    return rc;
+}
