@@ -203,13 +203,15 @@ class ShareModel:
             return any(line.split()[1] == self.mountpoint for line in f)
 
     def close(self):
-        if self.mounted():
+        """Unmounts; returns what the model printed (at the end: the round trips it served)."""
+        if self.process.poll() is None and self.mounted():
             subprocess.run(["fusermount3", "-u", self.mountpoint], check=False)
         try:
             self.process.wait(timeout=30)
         except subprocess.TimeoutExpired:
             self.process.kill()
             self.process.wait()
+        return self.process.stderr.read()
 
 
 def parallel_cp(source, destination, parts):
@@ -469,15 +471,25 @@ def measure_syscalls(bench):
     remove(bench.out)
     if not bench.args.keep:
         remove(tree)
-    # The same on the share, where every one of them is a round trip (and the rename is refused).
+    # The same on the share, where every one of them is a round trip (and the rename is refused),
+    # on a mount of its own so that its count of round trips is this run's alone.
     if share_skip_reason(bench) is None:
-        share = bench.share_model()
+        backing = bench.share_model().backing
         messages = bench.size(1000)
-        generate(os.path.join(share.backing, f"tree{messages}"), *tree_args(messages))
-        out = os.path.join(share.backing, "out-strace")
-        count_calls(bench, os.path.join(share.mountpoint, f"tree{messages}"),
-                    os.path.join(share.mountpoint, "out-strace"), messages, f"{messages} messages, share model")
-        remove(out)
+        generate(os.path.join(backing, f"tree{messages}"), *tree_args(messages))
+        mountpoint = tempfile.mkdtemp(prefix="tarvelin-share-", dir="/tmp")
+        share = ShareModel(bench.bins["share_model"], backing, mountpoint)
+        try:
+            count_calls(bench, os.path.join(mountpoint, f"tree{messages}"), os.path.join(mountpoint, "out-strace"),
+                        messages, f"{messages} messages, share model")
+        finally:
+            served = share.close()
+            os.rmdir(mountpoint)
+            remove(os.path.join(backing, "out-strace"))
+        trips = re.search(r"round trips: (.*) total (\d+)", served)
+        if trips:
+            log(f"  the share model served {int(trips.group(2)) / messages:.1f} round trips per message: "
+                + ", ".join(f"{call} {int(n) / messages:.2f}" for call, n in re.findall(r"(\w+) (\d+),", trips.group(1))))
 
 
 def measure_python(bench):

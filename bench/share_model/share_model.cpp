@@ -6,7 +6,8 @@
 //   share_model [--latency-ms=1] [--bandwidth-mbit=1000] [--cache-s=1] BACKING MOUNTPOINT [-f] [-o ...]
 //
 // --cache-s is how long the kernel may keep names and attributes without asking again (an SMB
-// client keeps them about a second). Unmount with `fusermount3 -u MOUNTPOINT`.
+// client keeps them about a second). Unmount with `fusermount3 -u MOUNTPOINT`; it then prints the
+// round trips it served, by kind.
 #define FUSE_USE_VERSION 31
 #include <fuse.h>
 
@@ -21,18 +22,33 @@
 #include <cstddef>
 #include <cstdio>
 #include <cstdlib>
+#include <atomic>
 #include <ctime>
 #include <mutex>
+#include <iterator>
 #include <string>
 #include <vector>
 
 namespace {
+
+// The calls that cost a round trip, counted per kind; getattr includes the kernel's lookups of names.
+enum class Call {
+    GetAttr, Access, ReadLink, OpenDir, ReadDir, MakeDir, MakeNode, Unlink, RemoveDir, SymLink, Rename, Link,
+    ChangeMode, ChangeOwner, Truncate, SetTimes, Create, Open, Read, Write, StatFs, Flush, Sync, Allocate, Count
+};
+constexpr const char *kCallNames[] = {
+    "getattr", "access", "readlink", "opendir", "readdir", "mkdir", "mknod", "unlink", "rmdir", "symlink", "rename",
+    "link", "chmod", "chown", "truncate", "utimens", "create", "open", "read", "write", "statfs", "flush", "fsync",
+    "fallocate",
+};
+static_assert(std::size(kCallNames) == static_cast<std::size_t>(Call::Count));
 
 struct Settings {
     double latencyMs = 1.0;
     double bandwidthMbit = 1000.0;  // per open file; 0: unlimited
     double cacheSeconds = 1.0;
     char *backing = nullptr;
+    std::atomic<unsigned long> calls[static_cast<int>(Call::Count)]{};
 };
 
 const fuse_opt kOptions[] = {
@@ -71,8 +87,10 @@ void SleepUntil(const timespec &at) {
 }
 
 // One round trip. Each handler thread sleeps on its own, so calls from several threads overlap.
-void RoundTrip() {
-    const double ms = Config().latencyMs;
+void RoundTrip(Call call) {
+    Settings &settings = Config();
+    settings.calls[static_cast<int>(call)].fetch_add(1, std::memory_order_relaxed);
+    const double ms = settings.latencyMs;
     if (ms > 0) SleepUntil(Plus(Now(), ms / 1000.0));
 }
 
@@ -121,19 +139,32 @@ void *Init(fuse_conn_info *conn, fuse_config *config) {
     return &settings;
 }
 
+// At unmount: how many round trips of each kind the mount served, for the benchmark to divide.
+void Destroy(void *data) {
+    auto &settings = *static_cast<Settings *>(data);
+    unsigned long total = 0;
+    std::string line = "round trips:";
+    for (int i = 0; i < static_cast<int>(Call::Count); ++i) {
+        const unsigned long n = settings.calls[i].load();
+        total += n;
+        if (n > 0) line += std::string(" ") + kCallNames[i] + " " + std::to_string(n) + ",";
+    }
+    std::fprintf(stderr, "%s total %lu\n", line.c_str(), total);
+}
+
 int GetAttr(const char *path, struct stat *st, fuse_file_info *fi) {
-    RoundTrip();
+    RoundTrip(Call::GetAttr);
     if (fi != nullptr) return Result(fstat(StreamOf(fi)->fd, st));
     return Result(lstat(Backing(path).c_str(), st));
 }
 
 int Access(const char *path, int mask) {
-    RoundTrip();
+    RoundTrip(Call::Access);
     return Result(access(Backing(path).c_str(), mask));
 }
 
 int ReadLink(const char *path, char *buffer, size_t size) {
-    RoundTrip();
+    RoundTrip(Call::ReadLink);
     const ssize_t n = readlink(Backing(path).c_str(), buffer, size - 1);
     if (n == -1) return -errno;
     buffer[n] = '\0';
@@ -141,7 +172,7 @@ int ReadLink(const char *path, char *buffer, size_t size) {
 }
 
 int OpenDir(const char *path, fuse_file_info *fi) {
-    RoundTrip();
+    RoundTrip(Call::OpenDir);
     DIR *dir = opendir(Backing(path).c_str());
     if (dir == nullptr) return -errno;
     fi->fh = reinterpret_cast<uintptr_t>(dir);
@@ -150,7 +181,7 @@ int OpenDir(const char *path, fuse_file_info *fi) {
 
 // The whole folder in one answer with every entry's attributes, as an SMB directory query gives.
 int ReadDir(const char *, void *buffer, fuse_fill_dir_t fill, off_t, fuse_file_info *fi, fuse_readdir_flags) {
-    RoundTrip();
+    RoundTrip(Call::ReadDir);
     DIR *dir = reinterpret_cast<DIR *>(static_cast<uintptr_t>(fi->fh));
     rewinddir(dir);
     const int folder = dirfd(dir);
@@ -171,62 +202,62 @@ int ReleaseDir(const char *, fuse_file_info *fi) {
 }
 
 int MakeDir(const char *path, mode_t mode) {
-    RoundTrip();
+    RoundTrip(Call::MakeDir);
     return Result(mkdir(Backing(path).c_str(), mode));
 }
 
 int MakeNode(const char *path, mode_t mode, dev_t dev) {
-    RoundTrip();
+    RoundTrip(Call::MakeNode);
     return Result(mknod(Backing(path).c_str(), mode, dev));
 }
 
 int Unlink(const char *path) {
-    RoundTrip();
+    RoundTrip(Call::Unlink);
     return Result(unlink(Backing(path).c_str()));
 }
 
 int RemoveDir(const char *path) {
-    RoundTrip();
+    RoundTrip(Call::RemoveDir);
     return Result(rmdir(Backing(path).c_str()));
 }
 
 int SymLink(const char *target, const char *path) {
-    RoundTrip();
+    RoundTrip(Call::SymLink);
     return Result(symlink(target, Backing(path).c_str()));
 }
 
 int Rename(const char *from, const char *to, unsigned int flags) {
-    RoundTrip();
+    RoundTrip(Call::Rename);
     // SMB has no rename that fails on an existing target, nor an exchange: the client refuses both.
     if (flags != 0) return -EINVAL;
     return Result(rename(Backing(from).c_str(), Backing(to).c_str()));
 }
 
 int Link(const char *from, const char *to) {
-    RoundTrip();
+    RoundTrip(Call::Link);
     return Result(link(Backing(from).c_str(), Backing(to).c_str()));
 }
 
 int ChangeMode(const char *path, mode_t mode, fuse_file_info *fi) {
-    RoundTrip();
+    RoundTrip(Call::ChangeMode);
     if (fi != nullptr) return Result(fchmod(StreamOf(fi)->fd, mode));
     return Result(chmod(Backing(path).c_str(), mode));
 }
 
 int ChangeOwner(const char *path, uid_t uid, gid_t gid, fuse_file_info *fi) {
-    RoundTrip();
+    RoundTrip(Call::ChangeOwner);
     if (fi != nullptr) return Result(fchown(StreamOf(fi)->fd, uid, gid));
     return Result(lchown(Backing(path).c_str(), uid, gid));
 }
 
 int Truncate(const char *path, off_t size, fuse_file_info *fi) {
-    RoundTrip();
+    RoundTrip(Call::Truncate);
     if (fi != nullptr) return Result(ftruncate(StreamOf(fi)->fd, size));
     return Result(truncate(Backing(path).c_str(), size));
 }
 
 int SetTimes(const char *path, const timespec times[2], fuse_file_info *fi) {
-    RoundTrip();
+    RoundTrip(Call::SetTimes);
     if (fi != nullptr) return Result(futimens(StreamOf(fi)->fd, times));
     return Result(utimensat(AT_FDCWD, Backing(path).c_str(), times, AT_SYMLINK_NOFOLLOW));
 }
@@ -238,17 +269,17 @@ int Keep(int fd, fuse_file_info *fi) {
 }
 
 int Create(const char *path, mode_t mode, fuse_file_info *fi) {
-    RoundTrip();
+    RoundTrip(Call::Create);
     return Keep(open(Backing(path).c_str(), fi->flags, mode), fi);
 }
 
 int Open(const char *path, fuse_file_info *fi) {
-    RoundTrip();
+    RoundTrip(Call::Open);
     return Keep(open(Backing(path).c_str(), fi->flags), fi);
 }
 
 int Read(const char *, char *buffer, size_t size, off_t offset, fuse_file_info *fi) {
-    RoundTrip();
+    RoundTrip(Call::Read);
     Stream &stream = *StreamOf(fi);
     const ssize_t n = pread(stream.fd, buffer, size, offset);
     if (n == -1) return -errno;
@@ -257,7 +288,7 @@ int Read(const char *, char *buffer, size_t size, off_t offset, fuse_file_info *
 }
 
 int Write(const char *, const char *buffer, size_t size, off_t offset, fuse_file_info *fi) {
-    RoundTrip();
+    RoundTrip(Call::Write);
     Stream &stream = *StreamOf(fi);
     Transfer(stream, size);
     const ssize_t n = pwrite(stream.fd, buffer, size, offset);
@@ -265,13 +296,13 @@ int Write(const char *, const char *buffer, size_t size, off_t offset, fuse_file
 }
 
 int StatFs(const char *path, struct statvfs *st) {
-    RoundTrip();
+    RoundTrip(Call::StatFs);
     return Result(statvfs(Backing(path).c_str(), st));
 }
 
 // close(2): the client's close is the round trip; the release that follows is not waited for.
 int Flush(const char *, fuse_file_info *) {
-    RoundTrip();
+    RoundTrip(Call::Flush);
     return 0;
 }
 
@@ -283,13 +314,13 @@ int Release(const char *, fuse_file_info *fi) {
 }
 
 int Sync(const char *, int dataOnly, fuse_file_info *fi) {
-    RoundTrip();
+    RoundTrip(Call::Sync);
     const int fd = StreamOf(fi)->fd;
     return Result(dataOnly != 0 ? fdatasync(fd) : fsync(fd));
 }
 
 int Allocate(const char *, int mode, off_t offset, off_t length, fuse_file_info *fi) {
-    RoundTrip();
+    RoundTrip(Call::Allocate);
     if (mode != 0) return -EOPNOTSUPP;
     return -posix_fallocate(StreamOf(fi)->fd, offset, length);
 }
@@ -297,6 +328,7 @@ int Allocate(const char *, int mode, off_t offset, off_t length, fuse_file_info 
 fuse_operations Operations() {
     fuse_operations ops{};
     ops.init = Init;
+    ops.destroy = Destroy;
     ops.getattr = GetAttr;
     ops.access = Access;
     ops.readlink = ReadLink;
