@@ -644,7 +644,8 @@ def main():
     bins = build(args.build, targets)
     mounted = None
     if args.data is None:
-        mounted = mount_tmpfs()
+        # A RAM disk of our own is gone at the end, so --keep keeps the trees in /dev/shm instead.
+        mounted = None if args.keep else mount_tmpfs()
         args.data = mounted or "/dev/shm/tarvelin-bench"
     os.makedirs(args.data, exist_ok=True)
     log(f"data in {args.data} ({filesystem(args.data)}), load {loadavg():.2f}")
