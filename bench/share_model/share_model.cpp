@@ -15,19 +15,18 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
-#include <sys/time.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstddef>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-#include <atomic>
 #include <ctime>
-#include <mutex>
 #include <iterator>
+#include <mutex>
 #include <string>
-#include <vector>
 
 namespace {
 
