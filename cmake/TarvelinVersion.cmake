@@ -1,11 +1,14 @@
-# The version is written once, in project(). The Windows resource script and the help manual are
-# read as they are (by windres, by a browser), so they repeat it, and configuring fails as soon as
-# either says another one. Editing either file configures again. A function keeps its variables.
+# The version is written once, in project(). The Windows resource script, the help manual and the
+# Debian changelog are read as they are (by windres, a browser, dpkg), so they repeat it, and
+# configuring fails as soon as one says another. Editing one configures again. A function keeps
+# its variables.
 function(tarvelin_check_version)
-  set(version_files ${PROJECT_SOURCE_DIR}/app/resources/tarvelin.rc ${PROJECT_SOURCE_DIR}/app/resources/help/index.html)
+  set(version_files ${PROJECT_SOURCE_DIR}/app/resources/tarvelin.rc ${PROJECT_SOURCE_DIR}/app/resources/help/index.html
+      ${PROJECT_SOURCE_DIR}/packaging/debian/changelog)
   set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${version_files})
   list(GET version_files 0 rc_file)
   list(GET version_files 1 help_file)
+  list(GET version_files 2 changelog_file)
 
   # The resource's numbers, and its strings in the form of the first releases: "1.02" is 1.2.
   set(numbers "${PROJECT_VERSION_MAJOR},${PROJECT_VERSION_MINOR},${PROJECT_VERSION_PATCH},0")
@@ -31,6 +34,10 @@ function(tarvelin_check_version)
   string(REPLACE "." "\\." dotted "${PROJECT_VERSION}")
   if(NOT help_text MATCHES "Version ${dotted}<")
     list(APPEND mismatches "help/index.html: Version ${PROJECT_VERSION}")
+  endif()
+  file(STRINGS ${changelog_file} changelog_top LIMIT_COUNT 1)
+  if(NOT changelog_top MATCHES "^tarvelin \\(${dotted}\\) ")
+    list(APPEND mismatches "packaging/debian/changelog: a first entry for ${PROJECT_VERSION}")
   endif()
   if(mismatches)
     list(JOIN mismatches "\n  " listed)

@@ -1,0 +1,33 @@
+# Fails when a long option that tarvelin-cli --help lists is missing from its manual page.
+execute_process(COMMAND ${CLI} --help OUTPUT_VARIABLE help RESULT_VARIABLE failed)
+if(failed)
+  message(FATAL_ERROR "${CLI} --help failed: ${failed}")
+endif()
+file(READ ${PAGE} page)
+
+# The options the help defines: its lines that start, after blanks, with "-x, --name" or "--name".
+string(REGEX MATCHALL "\n[ \t]+(-[A-Za-z0-9], )?--[a-z][a-z0-9-]*" lines "\n${help}")
+set(options)
+foreach(line IN LISTS lines)
+  string(REGEX MATCH "--[a-z][a-z0-9-]*$" option "${line}")
+  list(APPEND options ${option})
+endforeach()
+list(REMOVE_DUPLICATES options)
+list(LENGTH options count)
+if(count LESS 5)
+  message(FATAL_ERROR "Found only ${count} options in --help (${options}): has its layout changed?")
+endif()
+
+set(missing)
+foreach(option IN LISTS options)
+  # A whole option, in bold as the page writes options: "--dry" must not pass for "--dry-run".
+  string(FIND "${page}" "\\fB${option}\\fR" at)
+  if(at EQUAL -1)
+    list(APPEND missing ${option})
+  endif()
+endforeach()
+if(missing)
+  list(JOIN missing ", " listed)
+  message(FATAL_ERROR "tarvelin-cli --help names options that its manual page does not: ${listed}")
+endif()
+message(STATUS "All ${count} long options of --help are in the manual page")
