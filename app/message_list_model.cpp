@@ -43,7 +43,7 @@ QVariant MessageListModel::data(const QModelIndex &index, int role) const {
     case Qt::ToolTipRole: {
         if (shownEmpty_) return QString();
         const std::string_view text = list_.RowText(static_cast<std::size_t>(index.row()));
-        return ShownPath(text);
+        return QStringFromCorePath(text);
     }
     case Qt::BackgroundRole:
         return QBrush(kCellColour);

@@ -22,7 +22,7 @@ inline std::string CorePath(const QString &path) {
 #endif
 }
 
-inline QString ShownPath(std::string_view path) {
+inline QString QStringFromCorePath(std::string_view path) {
     const QByteArray bytes(path.data(), static_cast<qsizetype>(path.size()));
 #ifdef Q_OS_WIN
     return QString::fromUtf8(bytes);

@@ -202,7 +202,7 @@ std::string AbsolutePath(const std::string &path) {
 #ifdef _WIN32
     // The core's own form: std::filesystem there mangles a \\?\ path and drops trailing dots
     // and blanks, where the core takes each name as written.
-    return ShownPath(Win32Path(path));
+    return Utf8FromWin32Path(Win32Path(path));
 #else
     std::error_code error;
     std::filesystem::path absolute = std::filesystem::absolute(path, error);

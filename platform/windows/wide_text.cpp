@@ -80,7 +80,7 @@ std::string Utf8FromWide(std::wstring_view text) {
     return utf8;
 }
 
-std::string ShownPath(std::wstring_view win32Path) {
+std::string Utf8FromWin32Path(std::wstring_view win32Path) {
     if (win32Path.starts_with(LR"(\\?\UNC\)")) return "\\" + Utf8FromWide(win32Path.substr(7));
     if (win32Path.starts_with(kVerbatim)) return Utf8FromWide(win32Path.substr(kVerbatim.size()));
     return Utf8FromWide(win32Path);

@@ -20,6 +20,6 @@ std::wstring Win32Path(std::string_view utf8Path);
 
 // A path from Win32Path in the form the user knows, for messages: UTF-8, without the \\?\ that
 // only the system needs (\\?\UNC\srv\x is \\srv\x).
-std::string ShownPath(std::wstring_view win32Path);
+std::string Utf8FromWin32Path(std::wstring_view win32Path);
 
 }  // namespace tarvelin
