@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 #include "platform/status.h"
 #include "platform/syscalls.h"
@@ -25,6 +26,11 @@ std::string SameFileKey(const std::string &path);
 // What EnsureFolder would meet, found without creating anything (for a dry run): Ok when the
 // folder exists or every missing level could be made; otherwise the failure EnsureFolder would give.
 Status CheckFolderCreatable(const std::string &path, const SysCalls &sys = RealSysCalls());
+
+// Ok unless the folder exists and is known to take no new files ("what: reason"). Windows tells
+// that only by trying, so there it is always Ok.
+Status CheckFolderTakesFiles(const std::string &folder, std::string_view what,
+                             const SysCalls &sys = RealSysCalls());
 
 // Whether a copy of the source could be staged in the folder (for a dry run): the source opens as
 // a copy would open it and is no folder, device or pipe, and the folder, where it exists, takes
@@ -56,22 +62,11 @@ public:
     // Where the file system refuses a no-replace rename, a hard link does the same; where it has
     // no hard links, an exclusive create claims the name and the copy is renamed over that claim.
     Status ClaimAs(const std::string &destination);
-    // Gives the copy its final name, replacing a file of that name: only for CopyFile without
-    // failIfExists, which is asked to replace.
-    Status ReplaceAs(const std::string &destination);
 
 private:
     friend Status StageCopy(const std::string &, const std::string &, StagedCopy &, const SysCalls &,
                             WorkHooks *);
     void Discard() noexcept;
-    void CloseUnflushed() noexcept;
-
-    enum class Replace { No, Yes };
-    // What ClaimAs and ReplaceAs share: flushes, names, and lets go of the copy once it is named.
-    Status Name(const std::string &destination, Replace replace);
-    // The system's part (file_ops.cpp, windows/file_ops.cpp): moves the flushed copy to its name;
-    // with Replace::No a taken name gives AlreadyExists and the copy stays where it is.
-    Status MoveToName(const std::string &destination, Replace replace) const;
 
     const SysCalls *sys_ = nullptr;
     std::string temporary_;
@@ -91,10 +86,7 @@ Status StageCopy(const std::string &source, const std::string &folder, StagedCop
 // match, stopping at the first difference. Any failure to read counts as different.
 [[nodiscard]] bool SameContent(const std::string &a, const std::string &b, const SysCalls &sys = RealSysCalls());
 
-// Copies the source byte for byte to the destination, staged as above. With failIfExists an
-// existing entry gives AlreadyExists and is left untouched; without it an existing file is
-// replaced, only once the new copy is complete.
-Status CopyFile(const std::string &source, const std::string &destination, bool failIfExists,
-                const SysCalls &sys = RealSysCalls(), WorkHooks *hooks = nullptr);
+// What every claim of a taken name gives, whoever decides that the name is taken.
+Status NameTaken();
 
 }  // namespace tarvelin

@@ -19,22 +19,22 @@ private:
 }  // namespace
 
 Status NativeFileService::EnsureFolderExists(const std::string &folder) {
-    return EnsureFolder(folder);
+    return EnsureFolder(folder, sys_);
 }
 
-bool NativeFileService::FileExist(const std::string &path) { return tarvelin::FileExist(path); }
+bool NativeFileService::FileExist(const std::string &path) { return tarvelin::FileExist(path, sys_); }
 
 Status NativeFileService::StageCopy(const std::string &source, const std::string &folder, WorkHooks &hooks,
                                     std::unique_ptr<StagedFile> &staged) {
     staged.reset();
     StagedCopy copy;
-    Status status = tarvelin::StageCopy(source, folder, copy, RealSysCalls(), &hooks);
+    Status status = tarvelin::StageCopy(source, folder, copy, sys_, &hooks);
     if (status) staged = std::make_unique<NativeStagedFile>(std::move(copy));
     return status;
 }
 
 bool NativeFileService::SameContent(const std::string &source, const std::string &existing) {
-    return tarvelin::SameContent(source, existing);
+    return tarvelin::SameContent(source, existing, sys_);
 }
 
 }  // namespace tarvelin

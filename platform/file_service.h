@@ -6,6 +6,7 @@
 #include <string>
 
 #include "platform/status.h"
+#include "platform/syscalls.h"
 #include "platform/work_hooks.h"
 
 namespace tarvelin {
@@ -35,14 +36,18 @@ public:
     [[nodiscard]] virtual bool SameContent(const std::string &source, const std::string &existing) = 0;
 };
 
-// The real file system, through the file utilities.
+// The real file system, through the file utilities and the system calls given (tests fake them).
 class NativeFileService : public FileService {
 public:
+    explicit NativeFileService(const SysCalls &sys = RealSysCalls()) : sys_(sys) {}
     Status EnsureFolderExists(const std::string &folder) override;
     bool FileExist(const std::string &path) override;
     Status StageCopy(const std::string &source, const std::string &folder, WorkHooks &hooks,
                      std::unique_ptr<StagedFile> &staged) override;
     bool SameContent(const std::string &source, const std::string &existing) override;
+
+private:
+    const SysCalls &sys_;
 };
 
 }  // namespace tarvelin

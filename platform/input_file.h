@@ -3,15 +3,11 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <ctime>
 #include <string>
 
 #include "platform/status.h"
-#ifdef _WIN32
-#include "platform/windows/unique_handle.h"
-#else
-#include "platform/unique_fd.h"
-#endif
 
 namespace tarvelin {
 
@@ -21,6 +17,9 @@ public:
 
     // Opens read-only; a FIFO or a device does not block the open.
     explicit InputFile(const std::string &path);
+    InputFile(const InputFile &) = delete;
+    InputFile &operator=(const InputFile &) = delete;
+    ~InputFile();
 
     // How the open went ("cannot open the message: ...").
     const Status &status() const { return status_; }
@@ -37,11 +36,8 @@ private:
     bool exists_ = false;
     std::time_t modified_ = 0;
     Kind kind_ = Kind::Other;
-#ifdef _WIN32
-    UniqueHandle file_;
-#else
-    UniqueFd file_;
-#endif
+    // The descriptor (POSIX) or handle (Windows); -1 when none is open.
+    std::intptr_t file_ = -1;
 };
 
 }  // namespace tarvelin

@@ -24,10 +24,6 @@ public:
     static Status Failure(ErrorKind kind, std::string reason) { return Status(kind, std::move(reason)); }
     // "what: strerror(err)", with the kind taken from err (EEXIST, ENOENT, ...).
     static Status FromErrno(int err, std::string_view what);
-#ifdef _WIN32
-    // The same for GetLastError(): the common errors read as their POSIX twins do.
-    static Status FromWin32(unsigned long err, std::string_view what);
-#endif
 
     bool ok() const { return kind_ == ErrorKind::None; }
     explicit operator bool() const { return ok(); }

@@ -5,6 +5,7 @@
 
 #include <cerrno>
 
+#include "platform/windows/status.h"
 #include "platform/windows/unique_handle.h"
 #include "platform/windows/wide_text.h"
 
@@ -17,15 +18,15 @@ bool IsDot(const wchar_t *name) {
 }
 
 // Opens the folder itself (through any link to it): the handle names it for FolderIdentity.
-UniqueHandle OpenFolder(const std::wstring &path) {
-    return UniqueHandle(::CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES,
+UniqueFileHandle OpenFolder(const std::wstring &path) {
+    return UniqueFileHandle(::CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES,
                                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                       OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
 }
 
 // Through a link or junction: one to a folder is walked as a folder; a broken one is a file.
 bool LeadsToFolder(const std::wstring &path) {
-    const UniqueHandle target = OpenFolder(path);
+    const UniqueFileHandle target = OpenFolder(path);
     BY_HANDLE_FILE_INFORMATION info;
     return target.valid() && ::GetFileInformationByHandle(target.get(), &info) != 0 &&
            (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
@@ -42,14 +43,14 @@ DirectoryListing DirectoryLister::List(const std::string &folder) const {
     std::wstring path = Win32Path(folder);
     while (path.size() > 7 && path.back() == L'\\') path.pop_back();
 
-    const UniqueHandle self = OpenFolder(path);
+    const UniqueFileHandle self = OpenFolder(path);
     BY_HANDLE_FILE_INFORMATION info;
     if (!self.valid()) {
-        listing.status = Status::FromWin32(::GetLastError(), "cannot open the folder");
+        listing.status = StatusFromWin32(::GetLastError(), "cannot open the folder");
         return listing;
     }
     if (::GetFileInformationByHandle(self.get(), &info) == 0) {
-        listing.status = Status::FromWin32(::GetLastError(), "cannot read the folder");
+        listing.status = StatusFromWin32(::GetLastError(), "cannot read the folder");
         return listing;
     }
     if ((info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
@@ -67,7 +68,7 @@ DirectoryListing DirectoryLister::List(const std::string &folder) const {
     if (!find.valid()) {
         const DWORD err = ::GetLastError();
         if (err != ERROR_FILE_NOT_FOUND && err != ERROR_NO_MORE_FILES)
-            listing.status = Status::FromWin32(err, "cannot read the folder");
+            listing.status = StatusFromWin32(err, "cannot read the folder");
         return listing;
     }
     listing.entries.reserve(256);  // spares the many small regrowths of a large folder
@@ -79,7 +80,7 @@ DirectoryListing DirectoryLister::List(const std::string &folder) const {
         listing.entries.push_back(DirectoryEntry{Utf8FromWide(entry.cFileName), isFolder});
     } while (::FindNextFileW(find.get(), &entry) != 0);
     if (const DWORD err = ::GetLastError(); err != ERROR_NO_MORE_FILES) {
-        listing.status = Status::FromWin32(err, "cannot read the folder");
+        listing.status = StatusFromWin32(err, "cannot read the folder");
         listing.entries.clear();
     }
     return listing;

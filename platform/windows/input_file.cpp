@@ -4,6 +4,8 @@
 
 #include <climits>
 
+#include "platform/windows/status.h"
+#include "platform/windows/unique_handle.h"
 #include "platform/windows/wide_text.h"
 
 namespace tarvelin {
@@ -22,11 +24,12 @@ std::time_t UnixTime(const FILETIME &time) {
 InputFile::InputFile(const std::string &path) {
     const std::wstring wide = Win32Path(path);
     // Backup semantics let a folder open, so that it is known as one.
-    file_.reset(::CreateFileW(wide.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                              nullptr, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN | FILE_FLAG_BACKUP_SEMANTICS,
-                              nullptr));
-    if (!file_.valid()) {
-        status_ = Status::FromWin32(::GetLastError(), "cannot open the message");
+    UniqueFileHandle file(::CreateFileW(wide.c_str(), GENERIC_READ,
+                                        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                        OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN | FILE_FLAG_BACKUP_SEMANTICS,
+                                        nullptr));
+    if (!file.valid()) {
+        status_ = StatusFromWin32(::GetLastError(), "cannot open the message");
         // The file may exist and still refuse to open; its date is then still known.
         WIN32_FILE_ATTRIBUTE_DATA data;
         if (::GetFileAttributesExW(wide.c_str(), GetFileExInfoStandard, &data) != 0) {
@@ -36,24 +39,29 @@ InputFile::InputFile(const std::string &path) {
         return;
     }
     BY_HANDLE_FILE_INFORMATION info;
-    if (::GetFileInformationByHandle(file_.get(), &info) == 0) {
-        status_ = Status::FromWin32(::GetLastError(), "cannot read the message");
-        file_.reset();
+    if (::GetFileInformationByHandle(file.get(), &info) == 0) {
+        status_ = StatusFromWin32(::GetLastError(), "cannot read the message");
         return;
     }
     exists_ = true;
     modified_ = UnixTime(info.ftLastWriteTime);
     if ((info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
         kind_ = Kind::Folder;
-    } else if (::GetFileType(file_.get()) == FILE_TYPE_DISK) {
+    } else if (::GetFileType(file.get()) == FILE_TYPE_DISK) {
         kind_ = Kind::Regular;
     }
+    file_ = reinterpret_cast<std::intptr_t>(file.release());
+}
+
+InputFile::~InputFile() {
+    if (file_ != -1) CloseFileHandle(reinterpret_cast<void *>(file_));
 }
 
 std::ptrdiff_t InputFile::Read(char *buffer, std::size_t count) {
+    if (file_ == -1) return -1;
     DWORD got = 0;
     const DWORD want = count > UINT_MAX ? UINT_MAX : static_cast<DWORD>(count);
-    if (::ReadFile(file_.get(), buffer, want, &got, nullptr) == 0) return -1;
+    if (::ReadFile(reinterpret_cast<HANDLE>(file_), buffer, want, &got, nullptr) == 0) return -1;
     return static_cast<std::ptrdiff_t>(got);
 }
 

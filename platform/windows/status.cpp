@@ -1,4 +1,4 @@
-#include "platform/status.h"
+#include "platform/windows/status.h"
 
 #include <windows.h>
 
@@ -65,14 +65,14 @@ std::string SystemText(DWORD err) {
 
 }  // namespace
 
-Status Status::FromWin32(unsigned long err, std::string_view what) {
-    if (const int posix = ErrnoFor(err); posix != 0) return FromErrno(posix, what);
+Status StatusFromWin32(unsigned long err, std::string_view what) {
+    if (const int posix = ErrnoFor(err); posix != 0) return Status::FromErrno(posix, what);
     std::string reason(what);
     reason += ": ";
     reason += err == ERROR_SHARING_VIOLATION || err == ERROR_LOCK_VIOLATION
                   ? "the file is in use by another program"
                   : SystemText(err);
-    return Failure(ErrorKind::Other, std::move(reason));
+    return Status::Failure(ErrorKind::Other, std::move(reason));
 }
 
 }  // namespace tarvelin

@@ -1,4 +1,4 @@
-#include "platform/syscalls.h"
+#include "platform/windows/syscalls.h"
 
 #include <windows.h>
 

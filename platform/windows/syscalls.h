@@ -5,6 +5,8 @@
 
 #include <cstdint>
 
+#include "platform/syscalls.h"
+
 namespace tarvelin {
 
 // Times in the system's form: 100 ns units since 1601 (UTC); 0 leaves a time as it is.
@@ -43,8 +45,5 @@ public:
     virtual bool Remove(const wchar_t *path) const;                              // DeleteFileW
     virtual bool Move(const wchar_t *from, const wchar_t *to, unsigned long flags) const;  // MoveFileExW
 };
-
-// The real calls.
-const SysCalls &RealSysCalls();
 
 }  // namespace tarvelin

@@ -11,6 +11,7 @@
 
 #include "platform/path_split.h"
 #include "tests/support/messages.h"
+#include "tests/support/recording_observer.h"
 #include "tests/support/temp_dir.h"
 
 namespace tarvelin {
@@ -20,35 +21,9 @@ namespace fs = std::filesystem;
 using testing::Message;
 using testing::Mirrored;
 using testing::ReadFile;
+using testing::RecordingObserver;
 using testing::TempDir;
 using testing::WriteFile;
-
-// Records what the run shows and lets a test change the option or stop mid-run.
-class RecordingObserver : public RunObserver {
-public:
-    NamingOption option = NamingOption::OptOriginal;
-    std::vector<float> bar;
-    std::vector<std::string> captions;
-    std::map<std::string, std::string> outputs;  // source -> output
-    int stopAfterMessages = -1;
-    std::map<int, NamingOption> optionFromMessage;  // message index -> option chosen then
-
-    NamingOption SelectedNamingOption() override {
-        if (auto it = optionFromMessage.find(static_cast<int>(bar.size())); it != optionFromMessage.end())
-            option = it->second;
-        return option;
-    }
-    void ShowProgress(float value, const std::string &caption) override {
-        bar.push_back(value);
-        captions.push_back(caption);
-    }
-    void MessageConverted(const std::string &source, const std::string &output) override {
-        outputs[source] = output;
-    }
-    bool StopRequested() const override {
-        return stopAfterMessages >= 0 && static_cast<int>(bar.size()) >= stopAfterMessages;
-    }
-};
 
 TEST(ConversionRun, MirrorsFoldersAndCopiesByteForByte) {
     TempDir src, out;

@@ -20,15 +20,19 @@
 #include <vector>
 
 #include "conversion/conversion_run.h"
-#include "platform/file_ops.h"
+#include "platform/file_service.h"
+#include "tests/support/faulty_syscalls.h"
 #include "tests/support/messages.h"
+#include "tests/support/recording_observer.h"
 #include "tests/support/temp_dir.h"
 
 namespace tarvelin {
 namespace {
 
 namespace fs = std::filesystem;
+using testing::FaultySysCalls;
 using testing::ReadFile;
+using testing::RecordingObserver;
 using testing::Snapshot;
 using testing::TempDir;
 using testing::WriteFile;
@@ -41,139 +45,6 @@ std::string Message(const std::string &subject, std::size_t bodyBytes = 100) {
     for (std::size_t i = 0; body.size() < bodyBytes; ++i) body += static_cast<char>('a' + i % 26);
     return testing::Message(subject, "Ann <ann@x.org>", "Sun, 1 Jul 2012 10:00:00 +0000", body);
 }
-
-// The real calls, except that the copy of one source, or the creation of chosen folders and
-// files, fails as a test sets up.
-class FaultySysCalls : public SysCalls {
-public:
-    std::string victim;        // the source whose copy meets the faults below
-    int openError = 0;         // opening it fails
-    int writeError = 0;        // writing its copy fails after writeLimit bytes
-    std::size_t writeLimit = 0;
-    int readError = 0;         // reading it fails after readLimit bytes
-    std::size_t readLimit = 0;
-    std::string refusedFolder;  // mkdir of exactly this folder fails with folderError
-    int folderError = 0;
-    std::string refusedCreate;  // creating a file whose path holds this fails with createError
-    int createError = 0;
-    int flushError = 0;         // flushing its copy to the disk fails
-    // Copies given a final name before they were flushed: after a power cut such a name could
-    // hold less than the whole message.
-    mutable int claimedUnflushed = 0;
-
-    int Open(const char *path, int flags, mode_t mode) const override {
-        if ((flags & O_CREAT) != 0 && !refusedCreate.empty() &&
-            std::string_view(path).find(refusedCreate) != std::string_view::npos) {
-            return Fail(createError);
-        }
-        const bool isVictim = path == victim && (flags & O_ACCMODE) == O_RDONLY;
-        if (isVictim && openError != 0) return Fail(openError);
-        const int fd = SysCalls::Open(path, flags, mode);
-        if (isVictim && fd >= 0) {
-            victimFd_ = fd;
-            moved_ = 0;
-        }
-        if ((flags & O_CREAT) != 0 && fd >= 0) {
-            copies_[fd] = path;
-            if (victimFd_ >= 0) victimCopyFd_ = fd;
-        }
-        return fd;
-    }
-    int Close(int fd) const override {
-        if (fd == victimFd_) victimFd_ = -1;
-        if (fd == victimCopyFd_) victimCopyFd_ = -1;
-        copies_.erase(fd);
-        return SysCalls::Close(fd);
-    }
-    int Fdatasync(int fd) const override {
-        if (fd == victimCopyFd_ && flushError != 0) return Fail(flushError);
-        if (const auto copy = copies_.find(fd); copy != copies_.end()) flushed_.insert(copy->second);
-        return SysCalls::Fdatasync(fd);
-    }
-    ssize_t Read(int fd, void *buffer, std::size_t count) const override {
-        if (fd != victimFd_ || readError == 0) return SysCalls::Read(fd, buffer, count);
-        if (moved_ >= readLimit) return Fail(readError);
-        return Moved(SysCalls::Read(fd, buffer, std::min(count, readLimit - moved_)));
-    }
-    ssize_t Write(int fd, const void *buffer, std::size_t count) const override {
-        if (victimFd_ < 0 || writeError == 0) return SysCalls::Write(fd, buffer, count);
-        if (moved_ >= writeLimit) return Fail(writeError);
-        return Moved(SysCalls::Write(fd, buffer, std::min(count, writeLimit - moved_)));
-    }
-    ssize_t CopyFileRange(int inFd, int outFd, std::size_t count) const override {
-        if (inFd != victimFd_) return SysCalls::CopyFileRange(inFd, outFd, count);
-        if (readError != 0) return Fail(EXDEV);  // so that the read loop meets the read fault
-        if (writeError == 0) return SysCalls::CopyFileRange(inFd, outFd, count);
-        if (moved_ >= writeLimit) return Fail(writeError);
-        return Moved(SysCalls::CopyFileRange(inFd, outFd, std::min(count, writeLimit - moved_)));
-    }
-    int Mkdir(const char *path, mode_t mode) const override {
-        if (path == refusedFolder) return Fail(folderError);
-        return SysCalls::Mkdir(path, mode);
-    }
-    // The copy gets its final name by a rename (or a link), which creates that name.
-    int RenameNoReplace(const char *from, const char *to) const override {
-        if (flushed_.count(from) == 0) ++claimedUnflushed;
-        return Refused(to) ? Fail(createError) : SysCalls::RenameNoReplace(from, to);
-    }
-    int Link(const char *from, const char *to) const override {
-        return Refused(to) ? Fail(createError) : SysCalls::Link(from, to);
-    }
-
-private:
-    bool Refused(std::string_view path) const {
-        return !refusedCreate.empty() && path.find(refusedCreate) != std::string_view::npos;
-    }
-    static int Fail(int err) {
-        errno = err;
-        return -1;
-    }
-    ssize_t Moved(ssize_t result) const {
-        if (result > 0) moved_ += static_cast<std::size_t>(result);
-        return result;
-    }
-
-    mutable int victimFd_ = -1;
-    mutable int victimCopyFd_ = -1;
-    mutable std::size_t moved_ = 0;
-    mutable std::map<int, std::string> copies_;  // descriptor of each file created -> its path
-    mutable std::set<std::string> flushed_;
-};
-
-// The run's file service over the real file utilities, with the seam above.
-class SeamFileService : public FileService {
-public:
-    explicit SeamFileService(const SysCalls &sys) : sys_(sys) {}
-    Status EnsureFolderExists(const std::string &folder) override { return EnsureFolder(folder, sys_); }
-    bool FileExist(const std::string &path) override { return tarvelin::FileExist(path, sys_); }
-    Status StageCopy(const std::string &source, const std::string &folder, WorkHooks &hooks,
-                     std::unique_ptr<StagedFile> &staged) override {
-        staged.reset();
-        StagedCopy copy;
-        Status status = tarvelin::StageCopy(source, folder, copy, sys_, &hooks);
-        if (status) staged = std::make_unique<Staged>(std::move(copy));
-        return status;
-    }
-    bool SameContent(const std::string &a, const std::string &b) override { return tarvelin::SameContent(a, b, sys_); }
-
-private:
-    struct Staged : StagedFile {
-        explicit Staged(StagedCopy copy) : copy(std::move(copy)) {}
-        Status Flush() override { return copy.Flush(); }
-        Status ClaimAs(const std::string &destination) override { return copy.ClaimAs(destination); }
-        StagedCopy copy;
-    };
-    const SysCalls &sys_;
-};
-
-class RecordingObserver : public RunObserver {
-public:
-    NamingOption SelectedNamingOption() override { return NamingOption::OptSD; }
-    void MessageConverted(const std::string &source, const std::string &output) override {
-        outputs[source].push_back(output);
-    }
-    std::map<std::string, std::vector<std::string>> outputs;
-};
 
 // Sources in three folders, the victim alone in its own, and an output folder that already holds
 // a file with the name the first message will want.
@@ -211,9 +82,9 @@ void ExpectOnlyTheVictimLost(const Archive &archive, const ConversionReport &rep
     for (const std::string &source : archive.others) {
         const auto found = observer.outputs.find(source);
         ASSERT_NE(found, observer.outputs.end()) << source;
-        ASSERT_EQ(found->second.size(), 1u) << source;
-        EXPECT_EQ(ReadFile(found->second[0]), sourcesBefore.at(source)) << source;
-        expectedOutput[found->second[0]] = sourcesBefore.at(source);
+        ASSERT_EQ(observer.timesConverted.at(source), 1) << source;
+        EXPECT_EQ(ReadFile(found->second), sourcesBefore.at(source)) << source;
+        expectedOutput[found->second] = sourcesBefore.at(source);
     }
     EXPECT_EQ(observer.outputs.count(archive.victim), 0u);
     // Nothing else in the output: no partial copy, no temporary file, nothing overwritten.
@@ -239,8 +110,9 @@ TEST_P(FaultInRun, OnlyTheFaultyMessageIsLostAndReportedWithItsReason) {
     const auto sourcesBefore = Snapshot(archive.src.path());
     const auto outputBefore = Snapshot(archive.out.path());
     RecordingObserver observer;
+    observer.option = NamingOption::OptSD;
     DuplicateCounter counter = 0;
-    SeamFileService files(sys);
+    NativeFileService files(sys);
 
     const ConversionReport report = RunConversion(archive.list, archive.out.path().string(), counter, observer, files);
 
@@ -348,6 +220,7 @@ TEST(RealFaultInRun, DiskThatFillsLosesOnlyTheMessageThatDoesNotFit) {
     const auto sourcesBefore = Snapshot(archive.src.path());
     const auto outputBefore = Snapshot(archive.out.path());
     RecordingObserver observer;
+    observer.option = NamingOption::OptSD;
     DuplicateCounter counter = 0;
     NativeFileService files;
 
@@ -366,6 +239,7 @@ TEST(RealFaultInRun, ReadOnlyOutputFolderLosesOnlyTheMessagesBoundForIt) {
     const auto sourcesBefore = Snapshot(archive.src.path());
     const auto outputBefore = Snapshot(archive.out.path());
     RecordingObserver observer;
+    observer.option = NamingOption::OptSD;
     DuplicateCounter counter = 0;
     NativeFileService files;
 
@@ -393,6 +267,7 @@ TEST(RealFaultInRun, PathOverTheLimitFailsAndOverlongNameIsShortened) {
     MessageList list;
     for (const std::string &path : {wide, deep, twin}) list.AddFileToList(path);
     RecordingObserver observer;
+    observer.option = NamingOption::OptSD;
     DuplicateCounter counter = 0;
     NativeFileService files;
     ASSERT_GT(OutputFolderFor(outRoot + "/", deepFolder + "/").size(), 4096u);
@@ -405,8 +280,8 @@ TEST(RealFaultInRun, PathOverTheLimitFailsAndOverlongNameIsShortened) {
     EXPECT_EQ(report.converted, 2);
     std::set<std::string> names;
     for (const std::string &source : {wide, twin}) {
-        ASSERT_EQ(observer.outputs[source].size(), 1u);
-        const std::string output = observer.outputs[source][0];
+        ASSERT_EQ(observer.timesConverted[source], 1);
+        const std::string output = observer.outputs[source];
         EXPECT_EQ(ReadFile(output), Message(longSubject));
         const std::string name = fs::path(output).filename().string();
         EXPECT_LE(name.size(), 255u);

@@ -16,6 +16,9 @@
 #include <string>
 #include <vector>
 
+#include "platform/path_split.h"
+#include "platform/posix/syscalls.h"
+#include "tests/support/faulty_syscalls.h"
 #include "tests/support/stop_after_yields.h"
 #include "tests/support/temp_dir.h"
 
@@ -23,94 +26,19 @@ namespace tarvelin {
 namespace {
 
 namespace fs = std::filesystem;
+using testing::FaultySysCalls;
 using testing::ReadFile;
 using testing::TempDir;
 using testing::WriteFile;
 
-// The real calls, with faults that a test switches on: a full disk or a read error after so many
-// bytes, short writes, interruptions, no in-kernel copy, a failing close or rename.
-class FaultySysCalls : public SysCalls {
-public:
-    std::size_t maxChunk = SIZE_MAX;
-    int writeError = 0;
-    std::size_t writeLimit = 0;
-    int readError = 0;
-    std::size_t readLimit = 0;
-    int copyRangeError = 0;
-    bool copyRangeStopsEarly = false;
-    bool interrupts = false;
-    int closeError = 0;  // for descriptors opened for writing
-    int renameError = 0;
-    int noReplaceError = 0;  // the file system refuses a no-replace rename
-    int linkError = 0;       // ... or hard links
-
-    int Open(const char *path, int flags, mode_t mode) const override {
-        const int fd = SysCalls::Open(path, flags, mode);
-        if (fd >= 0 && (flags & O_ACCMODE) != O_RDONLY) writable_.insert(fd);
-        return fd;
-    }
-    int Close(int fd) const override {
-        const bool wasWritable = writable_.erase(fd) > 0;
-        const int result = SysCalls::Close(fd);
-        if (result == 0 && wasWritable && closeError != 0) return Fail(closeError);
-        return result;
-    }
-    ssize_t Read(int fd, void *buffer, std::size_t count) const override {
-        if (Interrupted()) return Fail(EINTR);
-        count = std::min(count, maxChunk);
-        if (readError != 0) {
-            if (read_ >= readLimit) return Fail(readError);
-            count = std::min(count, readLimit - read_);
-        }
-        const ssize_t got = SysCalls::Read(fd, buffer, count);
-        if (got > 0) read_ += static_cast<std::size_t>(got);
-        return got;
-    }
-    ssize_t Write(int fd, const void *buffer, std::size_t count) const override {
-        if (Interrupted()) return Fail(EINTR);
-        count = WriteAllowance(count);
-        if (count == 0) return Fail(writeError);
-        return Written(SysCalls::Write(fd, buffer, count));
-    }
-    ssize_t CopyFileRange(int inFd, int outFd, std::size_t count) const override {
-        if (Interrupted()) return Fail(EINTR);
-        if (copyRangeError != 0) return Fail(copyRangeError);
-        if (copyRangeStopsEarly && written_ > 0) return 0;
-        count = WriteAllowance(count);
-        if (count == 0) return Fail(writeError);
-        return Written(SysCalls::CopyFileRange(inFd, outFd, count));
-    }
-    int Rename(const char *from, const char *to) const override {
-        return renameError != 0 ? Fail(renameError) : SysCalls::Rename(from, to);
-    }
-    int RenameNoReplace(const char *from, const char *to) const override {
-        return noReplaceError != 0 ? Fail(noReplaceError) : SysCalls::RenameNoReplace(from, to);
-    }
-    int Link(const char *from, const char *to) const override {
-        return linkError != 0 ? Fail(linkError) : SysCalls::Link(from, to);
-    }
-
-private:
-    static int Fail(int err) {
-        errno = err;
-        return -1;
-    }
-    bool Interrupted() const { return interrupts && (interruptToggle_ = !interruptToggle_); }
-    std::size_t WriteAllowance(std::size_t count) const {
-        count = std::min(count, maxChunk);
-        if (writeError != 0) count = written_ >= writeLimit ? 0 : std::min(count, writeLimit - written_);
-        return count;
-    }
-    ssize_t Written(ssize_t result) const {
-        if (result > 0) written_ += static_cast<std::size_t>(result);
-        return result;
-    }
-
-    mutable std::set<int> writable_;
-    mutable std::size_t read_ = 0;
-    mutable std::size_t written_ = 0;
-    mutable bool interruptToggle_ = false;
-};
+// What a run does with each message: a staged copy in the destination's folder, claimed under
+// the destination's name.
+Status CopyAs(const std::string &source, const std::string &destination, const SysCalls &sys = RealSysCalls(),
+              WorkHooks *hooks = nullptr) {
+    StagedCopy copy;
+    if (Status staged = StageCopy(source, FolderFromPath(destination), copy, sys, hooks); !staged) return staged;
+    return copy.ClaimAs(destination);
+}
 
 // Every byte value, NULs and CR LF pairs included.
 std::string Bytes(std::size_t size) {
@@ -147,24 +75,20 @@ void PrintTo(const CopyCase &c, std::ostream *os) { *os << c.name; }
 
 class CopiesExactly : public ::testing::TestWithParam<CopyCase> {};
 
-TEST_P(CopiesExactly, IntoANewFileAndOverAnOldOne) {
+TEST_P(CopiesExactly, IntoANewFile) {
     const CopyCase &c = GetParam();
     const std::string content = Bytes(c.size);
-    for (const bool failIfExists : {true, false}) {
-        SCOPED_TRACE(failIfExists ? "failIfExists" : "replace");
-        TempDir dir;
-        WriteFile(dir / "in.msg", content);
-        if (!failIfExists) WriteFile(dir / "out.eml", "an older and longer copy " + Bytes(3 * kMiB));
-        FaultySysCalls sys;
-        if (c.faults != nullptr) c.faults(sys);
+    TempDir dir;
+    WriteFile(dir / "in.msg", content);
+    FaultySysCalls sys;
+    if (c.faults != nullptr) c.faults(sys);
 
-        const Status status = CopyFile(dir / "in.msg", dir / "out.eml", failIfExists, sys);
+    const Status status = CopyAs(dir / "in.msg", dir / "out.eml", sys);
 
-        ASSERT_TRUE(status.ok()) << status.reason();
-        EXPECT_TRUE(ReadFile(dir / "out.eml") == content);
-        EXPECT_TRUE(ReadFile(dir / "in.msg") == content);
-        EXPECT_EQ(Entries(dir.path()), (std::set<std::string>{"in.msg", "out.eml"}));
-    }
+    ASSERT_TRUE(status.ok()) << status.reason();
+    EXPECT_TRUE(ReadFile(dir / "out.eml") == content);
+    EXPECT_TRUE(ReadFile(dir / "in.msg") == content);
+    EXPECT_EQ(Entries(dir.path()), (std::set<std::string>{"in.msg", "out.eml"}));
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -190,48 +114,40 @@ INSTANTIATE_TEST_SUITE_P(
                  }}),
     [](const ::testing::TestParamInfo<CopyCase> &row) { return std::string(row.param.name); });
 
-TEST(CopyFile, KeepsTheTimesAndPermissionsOfTheSource) {
-    for (const bool failIfExists : {true, false}) {
-        TempDir dir;
-        WriteFile(dir / "in.msg", "Subject: old\r\n\r\nbody\r\n");
-        const struct timespec times[2] = {{1'000'000'000, 5}, {1'100'000'000, 123'456'789}};
-        ASSERT_EQ(::utimensat(AT_FDCWD, (dir / "in.msg").c_str(), times, 0), 0);
-        ASSERT_EQ(::chmod((dir / "in.msg").c_str(), 0640), 0);
+TEST(StagedCopy, KeepsTheTimesAndPermissionsOfTheSource) {
+    TempDir dir;
+    WriteFile(dir / "in.msg", "Subject: old\r\n\r\nbody\r\n");
+    const struct timespec times[2] = {{1'000'000'000, 5}, {1'100'000'000, 123'456'789}};
+    ASSERT_EQ(::utimensat(AT_FDCWD, (dir / "in.msg").c_str(), times, 0), 0);
+    ASSERT_EQ(::chmod((dir / "in.msg").c_str(), 0640), 0);
 
-        ASSERT_TRUE(CopyFile(dir / "in.msg", dir / "out.eml", failIfExists).ok());
+    ASSERT_TRUE(CopyAs(dir / "in.msg", dir / "out.eml").ok());
 
-        struct stat copy {};
-        ASSERT_EQ(::stat((dir / "out.eml").c_str(), &copy), 0);
-        EXPECT_EQ(copy.st_mtim.tv_sec, 1'100'000'000);
-        EXPECT_EQ(copy.st_mtim.tv_nsec, 123'456'789);
-        EXPECT_EQ(copy.st_atim.tv_sec, 1'000'000'000);
-        EXPECT_EQ(copy.st_mode & 07777, 0640u);
-    }
+    struct stat copy {};
+    ASSERT_EQ(::stat((dir / "out.eml").c_str(), &copy), 0);
+    EXPECT_EQ(copy.st_mtim.tv_sec, 1'100'000'000);
+    EXPECT_EQ(copy.st_mtim.tv_nsec, 123'456'789);
+    EXPECT_EQ(copy.st_atim.tv_sec, 1'000'000'000);
+    EXPECT_EQ(copy.st_mode & 07777, 0640u);
 }
 
-TEST(CopyFile, LargeCopyYieldsBetweenSlicesAndStopsWithoutLeavingAFile) {
+TEST(StagedCopy, LargeCopyYieldsBetweenSlicesAndStopsWithoutLeavingAFile) {
     const std::string large(20 << 20, 'x');
-    for (const bool failIfExists : {true, false}) {
-        TempDir dir;
-        WriteFile(dir / "big.msg", large);
+    TempDir dir;
+    WriteFile(dir / "big.msg", large);
 
-        testing::StopAfterYields counting(testing::StopAfterYields::kNever);
-        ASSERT_TRUE(CopyFile(dir / "big.msg", dir / "whole.eml", failIfExists, RealSysCalls(), &counting));
-        EXPECT_GE(counting.yields, 4);  // at least one per 4 MiB slice
-        EXPECT_EQ(ReadFile(dir / "whole.eml"), large);
+    testing::StopAfterYields counting(testing::StopAfterYields::kNever);
+    ASSERT_TRUE(CopyAs(dir / "big.msg", dir / "whole.eml", RealSysCalls(), &counting));
+    EXPECT_GE(counting.yields, 4);  // at least one per 4 MiB slice
+    EXPECT_EQ(ReadFile(dir / "whole.eml"), large);
 
-        WriteFile(dir / "old.eml", "old");
-        testing::StopAfterYields stopping(1);
-        const Status stopped =
-            CopyFile(dir / "big.msg", failIfExists ? dir / "new.eml" : dir / "old.eml", failIfExists,
-                     RealSysCalls(), &stopping);
-        EXPECT_EQ(stopped.kind(), ErrorKind::Stopped);
-        EXPECT_EQ(Entries(dir.path()), (std::set<std::string>{"big.msg", "old.eml", "whole.eml"}));
-        EXPECT_EQ(ReadFile(dir / "old.eml"), "old");
-    }
+    testing::StopAfterYields stopping(1);
+    const Status stopped = CopyAs(dir / "big.msg", dir / "new.eml", RealSysCalls(), &stopping);
+    EXPECT_EQ(stopped.kind(), ErrorKind::Stopped);
+    EXPECT_EQ(Entries(dir.path()), (std::set<std::string>{"big.msg", "whole.eml"}));
 }
 
-TEST(CopyFile, TakenDestinationIsLeftAloneWhenFailIfExists) {
+TEST(StagedCopy, TakenDestinationIsLeftAlone) {
     struct Taken {
         const char *what;
         void (*make)(const TempDir &dir);
@@ -254,7 +170,7 @@ TEST(CopyFile, TakenDestinationIsLeftAloneWhenFailIfExists) {
         c.make(dir);
         const std::string before = Describe(dir / "out.eml");
 
-        const Status status = CopyFile(dir / "in.msg", dir / "out.eml", true);
+        const Status status = CopyAs(dir / "in.msg", dir / "out.eml");
 
         EXPECT_EQ(status.kind(), ErrorKind::AlreadyExists) << status.reason();
         EXPECT_EQ(Describe(dir / "out.eml"), before);
@@ -275,30 +191,20 @@ void PrintTo(const FailureCase &c, std::ostream *os) { *os << c.name; }
 
 class FailedCopy : public ::testing::TestWithParam<FailureCase> {};
 
-TEST_P(FailedCopy, LeavesNoPartialFileAndKeepsTheOldOne) {
+TEST_P(FailedCopy, LeavesNoPartialFile) {
     const FailureCase &c = GetParam();
     const std::string content = Bytes(3 * kMiB);
-    const std::string old = "the complete older copy";
-    for (const bool failIfExists : {true, false}) {
-        SCOPED_TRACE(failIfExists ? "failIfExists" : "replace");
-        TempDir dir;
-        WriteFile(dir / "in.msg", content);
-        if (!failIfExists) WriteFile(dir / "out.eml", old);
-        FaultySysCalls sys;
-        c.faults(sys);
+    TempDir dir;
+    WriteFile(dir / "in.msg", content);
+    FaultySysCalls sys;
+    c.faults(sys);
 
-        const Status status = CopyFile(dir / "in.msg", dir / "out.eml", failIfExists, sys);
+    const Status status = CopyAs(dir / "in.msg", dir / "out.eml", sys);
 
-        EXPECT_FALSE(status.ok());
-        EXPECT_EQ(status.reason(), c.reason);
-        EXPECT_TRUE(ReadFile(dir / "in.msg") == content);
-        if (failIfExists) {
-            EXPECT_EQ(Entries(dir.path()), std::set<std::string>{"in.msg"});
-        } else {
-            EXPECT_EQ(Entries(dir.path()), (std::set<std::string>{"in.msg", "out.eml"}));
-            EXPECT_EQ(ReadFile(dir / "out.eml"), old);
-        }
-    }
+    EXPECT_FALSE(status.ok());
+    EXPECT_EQ(status.reason(), c.reason);
+    EXPECT_TRUE(ReadFile(dir / "in.msg") == content);
+    EXPECT_EQ(Entries(dir.path()), std::set<std::string>{"in.msg"});
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -330,40 +236,23 @@ INSTANTIATE_TEST_SUITE_P(
                     "cannot finish the copy: Input/output error"}),
     [](const ::testing::TestParamInfo<FailureCase> &row) { return std::string(row.param.name); });
 
-TEST(CopyFile, RefusedReplacementKeepsTheOldCopyAndRemovesTheNewOne) {
+TEST(StagedCopy, UnusableSourceMakesNoCopy) {
     TempDir dir;
-    WriteFile(dir / "in.msg", "new");
-    WriteFile(dir / "out.eml", "old");
-    FaultySysCalls sys;
-    sys.renameError = EACCES;
+    fs::create_directory(dir / "folder.msg");
+    ASSERT_EQ(::mkfifo((dir / "pipe.msg").c_str(), 0600), 0);
 
-    const Status status = CopyFile(dir / "in.msg", dir / "out.eml", false, sys);
+    const Status pipe = CopyAs(dir / "pipe.msg", dir / "d.eml");
+    const Status missing = CopyAs(dir / "missing.msg", dir / "a.eml");
+    const Status folder = CopyAs(dir / "folder.msg", dir / "b.eml");
+    const Status empty = CopyAs("", dir / "c.eml");
 
-    EXPECT_EQ(status.reason(), "cannot put the copy in place: Permission denied");
-    EXPECT_EQ(Entries(dir.path()), (std::set<std::string>{"in.msg", "out.eml"}));
-    EXPECT_EQ(ReadFile(dir / "out.eml"), "old");
-}
-
-TEST(CopyFile, UnusableSourceMakesNoCopy) {
-    for (const bool failIfExists : {true, false}) {
-        TempDir dir;
-        fs::create_directory(dir / "folder.msg");
-        ASSERT_EQ(::mkfifo((dir / "pipe.msg").c_str(), 0600), 0);
-
-        const Status pipe = CopyFile(dir / "pipe.msg", dir / "d.eml", failIfExists);
-        const Status missing = CopyFile(dir / "missing.msg", dir / "a.eml", failIfExists);
-        const Status folder = CopyFile(dir / "folder.msg", dir / "b.eml", failIfExists);
-        const Status empty = CopyFile("", dir / "c.eml", failIfExists);
-
-        EXPECT_EQ(missing.kind(), ErrorKind::NotFound);
-        EXPECT_EQ(missing.reason(), "cannot open the message: No such file or directory");
-        EXPECT_FALSE(folder.ok());
-        EXPECT_EQ(folder.reason(), "cannot copy the message: it is a folder");
-        EXPECT_FALSE(empty.ok());
-        EXPECT_EQ(pipe.reason(), "cannot copy the message: it is not a regular file");
-        EXPECT_EQ(Entries(dir.path()), (std::set<std::string>{"folder.msg", "pipe.msg"}));
-        EXPECT_TRUE(fs::is_empty(dir / "folder.msg"));
-    }
+    EXPECT_EQ(missing.kind(), ErrorKind::NotFound);
+    EXPECT_EQ(missing.reason(), "cannot open the message: No such file or directory");
+    EXPECT_EQ(folder.reason(), "cannot copy the message: it is a folder");
+    EXPECT_EQ(empty.reason(), "cannot open the message: no valid path");
+    EXPECT_EQ(pipe.reason(), "cannot copy the message: it is not a regular file");
+    EXPECT_EQ(Entries(dir.path()), (std::set<std::string>{"folder.msg", "pipe.msg"}));
+    EXPECT_TRUE(fs::is_empty(dir / "folder.msg"));
 }
 
 // However the file system gives a copy its final name, a taken name is never replaced and the

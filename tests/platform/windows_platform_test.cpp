@@ -30,7 +30,7 @@ constexpr std::size_t kMiB = std::size_t{1} << 20;
 // Through the wide calls on \\?\ paths, as the core does: std::filesystem would drop a name's
 // trailing dots and spaces.
 void Write(const std::string &utf8Path, const std::string &bytes) {
-    const UniqueHandle file(::CreateFileW(Win32Path(utf8Path).c_str(), GENERIC_WRITE, 0, nullptr,
+    const UniqueFileHandle file(::CreateFileW(Win32Path(utf8Path).c_str(), GENERIC_WRITE, 0, nullptr,
                                           CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
     DWORD written = 0;
     ASSERT_TRUE(file.valid() && ::WriteFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()),
@@ -38,7 +38,7 @@ void Write(const std::string &utf8Path, const std::string &bytes) {
 }
 
 std::string Read(const std::string &utf8Path) {
-    const UniqueHandle file(::CreateFileW(Win32Path(utf8Path).c_str(), GENERIC_READ, FILE_SHARE_READ,
+    const UniqueFileHandle file(::CreateFileW(Win32Path(utf8Path).c_str(), GENERIC_READ, FILE_SHARE_READ,
                                           nullptr, OPEN_EXISTING, 0, nullptr));
     std::string bytes(16 * kMiB, '\0');
     DWORD got = 0;

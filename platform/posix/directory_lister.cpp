@@ -8,7 +8,7 @@
 #include <cerrno>
 #include <memory>
 
-#include "platform/unique_fd.h"
+#include "platform/posix/unique_fd.h"
 
 namespace tarvelin {
 

@@ -1,0 +1,81 @@
+// The small system calls under the file utilities: file_ops.cpp writes each rule once over these,
+// and each half of the platform layer (posix/, windows/) defines them over its SysCalls. Only
+// the platform layer includes this.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "platform/slice_yield.h"
+#include "platform/status.h"
+#include "platform/syscalls.h"
+
+namespace tarvelin::native {
+
+// An open file: a descriptor (POSIX) or a handle (Windows); kNoFile when none.
+using FileRef = std::intptr_t;
+inline constexpr FileRef kNoFile = -1;
+
+// A time as the system keeps it: seconds and nanoseconds since 1970 on POSIX; 100 ns units since
+// 1601 on Windows, with no fraction.
+struct SystemTime {
+    std::int64_t units = 0;
+    std::int64_t fraction = 0;
+};
+
+// What a copy takes over from its source.
+struct SourceFacts {
+    bool folder = false;
+    bool regular = false;  // has an end to copy up to: no device, pipe or socket
+    std::uint64_t size = 0;
+    unsigned permissions = 0;  // the mode's permission bits on POSIX
+    SystemTime accessed;
+    SystemTime modified;
+};
+
+// Opens an existing file read-only, without waiting on a pipe, and reads its facts.
+Status OpenForReading(const SysCalls &sys, const std::string &path, FileRef &file, SourceFacts &facts);
+
+// Creates a file that did not exist (hidden on Windows until FinishContent). An existing name gives
+// AlreadyExists; every other failure is ErrorKind::Other, reported as "what: reason".
+Status CreateNew(const SysCalls &sys, const std::string &path, unsigned permissions, FileRef &file,
+                 std::string_view what);
+
+// Up to count bytes into the buffer; got is 0 at the end.
+Status ReadSlice(const SysCalls &sys, FileRef file, char *buffer, std::size_t count, std::size_t &got);
+// Up to count bytes from data; written is 0 when the disk takes no more.
+Status WriteSlice(const SysCalls &sys, FileRef file, const char *data, std::size_t count, std::size_t &written);
+
+// Copies inside the system where it can (POSIX copy_file_range), from both files' offsets.
+// complete tells whether the whole source went; otherwise reading and writing carry on from where
+// it stopped.
+Status CopyInSystem(const SysCalls &sys, FileRef in, FileRef out, const SourceFacts &facts, SliceYield &slices,
+                    bool &complete);
+
+// Gives a complete copy the source's times (and makes it visible on Windows), and starts writing it
+// to the disk.
+Status FinishContent(const SysCalls &sys, FileRef out, const SourceFacts &facts);
+
+// Waits until the file is on the disk, then closes it.
+Status FlushAndClose(const SysCalls &sys, FileRef file);
+
+// Cleaning up after a failure, which keeps the failure's own error code.
+void CloseQuietly(const SysCalls &sys, FileRef file) noexcept;
+void RemoveQuietly(const SysCalls &sys, const std::string &path) noexcept;
+
+// Renames a closed file without ever replacing what is there: AlreadyExists when the name is
+// taken, and the file stays where it was.
+Status MoveWithoutReplace(const SysCalls &sys, const std::string &from, const std::string &to);
+
+// Any entry at the path: a file, a folder, a link (even a broken one), something locked.
+bool EntryExists(const SysCalls &sys, const std::string &path);
+Status MakeFolders(const SysCalls &sys, const std::string &path);
+Status CheckFoldersCreatable(const SysCalls &sys, const std::string &path);
+// Ok unless an existing folder is known to take no new files ("what: reason").
+Status CheckTakesNewFiles(const SysCalls &sys, const std::string &folder, std::string_view what);
+
+std::uint64_t CurrentProcessId();
+
+}  // namespace tarvelin::native

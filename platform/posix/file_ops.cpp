@@ -1,0 +1,274 @@
+// The file primitives and the folder utilities over the POSIX calls.
+#include "platform/file_ops.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <utility>
+
+#include "platform/file_primitives.h"
+#include "platform/path_split.h"
+#include "platform/posix/syscalls.h"
+
+namespace tarvelin {
+namespace {
+
+constexpr int kCreateFlags = O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC;
+// Large enough that one call usually moves a whole message, small enough to stay within ssize_t.
+constexpr std::size_t kCopyChunk = std::size_t{1} << 30;
+
+template <typename Call>
+auto RetryOnEintr(Call call) {
+    for (;;) {
+        const auto result = call();
+        if (result != -1 || errno != EINTR) return result;
+    }
+}
+
+Status OtherFailure(int err, std::string_view what) {
+    return Status::Failure(ErrorKind::Other, std::string(what) + ": " + std::strerror(err));
+}
+
+int Fd(native::FileRef file) { return static_cast<int>(file); }
+
+native::SystemTime FromTimespec(const struct timespec &time) {
+    return {static_cast<std::int64_t>(time.tv_sec), static_cast<std::int64_t>(time.tv_nsec)};
+}
+
+struct timespec ToTimespec(const native::SystemTime &time) {
+    struct timespec result {};
+    result.tv_sec = static_cast<time_t>(time.units);
+    result.tv_nsec = static_cast<long>(time.fraction);
+    return result;
+}
+
+Status MakeFolderLevel(const SysCalls &sys, const std::string &level) {
+    if (sys.Mkdir(level.c_str(), 0777) == 0) return Status::Ok();
+    const int err = errno;
+    // EEXIST also covers another process making the folder meanwhile; some file systems refuse
+    // an existing folder with another error, so what is there decides.
+    struct stat info {};
+    if (sys.Stat(level.c_str(), &info) == 0) {
+        if (S_ISDIR(info.st_mode)) return Status::Ok();
+        return Status::Failure(ErrorKind::Other,
+                               "cannot create the folder " + level + ": a file of that name is in the way");
+    }
+    return OtherFailure(err, "cannot create the folder " + level);
+}
+
+// Errors after which reading and writing may still work: no in-kernel copy between these two
+// files (other file systems, old kernels, special files).
+bool InKernelCopyUnavailable(int err) {
+    return err == EXDEV || err == ENOSYS || err == EOPNOTSUPP || err == ENOTSUP || err == EINVAL ||
+           err == EBADF;
+}
+
+Status InKernelCopyFailure(int err) {
+    if (err == ENOSPC || err == EDQUOT || err == EFBIG) {
+        return Status::FromErrno(err, "cannot write the copy");
+    }
+    return Status::FromErrno(err, "cannot copy the message");
+}
+
+// The file system does not offer a no-replace rename.
+bool NoReplaceRenameUnavailable(int err) {
+    return err == EINVAL || err == ENOSYS || err == ENOTSUP || err == EOPNOTSUPP;
+}
+
+// The file system has no hard links (FAT, many network shares).
+bool HardLinksUnavailable(int err) {
+    return err == EPERM || err == ENOSYS || err == ENOTSUP || err == EOPNOTSUPP || err == EINVAL;
+}
+
+Status Taken() { return Status::Failure(ErrorKind::AlreadyExists, "the name is taken"); }
+
+}  // namespace
+
+namespace native {
+
+Status OpenForReading(const SysCalls &sys, const std::string &path, FileRef &file, SourceFacts &facts) {
+    // Without blocking: a FIFO named like a message must not hang the run.
+    const int fd = RetryOnEintr([&] { return sys.Open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY, 0); });
+    if (fd < 0) return Status::FromErrno(errno, "cannot open the message");
+    file = fd;
+    struct stat info {};
+    if (sys.Fstat(fd, &info) != 0) return OtherFailure(errno, "cannot read the message");
+    facts.folder = S_ISDIR(info.st_mode);
+    facts.regular = S_ISREG(info.st_mode);
+    facts.size = info.st_size > 0 ? static_cast<std::uint64_t>(info.st_size) : 0;
+    facts.permissions = info.st_mode & 0777;
+    facts.accessed = FromTimespec(info.st_atim);
+    facts.modified = FromTimespec(info.st_mtim);
+    return Status::Ok();
+}
+
+Status CreateNew(const SysCalls &sys, const std::string &path, unsigned permissions, FileRef &file,
+                 std::string_view what) {
+    const int fd = RetryOnEintr([&] { return sys.Open(path.c_str(), kCreateFlags, static_cast<mode_t>(permissions)); });
+    if (fd >= 0) {
+        file = fd;
+        return Status::Ok();
+    }
+    return errno == EEXIST ? Taken() : OtherFailure(errno, what);
+}
+
+Status ReadSlice(const SysCalls &sys, FileRef file, char *buffer, std::size_t count, std::size_t &got) {
+    const ssize_t read = RetryOnEintr([&] { return sys.Read(Fd(file), buffer, count); });
+    if (read < 0) return Status::FromErrno(errno, "cannot read the message");
+    got = static_cast<std::size_t>(read);
+    return Status::Ok();
+}
+
+Status WriteSlice(const SysCalls &sys, FileRef file, const char *data, std::size_t count, std::size_t &written) {
+    const ssize_t wrote = RetryOnEintr([&] { return sys.Write(Fd(file), data, count); });
+    if (wrote < 0) return Status::FromErrno(errno, "cannot write the copy");
+    written = static_cast<std::size_t>(wrote);
+    return Status::Ok();
+}
+
+Status CopyInSystem(const SysCalls &sys, FileRef in, FileRef out, const SourceFacts &facts, SliceYield &slices,
+                    bool &complete) {
+    complete = false;
+    // A size of 0 may also be a file whose length the system does not know beforehand; only
+    // reading tells, so such a source goes straight to reading and writing.
+    if (facts.size == 0) return Status::Ok();
+    std::uint64_t copied = 0;
+    for (;;) {
+        const ssize_t moved = RetryOnEintr([&] { return sys.CopyFileRange(Fd(in), Fd(out), slices.Chunk(kCopyChunk)); });
+        if (moved > 0) {
+            copied += static_cast<std::uint64_t>(moved);
+            if (!slices.Moved(static_cast<std::size_t>(moved))) return CopyStopped();
+            continue;
+        }
+        // Short of the size: reading decides where the file ends. Both offsets stand where the
+        // in-kernel copy stopped, so reading carries on from there.
+        if (moved == 0) {
+            complete = copied >= facts.size;
+            return Status::Ok();
+        }
+        if (!InKernelCopyUnavailable(errno)) return InKernelCopyFailure(errno);
+        return Status::Ok();
+    }
+}
+
+Status FinishContent(const SysCalls &sys, FileRef out, const SourceFacts &facts) {
+    // The times are worth keeping but not worth losing the copied message over, so a file system
+    // that refuses them does not fail the copy.
+    const struct timespec times[2] = {ToTimespec(facts.accessed), ToTimespec(facts.modified)};
+    RetryOnEintr([&] { return sys.Futimens(Fd(out), times); });
+    // Advice only: the disk starts on it now, while the next messages are read.
+    sys.StartWriteback(Fd(out));
+    return Status::Ok();
+}
+
+Status FlushAndClose(const SysCalls &sys, FileRef file) {
+    // File systems without the call (EINVAL) keep no cache.
+    if (RetryOnEintr([&] { return sys.Fdatasync(Fd(file)); }) != 0 && errno != EINVAL) {
+        const Status failed = OtherFailure(errno, "cannot finish the copy");
+        CloseQuietly(sys, file);
+        return failed;
+    }
+    // For a file just written the result of close tells whether the data really arrived; a retry
+    // after EINTR would be wrong because the descriptor is gone.
+    if (sys.Close(Fd(file)) != 0) return OtherFailure(errno, "cannot finish the copy");
+    return Status::Ok();
+}
+
+void CloseQuietly(const SysCalls &sys, FileRef file) noexcept {
+    const int saved = errno;
+    sys.Close(Fd(file));
+    errno = saved;
+}
+
+void RemoveQuietly(const SysCalls &sys, const std::string &path) noexcept {
+    const int saved = errno;
+    sys.Unlink(path.c_str());
+    errno = saved;
+}
+
+Status MoveWithoutReplace(const SysCalls &sys, const std::string &from, const std::string &to) {
+    if (sys.RenameNoReplace(from.c_str(), to.c_str()) == 0) return Status::Ok();
+    int err = errno;
+    if (err == EEXIST) return Taken();
+    if (!NoReplaceRenameUnavailable(err)) return OtherFailure(err, "cannot name the copy");
+
+    if (sys.Link(from.c_str(), to.c_str()) == 0) {
+        sys.Unlink(from.c_str());
+        return Status::Ok();
+    }
+    err = errno;
+    if (err == EEXIST) return Taken();
+    if (!HardLinksUnavailable(err)) return OtherFailure(err, "cannot name the copy");
+
+    // The exclusive create claims the name, so the rename can only replace our own empty claim.
+    FileRef claim = kNoFile;
+    if (Status claimed = CreateNew(sys, to, 0600, claim, "cannot name the copy"); !claimed) return claimed;
+    sys.Close(Fd(claim));
+    if (sys.Rename(from.c_str(), to.c_str()) != 0) {
+        err = errno;
+        sys.Unlink(to.c_str());
+        return OtherFailure(err, "cannot name the copy");
+    }
+    return Status::Ok();
+}
+
+bool EntryExists(const SysCalls &sys, const std::string &path) {
+    struct stat info {};
+    return sys.Lstat(path.c_str(), &info) == 0;
+}
+
+Status MakeFolders(const SysCalls &sys, const std::string &path) {
+    const std::string folder = AddSeparator(path);
+    // The usual case: the folder is there from an earlier message.
+    struct stat info {};
+    if (sys.Stat(folder.c_str(), &info) == 0 && S_ISDIR(info.st_mode)) return Status::Ok();
+
+    for (std::size_t end = 1; end < folder.size(); ++end) {
+        if (folder[end] != kNativeSeparator || folder[end - 1] == kNativeSeparator) continue;
+        if (Status made = MakeFolderLevel(sys, folder.substr(0, end)); !made) return made;
+    }
+    return Status::Ok();
+}
+
+Status CheckFoldersCreatable(const SysCalls &sys, const std::string &path) {
+    const std::string folder = AddSeparator(path);
+    std::string deepestExisting = folder.front() == kNativeSeparator ? "/" : ".";
+    for (std::size_t end = 1; end < folder.size(); ++end) {
+        if (folder[end] != kNativeSeparator || folder[end - 1] == kNativeSeparator) continue;
+        const std::string level = folder.substr(0, end);
+        struct stat info {};
+        if (sys.Stat(level.c_str(), &info) == 0) {
+            if (!S_ISDIR(info.st_mode)) {
+                return Status::Failure(ErrorKind::Other,
+                                       "cannot create the folder " + level + ": a file of that name is in the way");
+            }
+            deepestExisting = level;
+            continue;
+        }
+        if (errno != ENOENT) return OtherFailure(errno, "cannot create the folder " + level);
+        // The first missing level: making it needs a folder that takes new entries.
+        if (sys.Access(deepestExisting.c_str(), W_OK | X_OK) != 0) {
+            return OtherFailure(errno, "cannot create the folder " + level);
+        }
+        return Status::Ok();
+    }
+    return Status::Ok();
+}
+
+Status CheckTakesNewFiles(const SysCalls &sys, const std::string &folder, std::string_view what) {
+    struct stat info {};
+    if (sys.Stat(folder.c_str(), &info) == 0 && sys.Access(folder.c_str(), W_OK | X_OK) != 0) {
+        return OtherFailure(errno, what);
+    }
+    return Status::Ok();
+}
+
+std::uint64_t CurrentProcessId() { return static_cast<std::uint64_t>(::getpid()); }
+
+}  // namespace native
+
+std::string SameFileKey(const std::string &path) { return path; }
+
+}  // namespace tarvelin

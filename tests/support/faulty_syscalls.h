@@ -1,0 +1,153 @@
+// The real POSIX calls, with faults that a test switches on: a full disk or a read error after so
+// many bytes, short and interrupted calls, no in-kernel copy, a refused open, folder, name, flush,
+// close or rename. The copy faults meet the copy of `victim`, or every copy when it is empty.
+#pragma once
+
+#include <fcntl.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdint>
+#include <map>
+#include <set>
+#include <string>
+#include <string_view>
+
+#include "platform/posix/syscalls.h"
+
+namespace tarvelin::testing {
+
+class FaultySysCalls : public SysCalls {
+public:
+    std::string victim;
+    int openError = 0;  // opening the victim fails
+    int writeError = 0;  // writing the copy fails after writeLimit bytes
+    std::size_t writeLimit = 0;
+    int readError = 0;  // reading the source fails after readLimit bytes
+    std::size_t readLimit = 0;
+    int copyRangeError = 0;  // the in-kernel copy fails
+    bool copyRangeStopsEarly = false;
+    std::size_t maxChunk = SIZE_MAX;  // short reads and writes
+    bool interrupts = false;  // every other read, write or copy is interrupted
+    int closeError = 0;  // for descriptors opened for writing
+    int flushError = 0;
+    int renameError = 0;
+    int noReplaceError = 0;  // the file system refuses a no-replace rename
+    int linkError = 0;  // ... or hard links
+    std::string refusedFolder;  // mkdir of exactly this folder fails with folderError
+    int folderError = 0;
+    std::string refusedCreate;  // creating or naming a file whose path holds this fails with createError
+    int createError = 0;
+    // Copies given a final name before they were flushed: after a power cut such a name could
+    // hold less than the whole message.
+    mutable int claimedUnflushed = 0;
+
+    int Open(const char *path, int flags, mode_t mode) const override {
+        if ((flags & O_CREAT) != 0 && Refused(path)) return Fail(createError);
+        const bool reading = (flags & O_ACCMODE) == O_RDONLY;
+        const bool isVictim = reading && !victim.empty() && path == victim;
+        if (isVictim && openError != 0) return Fail(openError);
+        const int fd = SysCalls::Open(path, flags, mode);
+        if (fd < 0) return fd;
+        if (isVictim) {
+            victimFd_ = fd;
+            read_ = written_ = 0;
+        }
+        if (!reading) writable_.insert(fd);
+        if ((flags & O_CREAT) != 0) {
+            copies_[fd] = path;
+            if (victimFd_ >= 0) victimCopyFd_ = fd;
+        }
+        return fd;
+    }
+    int Close(int fd) const override {
+        if (fd == victimFd_) victimFd_ = -1;
+        if (fd == victimCopyFd_) victimCopyFd_ = -1;
+        copies_.erase(fd);
+        const bool wasWritable = writable_.erase(fd) > 0;
+        const int result = SysCalls::Close(fd);
+        if (result == 0 && wasWritable && closeError != 0) return Fail(closeError);
+        return result;
+    }
+    int Fdatasync(int fd) const override {
+        if (flushError != 0 && (victim.empty() || fd == victimCopyFd_)) return Fail(flushError);
+        if (const auto copy = copies_.find(fd); copy != copies_.end()) flushed_.insert(copy->second);
+        return SysCalls::Fdatasync(fd);
+    }
+    ssize_t Read(int fd, void *buffer, std::size_t count) const override {
+        if (Interrupted()) return Fail(EINTR);
+        if (!victim.empty() && fd != victimFd_) return SysCalls::Read(fd, buffer, count);
+        count = std::min(count, maxChunk);
+        if (readError != 0) {
+            if (read_ >= readLimit) return Fail(readError);
+            count = std::min(count, readLimit - read_);
+        }
+        const ssize_t got = SysCalls::Read(fd, buffer, count);
+        if (got > 0) read_ += static_cast<std::size_t>(got);
+        return got;
+    }
+    ssize_t Write(int fd, const void *buffer, std::size_t count) const override {
+        if (Interrupted()) return Fail(EINTR);
+        if (!victim.empty() && victimFd_ < 0) return SysCalls::Write(fd, buffer, count);
+        count = WriteAllowance(count);
+        if (count == 0) return Fail(writeError);
+        return Written(SysCalls::Write(fd, buffer, count));
+    }
+    ssize_t CopyFileRange(int inFd, int outFd, std::size_t count) const override {
+        if (Interrupted()) return Fail(EINTR);
+        if (copyRangeError != 0) return Fail(copyRangeError);
+        if (!victim.empty() && inFd != victimFd_) return SysCalls::CopyFileRange(inFd, outFd, count);
+        if (readError != 0) return Fail(EXDEV);  // so that the read loop meets the read fault
+        if (copyRangeStopsEarly && written_ > 0) return 0;
+        count = WriteAllowance(count);
+        if (count == 0) return Fail(writeError);
+        return Written(SysCalls::CopyFileRange(inFd, outFd, count));
+    }
+    int Mkdir(const char *path, mode_t mode) const override {
+        if (path == refusedFolder) return Fail(folderError);
+        return SysCalls::Mkdir(path, mode);
+    }
+    int Rename(const char *from, const char *to) const override {
+        return renameError != 0 ? Fail(renameError) : SysCalls::Rename(from, to);
+    }
+    // The copy gets its final name by a rename (or a link), which creates that name.
+    int RenameNoReplace(const char *from, const char *to) const override {
+        if (flushed_.count(from) == 0) ++claimedUnflushed;
+        if (noReplaceError != 0) return Fail(noReplaceError);
+        return Refused(to) ? Fail(createError) : SysCalls::RenameNoReplace(from, to);
+    }
+    int Link(const char *from, const char *to) const override {
+        if (linkError != 0) return Fail(linkError);
+        return Refused(to) ? Fail(createError) : SysCalls::Link(from, to);
+    }
+
+private:
+    bool Refused(std::string_view path) const {
+        return !refusedCreate.empty() && path.find(refusedCreate) != std::string_view::npos;
+    }
+    static int Fail(int err) {
+        errno = err;
+        return -1;
+    }
+    bool Interrupted() const { return interrupts && (interruptToggle_ = !interruptToggle_); }
+    std::size_t WriteAllowance(std::size_t count) const {
+        count = std::min(count, maxChunk);
+        if (writeError != 0) count = written_ >= writeLimit ? 0 : std::min(count, writeLimit - written_);
+        return count;
+    }
+    ssize_t Written(ssize_t result) const {
+        if (result > 0) written_ += static_cast<std::size_t>(result);
+        return result;
+    }
+
+    mutable int victimFd_ = -1;
+    mutable int victimCopyFd_ = -1;
+    mutable std::set<int> writable_;
+    mutable std::size_t read_ = 0;
+    mutable std::size_t written_ = 0;
+    mutable bool interruptToggle_ = false;
+    mutable std::map<int, std::string> copies_;  // descriptor of each file created -> its path
+    mutable std::set<std::string> flushed_;
+};
+
+}  // namespace tarvelin::testing
