@@ -11,9 +11,7 @@ public:
 
     Status Flush() override { return Status::Ok(); }
     Status ClaimAs(const std::string &destination) override {
-        if (files_.FileExist(destination)) {
-            return Status::Failure(ErrorKind::AlreadyExists, "cannot name the copy: the name is taken");
-        }
+        if (files_.FileExist(destination)) return NameTaken();
         files_.created_.emplace(SameFileKey(destination), source_);
         return Status::Ok();
     }

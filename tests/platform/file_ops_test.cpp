@@ -16,8 +16,8 @@
 #include <string>
 #include <vector>
 
-#include "platform/path_split.h"
 #include "platform/posix/syscalls.h"
+#include "tests/support/copy_as.h"
 #include "tests/support/faulty_syscalls.h"
 #include "tests/support/stop_after_yields.h"
 #include "tests/support/temp_dir.h"
@@ -26,19 +26,11 @@ namespace tarvelin {
 namespace {
 
 namespace fs = std::filesystem;
+using testing::CopyAs;
 using testing::FaultySysCalls;
 using testing::ReadFile;
 using testing::TempDir;
 using testing::WriteFile;
-
-// What a run does with each message: a staged copy in the destination's folder, claimed under
-// the destination's name.
-Status CopyAs(const std::string &source, const std::string &destination, const SysCalls &sys = RealSysCalls(),
-              WorkHooks *hooks = nullptr) {
-    StagedCopy copy;
-    if (Status staged = StageCopy(source, FolderFromPath(destination), copy, sys, hooks); !staged) return staged;
-    return copy.ClaimAs(destination);
-}
 
 // Every byte value, NULs and CR LF pairs included.
 std::string Bytes(std::size_t size) {

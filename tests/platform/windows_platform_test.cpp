@@ -1,7 +1,6 @@
 // The Windows side of platform/: wide and long paths, names Windows would otherwise change,
 // exclusive creates, and faults of the wide calls through the seam.
 #include <windows.h>
-#undef CopyFile
 #undef Yield
 
 #include <gtest/gtest.h>
@@ -13,8 +12,10 @@
 #include "platform/directory_lister.h"
 #include "platform/file_ops.h"
 #include "platform/input_file.h"
+#include "platform/windows/syscalls.h"
 #include "platform/windows/unique_handle.h"
 #include "platform/windows/wide_text.h"
+#include "tests/support/copy_as.h"
 #include "tests/support/stop_after_yields.h"
 #include "tests/support/temp_dir.h"
 
@@ -22,6 +23,7 @@ namespace tarvelin {
 namespace {
 
 namespace fs = std::filesystem;
+using testing::CopyAs;
 using testing::TempDir;
 
 constexpr std::size_t kMiB = std::size_t{1} << 20;
@@ -88,7 +90,7 @@ TEST(WindowsPaths, LongNonAsciiPathsWork) {
     ASSERT_TRUE(EnsureFolder(folder));
     const std::string source = folder + "\\邮件.msg";
     Write(source, "Subject: x\r\n\r\nbody");
-    ASSERT_TRUE(CopyFile(source, folder + "\\邮件.eml", true));
+    ASSERT_TRUE(CopyAs(source, folder + "\\邮件.eml"));
     EXPECT_EQ(Read(folder + "\\邮件.eml"), "Subject: x\r\n\r\nbody");
     EXPECT_EQ(Names(folder), (std::vector<std::string>{"邮件.eml", "邮件.msg"}));
     EXPECT_TRUE(FileExist(source));
@@ -105,7 +107,7 @@ TEST(WindowsPaths, TrailingDotsAndSpacesNameTheirOwnFiles) {
     }
     for (const std::string &name : names) {
         SCOPED_TRACE("[" + name + "]");
-        EXPECT_TRUE(CopyFile(dir / (name + "\\m.msg"), dir / (name + "\\m.eml"), true));
+        EXPECT_TRUE(CopyAs(dir / (name + "\\m.msg"), dir / (name + "\\m.eml")));
         EXPECT_EQ(Read(dir / (name + "\\m.eml")), "from " + name);
         EXPECT_EQ(Names(dir / name), (std::vector<std::string>{"m.eml", "m.msg"}));
     }
@@ -124,7 +126,7 @@ TEST(WindowsFileOps, ExclusiveCopyKeepsBytesAndTimesOfAReadOnlyMessage) {
     ::CloseHandle(file);
     ASSERT_TRUE(::SetFileAttributesW(Win32Path(source).c_str(), FILE_ATTRIBUTE_READONLY));
 
-    ASSERT_TRUE(CopyFile(source, dir / "out.eml", true));
+    ASSERT_TRUE(CopyAs(source, dir / "out.eml"));
     EXPECT_EQ(Read(dir / "out.eml"), bytes);
     EXPECT_EQ(LastWrite(dir / "out.eml"), LastWrite(source));
     EXPECT_EQ(LastWrite(source) >> 32, written.dwHighDateTime);
@@ -133,7 +135,7 @@ TEST(WindowsFileOps, ExclusiveCopyKeepsBytesAndTimesOfAReadOnlyMessage) {
 
     // Taken: refused as such, the file there untouched.
     Write(dir / "taken.eml", "older");
-    const Status refused = CopyFile(source, dir / "taken.eml", true);
+    const Status refused = CopyAs(source, dir / "taken.eml");
     EXPECT_EQ(refused.kind(), ErrorKind::AlreadyExists);
     EXPECT_EQ(Read(dir / "taken.eml"), "older");
     ::SetFileAttributesW(Win32Path(source).c_str(), FILE_ATTRIBUTE_NORMAL);
@@ -148,9 +150,9 @@ TEST(WindowsFileOps, RefusalsReadLikeThePosixOnes) {
         Status status;
         std::string reason;
     } cases[] = {
-        {"missing source", CopyFile(dir / "none.msg", dir / "x.eml", true),
+        {"missing source", CopyAs(dir / "none.msg", dir / "x.eml"),
          "cannot open the message: No such file or directory"},
-        {"folder source", CopyFile(dir / "folder.msg", dir / "y.eml", true),
+        {"folder source", CopyAs(dir / "folder.msg", dir / "y.eml"),
          "cannot copy the message: it is a folder"},
         {"file in the way", EnsureFolder(dir / "file\\sub"),
          "cannot create the folder " + dir / "file" + ": a file of that name is in the way"},
@@ -191,7 +193,7 @@ private:
     mutable std::size_t written_ = 0;
 };
 
-// Whatever goes wrong, and however the copy was asked for, no partial file is left.
+// Whatever goes wrong, no partial file is left and no file there is changed.
 TEST(WindowsFileOps, FailedOrStoppedCopiesLeaveNothing) {
     TempDir dir;
     const std::string source = dir / "in.msg";
@@ -199,16 +201,14 @@ TEST(WindowsFileOps, FailedOrStoppedCopiesLeaveNothing) {
     Write(dir / "old.eml", "older");
     const struct {
         std::string label;
-        bool failIfExists;
         std::size_t writeLimit;
         bool moveFails;
         bool stop;
         std::string reason;
     } cases[] = {
-        {"disk full", true, 5 * kMiB, false, false, "cannot write the copy: No space left on device"},
-        {"disk full, replacing", false, 5 * kMiB, false, false, "cannot write the copy: No space left on device"},
-        {"move refused", false, SIZE_MAX, true, false, "cannot put the copy in place: Permission denied"},
-        {"stopped", true, SIZE_MAX, false, true, "the copy was stopped"},
+        {"disk full", 5 * kMiB, false, false, "cannot write the copy: No space left on device"},
+        {"move refused", SIZE_MAX, true, false, "cannot put the copy in place: Permission denied"},
+        {"stopped", SIZE_MAX, false, true, "the copy was stopped"},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.label);
@@ -216,8 +216,7 @@ TEST(WindowsFileOps, FailedOrStoppedCopiesLeaveNothing) {
         sys.writeLimit = c.writeLimit;
         sys.moveFails = c.moveFails;
         testing::StopAfterYields stopping(1);
-        const std::string destination = c.failIfExists ? dir / "new.eml" : dir / "old.eml";
-        const Status status = CopyFile(source, destination, c.failIfExists, sys, c.stop ? &stopping : nullptr);
+        const Status status = CopyAs(source, dir / "new.eml", sys, c.stop ? &stopping : nullptr);
         EXPECT_EQ(status.reason(), c.reason);
         EXPECT_EQ(Names(dir / ""), (std::vector<std::string>{"in.msg", "old.eml"}));
         EXPECT_EQ(Read(dir / "old.eml"), "older");
