@@ -4,14 +4,12 @@
 #include <QDir>
 #include <QUrl>
 
+#include "platform/system.h"
+
 namespace tarvelin {
 
 QString HelpAddress() {
-#ifdef Q_OS_WIN
-    const QString below = QStringLiteral("/help/index.html");
-#else
-    const QString below = QStringLiteral("/../share/tarvelin/help/index.html");
-#endif
+    const QString below = QString::fromUtf8(kProgramDataFolder) + QStringLiteral("/help/index.html");
     const QString page = QDir::cleanPath(QCoreApplication::applicationDirPath() + below);
     return QUrl::fromLocalFile(page).toString();
 }

@@ -8,6 +8,8 @@
 #include <string>
 #include <string_view>
 
+#include "platform/system.h"
+
 namespace tarvelin {
 
 // The core holds UTF-8 on Windows and converts to UTF-16 only at the system calls; the local 8-bit
@@ -15,20 +17,12 @@ namespace tarvelin {
 // bytes are the file system's own, which Qt's file-name codec keeps.
 inline std::string CorePath(const QString &path) {
     const QString native = QDir::toNativeSeparators(path);
-#ifdef Q_OS_WIN
-    return native.toStdString();
-#else
-    return QFile::encodeName(native).toStdString();
-#endif
+    return PathsAreUtf8() ? native.toStdString() : QFile::encodeName(native).toStdString();
 }
 
 inline QString QStringFromCorePath(std::string_view path) {
     const QByteArray bytes(path.data(), static_cast<qsizetype>(path.size()));
-#ifdef Q_OS_WIN
-    return QString::fromUtf8(bytes);
-#else
-    return QFile::decodeName(bytes);
-#endif
+    return PathsAreUtf8() ? QString::fromUtf8(bytes) : QFile::decodeName(bytes);
 }
 
 }  // namespace tarvelin

@@ -8,15 +8,9 @@
 
 #include "conversion/conversion_run.h"
 #include "platform/directory_lister.h"
+#include "platform/system.h"
 
 namespace tarvelin {
-
-// The system's line break inside a box text.
-#ifdef _WIN32
-inline constexpr const char *kLineBreak = "\r\n";
-#else
-inline constexpr const char *kLineBreak = "\n";
-#endif
 
 // Problems listed one per line in a box before the rest are only counted.
 inline constexpr std::size_t kProblemsListed = 10;

@@ -2,10 +2,8 @@
 
 #include <getopt.h>
 
-#include <cerrno>
 #include <csignal>
 #include <cstdint>
-#include <filesystem>
 #include <memory>
 #include <ostream>
 #include <string_view>
@@ -21,12 +19,7 @@
 #include "messagelist/folder_scan.h"
 #include "platform/directory_lister.h"
 #include "platform/file_ops.h"
-
-#ifdef _WIN32
-#include "platform/windows/wide_text.h"
-#else
-#include <unistd.h>
-#endif
+#include "platform/system.h"
 
 namespace tarvelin {
 
@@ -197,20 +190,6 @@ std::variant<Options, UsageError> ParseArguments(const std::vector<std::string> 
     return options;
 }
 
-// Absolute and without "." or ".." parts, so the mirrored output folders stay below DIR.
-std::string AbsolutePath(const std::string &path) {
-#ifdef _WIN32
-    // The core's own form: std::filesystem there mangles a \\?\ path and drops trailing dots
-    // and blanks, where the core takes each name as written.
-    return Utf8FromWin32Path(Win32Path(path));
-#else
-    std::error_code error;
-    std::filesystem::path absolute = std::filesystem::absolute(path, error);
-    if (error) return path;
-    return absolute.lexically_normal().string();
-#endif
-}
-
 // Prints "source<TAB>output" lines, or with -z the two fields each ended by a NUL.
 void PrintPair(std::ostream &out, const std::string &source, const std::string &output, bool nullSeparated) {
     if (nullSeparated) {
@@ -301,12 +280,7 @@ private:
 // a file in its place or a folder that takes no new entries would fail every message alike.
 Status CheckOutputFolder(const std::string &folder) {
     if (Status creatable = CheckFolderCreatable(folder); !creatable) return creatable;
-#ifndef _WIN32
-    // Windows tells whether a folder takes new files only by trying.
-    if (NativeDirectoryLister().FolderExists(folder) && ::access(folder.c_str(), W_OK | X_OK) != 0)
-        return Status::FromErrno(errno, "cannot write to the folder " + folder);
-#endif
-    return Status::Ok();
+    return CheckFolderTakesFiles(folder, "cannot write to the folder " + folder);
 }
 
 void PrintSummary(const Options &options, const ConversionReport &report, std::size_t done, std::size_t rows,

@@ -1,9 +1,5 @@
 #include "conversion/mail_message.h"
 
-#ifdef __linux__
-#include <iconv.h>
-#endif
-
 #include <algorithm>
 #include <cstring>
 #include <ctime>
@@ -11,11 +7,11 @@
 #include <optional>
 #include <string_view>
 #include <utility>
-#include <vector>
 
 #include "conversion/encoded_words.h"
 #include "conversion/gmime_handles.h"
 #include "platform/input_file.h"
+#include "platform/system.h"
 
 namespace tarvelin {
 
@@ -155,11 +151,7 @@ std::string TerminatedHeader(std::string_view header) {
 
 CalendarDate LocalDate(std::time_t time) {
     struct tm parts {};
-#ifdef _WIN32
-    if (::localtime_s(&parts, &time) != 0) return {};
-#else
-    if (::localtime_r(&time, &parts) == nullptr) return {};
-#endif
+    if (!LocalCalendarTime(time, parts)) return {};
     return {parts.tm_year + 1900, parts.tm_mon + 1, parts.tm_mday};
 }
 
@@ -301,32 +293,15 @@ gmime::Handle<GMimeParserOptions> NewParserOptions() {
     return options;
 }
 
+// At start-up, so that no message's read pays for loading them.
+[[maybe_unused]] const bool kCharsetConvertersKept = (KeepCharsetConvertersLoaded(), true);
+
 gmime::Handle<GMimeObject> ParseHeader(const std::string &text, GMimeParserOptions *options) {
     auto stream = gmime::TakeOwned(g_mime_stream_mem_new_with_buffer(text.data(), text.size()));
     auto parser = gmime::TakeOwned(g_mime_parser_new_with_stream(stream.get()));
     // The header list keeps its own copy of the options.
     return gmime::TakeOwned(g_mime_parser_construct_part(parser.get(), options));
 }
-
-#ifdef __linux__
-// glibc unloads a charset's conversion module soon after its last converter is closed, and the
-// decoder opens and closes one per encoded word: messages in alternating charsets would load and
-// unload the same modules again and again, at a cost above that of reading the header. One
-// converter per common charset, opened at start-up and never closed, keeps their modules loaded.
-const struct CharsetConvertersKeptLoaded {
-    CharsetConvertersKeptLoaded() {
-        for (const char *charset :
-             {"ISO-8859-1", "ISO-8859-2", "ISO-8859-15", "WINDOWS-1250", "WINDOWS-1251",
-              "WINDOWS-1252", "KOI8-R", "ISO-2022-JP", "SHIFT_JIS", "EUC-JP", "GB18030", "BIG5",
-              "EUC-KR"}) {
-            const iconv_t converter = iconv_open("UTF-8", charset);
-            if (converter != reinterpret_cast<iconv_t>(-1)) converters->push_back(converter);
-        }
-    }
-    // Never freed, so it is still reachable at exit rather than reported as a leak.
-    std::vector<iconv_t> *const converters = new std::vector<iconv_t>;
-} kCharsetConvertersKeptLoaded;
-#endif
 
 }  // namespace
 

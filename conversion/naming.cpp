@@ -7,6 +7,7 @@
 
 #include "conversion/utf16_text.h"
 #include "platform/ascii_case.h"
+#include "platform/system.h"
 
 namespace tarvelin {
 
@@ -36,14 +37,10 @@ bool IsDeletedFromNames(unsigned char c) {
 }
 
 // Shortens the name so that name + tail fits one file-name component of the platform.
-std::string_view FitFileName(std::string_view name, [[maybe_unused]] std::string_view tail) {
-#ifdef _WIN32
-    return name;
-#else
-    if (name.size() + tail.size() <= kMaxFileNameBytes) return name;
+std::string_view FitFileName(std::string_view name, std::string_view tail) {
+    if (!FileNameLimitInBytes() || name.size() + tail.size() <= kMaxFileNameBytes) return name;
     const std::size_t room = tail.size() < kMaxFileNameBytes ? kMaxFileNameBytes - tail.size() : 0;
     return Utf8PrefixBytes(name, room);
-#endif
 }
 
 }  // namespace
@@ -141,9 +138,7 @@ std::string CleanOutputName(std::string_view rawName) {
     for (const char c : rawName)
         if (!IsDeletedFromNames(static_cast<unsigned char>(c))) kept += c;
     std::string name(Utf16Prefix(kept, kMaxNameUnits));
-#ifdef _WIN32
-    if (IsReservedDeviceName(name)) name = std::string(Utf16Prefix("_" + name, kMaxNameUnits));
-#endif
+    if (ReservesDeviceNames() && IsReservedDeviceName(name)) name = std::string(Utf16Prefix("_" + name, kMaxNameUnits));
     return name;
 }
 

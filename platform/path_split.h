@@ -8,11 +8,8 @@
 
 namespace tarvelin {
 
-#ifdef _WIN32
-inline constexpr char kNativeSeparator = '\\';
-#else
-inline constexpr char kNativeSeparator = '/';
-#endif
+// "\\" on Windows, "/" elsewhere; each half of the platform layer defines it.
+extern const char kNativeSeparator;
 
 // Everything after the last separator; the whole path without one; empty when it ends with one.
 std::string FileNameFromPath(std::string_view path, char separator = kNativeSeparator);

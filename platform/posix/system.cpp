@@ -1,0 +1,63 @@
+#include "platform/system.h"
+
+#include <sys/ioctl.h>
+#include <unistd.h>
+#ifdef __linux__
+#include <iconv.h>
+#endif
+
+#include <filesystem>
+#include <mutex>
+#include <system_error>
+#include <vector>
+
+#include "platform/path_split.h"
+
+namespace tarvelin {
+
+const char kNativeSeparator = '/';
+const char *const kLineBreak = "\n";
+const char *const kProgramDataFolder = "/../share/tarvelin";
+
+bool PathsAreUtf8() { return false; }
+
+bool FileNameLimitInBytes() { return true; }
+
+bool ReservesDeviceNames() { return false; }
+
+bool LocalCalendarTime(std::time_t time, std::tm &parts) { return ::localtime_r(&time, &parts) != nullptr; }
+
+void KeepCharsetConvertersLoaded() {
+#ifdef __linux__
+    // glibc unloads a charset's conversion module soon after its last converter is closed, and the
+    // decoder opens and closes one per encoded word: messages in alternating charsets would load
+    // and unload the same modules again and again, at a cost above that of reading the header. One
+    // converter per common charset, opened once and never closed, keeps their modules loaded.
+    static std::once_flag once;
+    std::call_once(once, [] {
+        // Never freed, so it is still reachable at exit rather than reported as a leak.
+        auto *const converters = new std::vector<iconv_t>;
+        for (const char *charset :
+             {"ISO-8859-1", "ISO-8859-2", "ISO-8859-15", "WINDOWS-1250", "WINDOWS-1251", "WINDOWS-1252", "KOI8-R",
+              "ISO-2022-JP", "SHIFT_JIS", "EUC-JP", "GB18030", "BIG5", "EUC-KR"}) {
+            const iconv_t converter = iconv_open("UTF-8", charset);
+            if (converter != reinterpret_cast<iconv_t>(-1)) converters->push_back(converter);
+        }
+    });
+#endif
+}
+
+std::string AbsolutePath(const std::string &path) {
+    std::error_code error;
+    std::filesystem::path absolute = std::filesystem::absolute(path, error);
+    if (error) return path;
+    return absolute.lexically_normal().string();
+}
+
+int ErrorTerminalColumns() {
+    struct winsize size {};
+    if (::ioctl(STDERR_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 0) return size.ws_col;
+    return 0;
+}
+
+}  // namespace tarvelin

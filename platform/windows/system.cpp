@@ -1,0 +1,38 @@
+#include "platform/system.h"
+
+#include <windows.h>
+
+#include "platform/path_split.h"
+#include "platform/windows/wide_text.h"
+
+namespace tarvelin {
+
+const char kNativeSeparator = '\\';
+const char *const kLineBreak = "\r\n";
+const char *const kProgramDataFolder = "";
+
+bool PathsAreUtf8() { return true; }
+
+bool FileNameLimitInBytes() { return false; }
+
+bool ReservesDeviceNames() { return true; }
+
+bool LocalCalendarTime(std::time_t time, std::tm &parts) { return ::localtime_s(&parts, &time) == 0; }
+
+// The Windows iconv keeps no modules to unload.
+void KeepCharsetConvertersLoaded() {}
+
+// The core's own form: std::filesystem there mangles a \\?\ path and drops trailing dots and
+// blanks, where the core takes each name as written.
+std::string AbsolutePath(const std::string &path) { return Utf8FromWin32Path(Win32Path(path)); }
+
+int ErrorTerminalColumns() {
+    CONSOLE_SCREEN_BUFFER_INFO info;
+    if (::GetConsoleScreenBufferInfo(::GetStdHandle(STD_ERROR_HANDLE), &info) != 0) {
+        const int columns = info.srWindow.Right - info.srWindow.Left + 1;
+        if (columns > 0) return columns;
+    }
+    return 0;
+}
+
+}  // namespace tarvelin
