@@ -46,12 +46,6 @@ inline constexpr std::array<NamingScheme, 8> kNamingSchemes{{
      "date (MM-DD-YYYY) + subject + from"},
 }};
 
-inline constexpr std::array<NamingOption, kNamingSchemes.size()> kAllNamingOptions = [] {
-    std::array<NamingOption, kNamingSchemes.size()> options{};
-    for (std::size_t i = 0; i < options.size(); ++i) options[i] = kNamingSchemes[i].option;
-    return options;
-}();
-
 // The option must be one of the eight.
 const NamingScheme &NamingSchemeOf(NamingOption option);
 

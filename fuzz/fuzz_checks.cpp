@@ -307,8 +307,8 @@ std::string CheckMessageBytes(std::string_view bytes) {
         return "impossible date " + std::to_string(date.year) + "-" + std::to_string(date.month) + "-" +
                std::to_string(date.day);
     }
-    for (const NamingOption option : kAllNamingOptions) {
-        std::string error = CheckName(option, date, first.Subject(), first.From(), kSourcePath, {}, 0);
+    for (const NamingScheme &scheme : kNamingSchemes) {
+        std::string error = CheckName(scheme.option, date, first.Subject(), first.From(), kSourcePath, {}, 0);
         if (!error.empty()) return error;
     }
     return {};
@@ -318,7 +318,7 @@ std::string CheckNamingInput(std::string_view bytes) {
     const auto byteAt = [&](std::size_t i) -> int {
         return i < bytes.size() ? static_cast<unsigned char>(bytes[i]) : 0;
     };
-    const NamingOption option = kAllNamingOptions[byteAt(0) % std::size(kAllNamingOptions)];
+    const NamingOption option = kNamingSchemes[byteAt(0) % kNamingSchemes.size()].option;
     const int year = ((byteAt(1) << 8) | byteAt(2)) % 10000, month = byteAt(3) % 13, day = byteAt(4) % 32;
     const CalendarDate date = year > 0 && month > 0 && day > 0 ? CalendarDate{year, month, day} : CalendarDate{};
     const DuplicateCounter counter = (byteAt(5) << 8) | byteAt(6);

@@ -36,7 +36,6 @@ FolderScanResult ScanFolderIntoList(const std::string &folder, MessageList &list
         if (yieldAndCheckStop()) return result;
         walker.PathLogInit();
         if (stopRequested()) return result;
-        walker.fullFileNamesOnly = true;
         walker.LogPath(start);
         result.unreadFolders = walker.UnreadFolders();
         if (walker.Stopped()) {

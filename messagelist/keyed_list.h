@@ -1,9 +1,8 @@
-// An ordered list of values with unique keys "K" and a number; positions count from 1.
+// An ordered list of values, each with a unique key number; positions count from 1.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
-#include <string>
 #include <utility>
 #include <vector>
 
@@ -25,7 +24,6 @@ public:
 
     std::size_t Count() const { return values_.size(); }
     const T &Item(std::size_t position) const { return values_.at(position - 1); }
-    std::string Key(std::size_t position) const { return "K" + std::to_string(keyNumbers_.at(position - 1)); }
     const std::vector<T> &Items() const { return values_; }
 
 private:

@@ -27,12 +27,6 @@ struct IdentityHash {
     }
 };
 
-template <typename List>
-std::shared_ptr<List> CreatedOnFirstUse(std::shared_ptr<List> &list) {
-    if (!list) list = std::make_shared<List>();
-    return list;
-}
-
 // A lister that cannot tell folders apart reports device and inode 0; such folders are all walked.
 bool Known(const FolderIdentity &id) { return id.device != 0 || id.inode != 0; }
 
@@ -42,7 +36,6 @@ pathLogger::pathLogger(WorkHooks &hooks, const DirectoryLister &lister)
     : hooks_(hooks), lister_(lister) {}
 
 void pathLogger::PathLogInit() {
-    fullFileNamesOnly = true;
     hooks_.Yield();
     DropLists();
 }
@@ -53,19 +46,14 @@ void pathLogger::Terminate() {
 }
 
 void pathLogger::DropLists() {
-    fileNames_.reset();
-    pathPointers_.reset();
-    pathNames_.reset();
+    pathNames_ = TextList();
     fullFileNames_.reset();
 }
 
-std::shared_ptr<pathLogger::TextList> pathLogger::fileNames() { return CreatedOnFirstUse(fileNames_); }
-
-std::shared_ptr<pathLogger::TextList> pathLogger::pathNames() { return CreatedOnFirstUse(pathNames_); }
-
-std::shared_ptr<pathLogger::PositionList> pathLogger::pathPointers() { return CreatedOnFirstUse(pathPointers_); }
-
-std::shared_ptr<pathLogger::TextList> pathLogger::fullFileNames() { return CreatedOnFirstUse(fullFileNames_); }
+std::shared_ptr<pathLogger::TextList> pathLogger::fullFileNames() {
+    if (!fullFileNames_) fullFileNames_ = std::make_shared<TextList>();
+    return fullFileNames_;
+}
 
 bool pathLogger::YieldAndCheckStop() {
     hooks_.Yield();
@@ -83,7 +71,7 @@ void pathLogger::LogPath(const std::string &startFolder) {
     std::int64_t current = 1;
     if (YieldAndCheckStop()) return;
 
-    TextList &folders = *pathNames();
+    TextList &folders = pathNames_;
     TextList &fullNames = *fullFileNames();
     folders.Add(AddSeparator(startFolder), 0);
 
@@ -110,13 +98,9 @@ void pathLogger::LogPath(const std::string &startFolder) {
             }
             if (YieldAndCheckStop()) return;
 
-            for (DirectoryEntry &entry : listing.entries) {
+            for (const DirectoryEntry &entry : listing.entries) {
                 if (entry.isFolder) continue;
                 fullNames.Add(Join(folder, entry.name), counter_);
-                if (!fullFileNamesOnly) {
-                    fileNames()->Add(std::move(entry.name), counter_);
-                    pathPointers()->Add(static_cast<std::int32_t>(current), counter_);
-                }
                 ++counter_;
                 if (YieldAndCheckStop()) return;
             }

@@ -16,12 +16,11 @@ namespace tarvelin {
 class pathLogger {
 public:
     using TextList = KeyedList<std::string>;
-    using PositionList = KeyedList<std::int32_t>;
 
     explicit pathLogger(WorkHooks &hooks = NoWorkHooks(),
                         const DirectoryLister &lister = NativeDirectoryLister());
 
-    // Sets fullFileNamesOnly and drops the four lists; the counter is kept.
+    // Drops the lists; the counter is kept.
     void PathLogInit();
     // Walks the tree below startFolder. A missing start folder changes nothing.
     void LogPath(const std::string &startFolder);
@@ -30,12 +29,8 @@ public:
     // Lets go of the lists; lists handed out before stay valid.
     void Terminate();
 
-    bool fullFileNamesOnly = false;
-
-    // Each created empty on first use; the caller shares the walker's own list.
-    std::shared_ptr<TextList> fileNames();
-    std::shared_ptr<TextList> pathNames();
-    std::shared_ptr<PositionList> pathPointers();
+    // The full path of every file, in walking order; created empty on first use, and the caller
+    // shares the walker's own list.
     std::shared_ptr<TextList> fullFileNames();
 
     // Folders that could not be opened or listed during the last walk; they were skipped.
@@ -53,9 +48,8 @@ private:
     std::int64_t counter_ = 0;
     std::vector<UnreadFolder> unreadFolders_;
     bool stopped_ = false;
-    std::shared_ptr<TextList> fileNames_;
-    std::shared_ptr<PositionList> pathPointers_;
-    std::shared_ptr<TextList> pathNames_;
+    // The walk's queue: every folder met, each ending in a separator, the start folder first.
+    TextList pathNames_;
     std::shared_ptr<TextList> fullFileNames_;
 };
 

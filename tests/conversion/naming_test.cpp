@@ -189,8 +189,8 @@ TEST(Naming, ReservedDeviceNames) {
 }
 
 TEST(Naming, OptionsByNameAndAlias) {
-    for (const NamingOption option : kAllNamingOptions)
-        EXPECT_EQ(NamingOptionFromName(NamingOptionName(option)), option);
+    for (const NamingScheme &scheme : kNamingSchemes)
+        EXPECT_EQ(NamingOptionFromName(NamingOptionName(scheme.option)), scheme.option);
     const struct {
         std::string name;
         std::optional<NamingOption> option;

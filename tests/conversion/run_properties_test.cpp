@@ -31,7 +31,7 @@ class RandomOptionObserver : public RunObserver {
 public:
     explicit RandomOptionObserver(std::mt19937 &engine) : engine_(engine) {}
     NamingOption SelectedNamingOption() override {
-        return kAllNamingOptions[engine_() % std::size(kAllNamingOptions)];
+        return kNamingSchemes[engine_() % kNamingSchemes.size()].option;
     }
     void MessageConverted(const std::string &source, const std::string &output) override {
         converted.emplace_back(source, output);
@@ -101,7 +101,7 @@ private:
     void TakeNameOf(const std::string &source) {
         MailMessage message;
         (void)message.LoadFromFile(source);
-        const NamingOption option = kAllNamingOptions[engine_() % std::size(kAllNamingOptions)];
+        const NamingOption option = kNamingSchemes[engine_() % kNamingSchemes.size()].option;
         const std::string name = CleanOutputName(
             ComposeOutputName(option, message.Date(), message.Subject(), message.From(), source));
         const std::string folder =
@@ -209,7 +209,8 @@ TEST(RunProperties, CorpusMessagesGetTheSameNamesInTwoFreshRuns) {
     ASSERT_GE(corpus.size(), 10u);
     for (const fs::path &path : corpus) list.AddFileToList(testing::Utf8(path));
 
-    for (const NamingOption option : kAllNamingOptions) {
+    for (const NamingScheme &scheme : kNamingSchemes) {
+        const NamingOption option = scheme.option;
         SCOPED_TRACE(std::string(NamingOptionName(option)));
         std::vector<std::string> names[2];
         for (auto &runNames : names) {

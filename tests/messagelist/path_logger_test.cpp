@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <filesystem>
-#include <map>
 #include <string>
 #include <utility>
 #include <vector>
@@ -34,15 +33,7 @@ void ThreeLevels(FakeLister &lister) {
     lister.Folder(Native("/r/b/deep/"), {File("d1")});
 }
 
-template <typename T>
-std::vector<std::pair<std::string, T>> Entries(const KeyedList<T> &list) {
-    std::vector<std::pair<std::string, T>> entries;
-    for (std::size_t position = 1; position <= list.Count(); ++position)
-        entries.emplace_back(list.Key(position), list.Item(position));
-    return entries;
-}
-
-using Texts = std::vector<std::pair<std::string, std::string>>;
+using Texts = std::vector<std::string>;
 
 using testing::StopAfterYields;
 
@@ -50,7 +41,8 @@ TEST(KeyedList, KeepsOrderAndRefusesKeysAlreadyPresent) {
     KeyedList<std::string> list;
     for (const int number : {0, 2, 3, 10}) ASSERT_TRUE(list.Add("v" + std::to_string(number), number));
     for (const int number : {0, 3, 10}) EXPECT_FALSE(list.Add("again", number)) << number;
-    EXPECT_EQ(Entries(list), (Texts{{"K0", "v0"}, {"K2", "v2"}, {"K3", "v3"}, {"K10", "v10"}}));
+    EXPECT_EQ(list.Items(), (Texts{"v0", "v2", "v3", "v10"}));
+    EXPECT_EQ(list.Item(2), "v2");
 }
 
 TEST(NativeDirectoryLister, ListsEntriesAndNamesTheFolderItCannotOpen) {
@@ -87,40 +79,14 @@ TEST(PathLogger, WalksLevelByLevelWithSubfoldersQueuedInListingOrder) {
     walker.PathLogInit();
     walker.LogPath(Native("/r"));
 
-    EXPECT_EQ(Entries(*walker.pathNames()),
-              (Texts{{"K0", Native("/r/")},
-                     {"K2", Native("/r/b/")},
-                     {"K3", Native("/r/a/")},
-                     {"K4", Native("/r/b/deep/")}}));
-    EXPECT_EQ(Entries(*walker.fullFileNames()), (Texts{{"K1", Native("/r/z.txt")},
-                                                       {"K2", Native("/r/a.msg")},
-                                                       {"K3", Native("/r/b/b1")},
-                                                       {"K4", Native("/r/a/a1")},
-                                                       {"K5", Native("/r/b/deep/d1")}}));
+    EXPECT_EQ(walker.fullFileNames()->Items(), (Texts{Native("/r/z.txt"), Native("/r/a.msg"), Native("/r/b/b1"),
+                                                      Native("/r/a/a1"), Native("/r/b/deep/d1")}));
     EXPECT_EQ(walker.Count(), 6);
     // One listing per folder.
     EXPECT_EQ(lister.listed, (std::vector<std::string>{Native("/r/"), Native("/r/b/"), Native("/r/a/"),
                                                        Native("/r/b/deep/")}));
-    EXPECT_EQ(walker.fileNames()->Count(), 0u);
-    EXPECT_EQ(walker.pathPointers()->Count(), 0u);
     EXPECT_EQ(walker.FoldersNotRead(), 0);
     EXPECT_FALSE(walker.Stopped());
-}
-
-TEST(PathLogger, FillsNamesAndFolderPositionsWhenNotFullNamesOnly) {
-    FakeLister lister;
-    ThreeLevels(lister);
-    pathLogger walker(NoWorkHooks(), lister);
-    walker.PathLogInit();
-    walker.fullFileNamesOnly = false;
-    walker.LogPath(Native("/r/"));
-
-    EXPECT_EQ(Entries(*walker.fileNames()),
-              (Texts{{"K1", "z.txt"}, {"K2", "a.msg"}, {"K3", "b1"}, {"K4", "a1"}, {"K5", "d1"}}));
-    EXPECT_EQ(Entries(*walker.pathPointers()),
-              (std::vector<std::pair<std::string, std::int32_t>>{
-                  {"K1", 1}, {"K2", 1}, {"K3", 2}, {"K4", 3}, {"K5", 4}}));
-    EXPECT_EQ(walker.fullFileNames()->Count(), 5u);
 }
 
 TEST(PathLogger, RealTreeIsWalkedBreadthFirst) {
@@ -140,7 +106,6 @@ TEST(PathLogger, RealTreeIsWalkedBreadthFirst) {
     const auto files = walker.fullFileNames()->Items();
     ASSERT_EQ(files.size(), 5u);
     EXPECT_EQ(walker.Count(), 6);
-    EXPECT_EQ(walker.pathNames()->Count(), 6u);
     // The real listing order within a folder is the file system's, but levels never interleave.
     int lastDepth = 0;
     for (const std::string &file : files) {
@@ -161,7 +126,7 @@ TEST(PathLogger, MissingStartFolderKeepsTheCounter) {
     fresh.PathLogInit();
     fresh.LogPath(dir / "missing");
     EXPECT_EQ(fresh.Count(), 0);
-    EXPECT_EQ(fresh.pathNames()->Count(), 0u);
+    EXPECT_EQ(fresh.fullFileNames()->Count(), 0u);
 
     pathLogger used;
     used.PathLogInit();
@@ -186,11 +151,9 @@ TEST(PathLogger, ListsHandedOutOutliveTheWalkersHold) {
     walker.PathLogInit();
     auto early = walker.fullFileNames();  // taken before the walk: the walker fills this one
     walker.LogPath(Native("/r"));
-    auto folders = walker.pathNames();
     walker.Terminate();
 
     EXPECT_EQ(early->Count(), 5u);
-    EXPECT_EQ(folders->Count(), 4u);
     EXPECT_EQ(walker.Count(), 6);
     EXPECT_EQ(walker.fullFileNames()->Count(), 0u);  // a fresh, empty list
     EXPECT_NE(walker.fullFileNames(), early);
@@ -206,8 +169,7 @@ TEST(PathLogger, UnreadableFolderIsSkippedAndCounted) {
     walker.LogPath(Native("/r"));
 
     EXPECT_EQ(walker.FoldersNotRead(), 1);
-    EXPECT_EQ(Entries(*walker.fullFileNames()),
-              (Texts{{"K1", Native("/r/z.txt")}, {"K2", Native("/r/a.msg")}, {"K3", Native("/r/a/a1")}}));
+    EXPECT_EQ(walker.fullFileNames()->Items(), (Texts{Native("/r/z.txt"), Native("/r/a.msg"), Native("/r/a/a1")}));
     EXPECT_EQ(walker.Count(), 4);
     EXPECT_FALSE(walker.Stopped());
 }
