@@ -56,7 +56,8 @@ constexpr const char *kHelpAfterSchemes = R"HELP(      --skip-identical
       --dry-run        write nothing; print "source<TAB>output" for each message that would be
                        written. It makes the real run's checks, so it gives the same names,
                        failures and exit status
-  -v, --verbose        print "source<TAB>output" for each message written
+  -v, --verbose        print "source<TAB>output" for each message written, and on stderr
+                       "source: already there as output" for each one --skip-identical skips
   -z, --null           with -v or --dry-run: end the source and the output each with a NUL
                        byte instead of TAB and newline, for names that hold those (find -print0)
   -q, --quiet          no progress line and no summary (failures are still printed)
@@ -215,6 +216,13 @@ public:
 
     void MessageConverted(const std::string &source, const std::string &output) override {
         if (options_.dryRun || options_.verbose) PrintPair(streams_.out, source, output, options_.nullSeparated);
+    }
+
+    // On stderr, so that stdout keeps listing only the messages written.
+    void MessageAlreadyThere(const std::string &source, const std::string &output) override {
+        if (!options_.verbose) return;
+        if (meter_) meter_->Interrupt();
+        streams_.err << source << ": already there as " << output << '\n';
     }
 
     void MessageFailed(const std::string &source, const std::string &reason) override {

@@ -386,8 +386,14 @@ TEST(Cli, SkipIdenticalResumesWithoutSecondCopies) {
     EXPECT_NE(resumed.err.find("2 converted, 2 already there, 0 failed"), std::string::npos) << resumed.err;
     EXPECT_TRUE(testing::Snapshot(out.path()) == complete);
 
+    std::vector<std::string> verbose = args;
+    verbose.push_back("-v");
     WriteFile(src / "x/2.msg", Message("Same") + "changed");
-    EXPECT_NE(RunTool(args).err.find("1 converted, 3 already there"), std::string::npos);
+    const CliResult changed = RunTool(verbose);
+    EXPECT_NE(changed.err.find("1 converted, 3 already there"), std::string::npos);
+    EXPECT_NE(changed.err.find(src / "x/4.msg" + ": already there as " + folder + "/Other 01-07-2012.eml\n"),
+              std::string::npos) << changed.err;
+    EXPECT_EQ(changed.out.find("4.msg"), std::string::npos) << changed.out;
     EXPECT_EQ(ReadFile(folder + "/Same 01-07-2012 (3).eml"), Message("Same") + "changed");
 
     std::vector<std::string> again = args;
