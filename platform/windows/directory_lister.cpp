@@ -86,9 +86,4 @@ DirectoryListing DirectoryLister::List(const std::string &folder) const {
     return listing;
 }
 
-const DirectoryLister &NativeDirectoryLister() {
-    static const DirectoryLister lister;
-    return lister;
-}
-
 }  // namespace tarvelin
