@@ -10,6 +10,7 @@
 
 #include "conversion/encoded_words.h"
 #include "conversion/gmime_handles.h"
+#include "platform/ascii_case.h"
 #include "platform/input_file.h"
 #include "platform/system.h"
 
@@ -103,13 +104,22 @@ bool StartsWithHeaderField(std::string_view header) {
     return i < header.size() && header[i] == ':';
 }
 
-bool IsFieldRead(std::string_view name) {
-    for (const std::string_view read : {"Subject", "From", "Date", "Received"}) {
-        if (name.size() != read.size()) continue;
-        if (g_ascii_strncasecmp(name.data(), read.data(), name.size()) == 0) return true;
-    }
-    return false;
+// The fields the reader takes; every other field is passed over.
+enum class ReadField { None, Subject, From, Date, Received };
+
+ReadField FieldNamed(std::string_view name) {
+    static constexpr std::pair<std::string_view, ReadField> kFields[] = {
+        {"Subject", ReadField::Subject},
+        {"From", ReadField::From},
+        {"Date", ReadField::Date},
+        {"Received", ReadField::Received},
+    };
+    for (const auto &[text, field] : kFields)
+        if (EqualsIgnoringAsciiCase(name, text)) return field;
+    return ReadField::None;
 }
+
+bool IsFieldRead(std::string_view name) { return FieldNamed(name) != ReadField::None; }
 
 // Only the fields that are read, in their order, each with its continuation lines: every other
 // field would cost the parser an object of its own (a long Received chain, DKIM signatures, To
@@ -208,18 +218,23 @@ Fields ReadFields(GMimeHeaderList *headers, GMimeParserOptions *options) {
     for (int i = 0; i < count; ++i) {
         GMimeHeader *header = g_mime_header_list_get_header_at(headers, i);
         const char *name = g_mime_header_get_name(header);
-        if (g_ascii_strcasecmp(name, "Received") == 0 && !fields.topmostReceived) {
-            const char *raw = g_mime_header_get_raw_value(header);
-            fields.topmostReceived = raw != nullptr ? raw : "";
-        } else if (g_ascii_strcasecmp(name, "Subject") == 0) {
-            const char *raw = g_mime_header_get_raw_value(header);
+        const char *raw = g_mime_header_get_raw_value(header);
+        switch (name != nullptr ? FieldNamed(name) : ReadField::None) {
+        case ReadField::Received:
+            if (!fields.topmostReceived) fields.topmostReceived = raw != nullptr ? raw : "";
+            break;
+        case ReadField::Subject:
             fields.subject = DecodedValue(raw != nullptr ? raw : "", options);
-        } else if (g_ascii_strcasecmp(name, "Date") == 0) {
+            break;
+        case ReadField::Date:
             if (const char *value = g_mime_header_get_value(header))
                 fields.date = gmime::TakeOwned(g_mime_utils_header_decode_date(value));
-        } else if (g_ascii_strcasecmp(name, "From") == 0) {
-            const char *raw = g_mime_header_get_raw_value(header);
+            break;
+        case ReadField::From:
             if (raw != nullptr) AddSenders(fields, raw, options);
+            break;
+        case ReadField::None:
+            break;
         }
     }
     return fields;
@@ -251,19 +266,21 @@ std::optional<Fields> ReadPlainFields(std::string_view header, GMimeParserOption
         const std::string_view raw = header.substr(nameEnd + 1, end - nameEnd - 1);
         start = end;
 
-        const auto is = [name](std::string_view wanted) {
-            return name.size() == wanted.size() &&
-                   g_ascii_strncasecmp(name.data(), wanted.data(), name.size()) == 0;
-        };
-        if (is("Received") && !fields.topmostReceived) {
-            fields.topmostReceived = std::string(raw);
-        } else if (is("Subject")) {
+        switch (FieldNamed(name)) {
+        case ReadField::Received:
+            if (!fields.topmostReceived) fields.topmostReceived = std::string(raw);
+            break;
+        case ReadField::Subject:
             fields.subject = DecodedValue(raw, options);
-        } else if (is("Date")) {
-            fields.date = gmime::TakeOwned(
-                g_mime_utils_header_decode_date(DecodedValue(raw, options).c_str()));
-        } else if (is("From")) {
+            break;
+        case ReadField::Date:
+            fields.date = gmime::TakeOwned(g_mime_utils_header_decode_date(DecodedValue(raw, options).c_str()));
+            break;
+        case ReadField::From:
             AddSenders(fields, raw, options);
+            break;
+        case ReadField::None:
+            break;
         }
     }
     return fields;
