@@ -197,11 +197,20 @@ std::string ResolveOutputPath(std::string_view outputDir, std::string_view clean
                               DuplicateCounter &duplicateCounter,
                               const std::function<bool(const std::string &)> &fileExist,
                               TakenNumbers *known) {
-    const std::string plain = PlainOutputPath(outputDir, cleanedName);
+    std::string plain = PlainOutputPath(outputDir, cleanedName);
     if (!fileExist(plain)) {
         duplicateCounter = 1;
         return plain;
     }
+    return ResolveNumberedOutputPath(outputDir, cleanedName, duplicateCounter, fileExist, known);
+}
+
+std::string ResolveNumberedOutputPath(std::string_view outputDir, std::string_view cleanedName,
+                                      DuplicateCounter &duplicateCounter,
+                                      const std::function<bool(const std::string &)> &fileExist,
+                                      TakenNumbers *known) {
+    // The numbers are counted per plain path.
+    const std::string plain = known != nullptr ? PlainOutputPath(outputDir, cleanedName) : std::string();
     // A numbered path that is taken is passed over, so an earlier output is never overwritten.
     for (DuplicateCounter n = std::max<DuplicateCounter>(duplicateCounter, 0);; ++n) {
         if (known != nullptr) n = known->FirstNotKnown(plain, n);

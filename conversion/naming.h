@@ -70,4 +70,11 @@ std::string ResolveOutputPath(std::string_view outputDir, std::string_view clean
                               const std::function<bool(const std::string &)> &fileExist,
                               TakenNumbers *known = nullptr);
 
+// ResolveOutputPath's second step, for a caller that found the plain path taken by other means
+// (a refused claim): the numbered path, tested and counted the same way.
+std::string ResolveNumberedOutputPath(std::string_view outputDir, std::string_view cleanedName,
+                                      DuplicateCounter &duplicateCounter,
+                                      const std::function<bool(const std::string &)> &fileExist,
+                                      TakenNumbers *known = nullptr);
+
 }  // namespace tarvelin

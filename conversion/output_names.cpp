@@ -40,14 +40,15 @@ OutputNames::Placement OutputNames::Claim(StagedFile &copy, const std::string &o
         NameOnly(outputDir, cleanedName);
         return Failed(std::move(claimed));
     }
-    // A name the claim refused is taken, even where the existence test does not see it (a share
-    // that answers the two differently); otherwise the same name would be tried again and again.
-    std::unordered_set<std::string> refused{plain};
+    // The refused claim found the plain name taken. A name the claim refused is taken, even where
+    // the existence test does not see it (a share that answers the two differently); otherwise the
+    // same name would be tried again and again.
+    std::unordered_set<std::string> refused;
     const auto taken = [this, &refused](const std::string &path) {
         return refused.count(path) > 0 || files_.FileExist(path);
     };
     for (int attempt = 0; attempt < kMaxClaimAttempts; ++attempt) {
-        const std::string output = ResolveOutputPath(outputDir, cleanedName, counter_, taken, &taken_);
+        const std::string output = ResolveNumberedOutputPath(outputDir, cleanedName, counter_, taken, &taken_);
         claimed = copy.ClaimAs(output);
         if (claimed || claimed.kind() == ErrorKind::AlreadyExists) taken_.Add(plain, counter_ - 1);
         if (claimed) return {Status::Ok(), output};
