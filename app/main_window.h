@@ -10,7 +10,7 @@
 #include "conversion/naming.h"
 #include "messagelist/convert_rules.h"
 #include "messagelist/message_list.h"
-#include "platform/dialogs.h"
+#include "app/dialogs.h"
 #include "platform/directory_lister.h"
 #include "platform/file_service.h"
 

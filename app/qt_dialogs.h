@@ -4,7 +4,7 @@
 #include <QPointer>
 #include <QWidget>
 
-#include "platform/dialogs.h"
+#include "app/dialogs.h"
 
 namespace tarvelin {
 

@@ -21,7 +21,7 @@
 #include <vector>
 
 #include "app/main_window.h"
-#include "platform/dialogs.h"
+#include "app/dialogs.h"
 #include "platform/directory_lister.h"
 #include "platform/file_service.h"
 

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/dialogs.h"
+#include "app/dialogs.h"
 
 namespace tarvelin::testing {
 

@@ -1,5 +1,5 @@
 // The window's questions, reports and pickers, behind an interface so that tests answer them
-// without a display. The Qt implementation is app/qt_dialogs.h.
+// without a display. The Qt implementation is qt_dialogs.h.
 #pragma once
 
 #include <string>
