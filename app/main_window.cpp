@@ -21,6 +21,7 @@
 #include <QTimer>
 #include <QUrl>
 #include <algorithm>
+#include <array>
 #include <new>
 #include <optional>
 #include <stdexcept>
@@ -216,25 +217,18 @@ void frmStep1::CreateControls() {
                          "Frame1", twips_.Rect(240, 4560, 8295, 1935));
     auto *picture1 = Place(new QWidget(frame1), "Picture1", twips_.Rect(120, 240, 7455, 1575));
 
-    struct OptionPlace {
-        NamingOption option;
-        int left, top, width;
-    };
-    // In the order the arrow keys move through them; names and captions come with the schemes.
-    static const OptionPlace kOptions[] = {
-        {NamingOption::OptOriginal, 0, 120, 3135},    {NamingOption::OptSD, 0, 480, 3135},
-        {NamingOption::OptFSD, 0, 840, 3735},         {NamingOption::OptDFS, 3840, 120, 3135},
-        {NamingOption::OptDFS_YMD, 3840, 480, 3135},  {NamingOption::OptDFS_YMD2, 3840, 840, 3375},
-        {NamingOption::OptFSD_YMD, 0, 1200, 3735},    {NamingOption::OptDFS_MYD, 3840, 1200, 3375},
-    };
+    // Made in the order the arrow keys move through them, which is also the order of tabbing.
+    std::array<const NamingScheme *, kNamingSchemes.size()> inOrder{};
+    for (const NamingScheme &scheme : kNamingSchemes) inOrder.at(static_cast<std::size_t>(scheme.button.order)) = &scheme;
     options_ = new QButtonGroup(this);
     options_->setExclusive(true);
-    for (const OptionPlace &place : kOptions) {
-        const NamingScheme &scheme = NamingSchemeOf(place.option);
-        const QString caption = QString::fromLatin1(scheme.caption.data(), static_cast<qsizetype>(scheme.caption.size()));
-        auto *button = Place(new QRadioButton(caption, picture1), std::string(scheme.name).c_str(),
+    for (const NamingScheme *scheme : inOrder) {
+        const QString caption =
+            QString::fromLatin1(scheme->caption.data(), static_cast<qsizetype>(scheme->caption.size()));
+        const OptionButtonPlace &place = scheme->button;
+        auto *button = Place(new QRadioButton(caption, picture1), std::string(scheme->name).c_str(),
                              twips_.Rect(place.left, place.top, place.width, 255));
-        options_->addButton(button, static_cast<int>(place.option));
+        options_->addButton(button, static_cast<int>(scheme->option));
         optionOrder_.push_back(button);
     }
     optionOrder_.front()->setFont(DesignFont(8.25, true));

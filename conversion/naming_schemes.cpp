@@ -10,6 +10,12 @@ static_assert([] {
     return true;
 }(), "kNamingSchemes is indexed by NamingOption");
 
+static_assert([] {
+    unsigned seen = 0;
+    for (const NamingScheme &scheme : kNamingSchemes) seen |= 1u << scheme.button.order;
+    return seen == (1u << kNamingSchemes.size()) - 1;
+}(), "every option button has its own place in the order");
+
 const NamingScheme &NamingSchemeOf(NamingOption option) { return kNamingSchemes[static_cast<std::size_t>(option)]; }
 
 std::string_view NamingOptionName(NamingOption option) {
