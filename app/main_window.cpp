@@ -219,7 +219,8 @@ void frmStep1::CreateControls() {
 
     // Made in the order the arrow keys move through them, which is also the order of tabbing.
     std::array<const NamingScheme *, kNamingSchemes.size()> inOrder{};
-    for (const NamingScheme &scheme : kNamingSchemes) inOrder.at(static_cast<std::size_t>(scheme.button.order)) = &scheme;
+    for (const NamingScheme &scheme : kNamingSchemes)
+        inOrder.at(static_cast<std::size_t>(scheme.button.order)) = &scheme;
     options_ = new QButtonGroup(this);
     options_->setExclusive(true);
     for (const NamingScheme *scheme : inOrder) {

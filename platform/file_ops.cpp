@@ -24,7 +24,9 @@ bool UsablePath(const std::string &path) {
     return !path.empty() && path.find('\0') == std::string::npos;
 }
 
-Status NoValidPath(const char *what) { return Status::Failure(ErrorKind::Other, std::string(what) + ": no valid path"); }
+Status NoValidPath(const char *what) {
+    return Status::Failure(ErrorKind::Other, std::string(what) + ": no valid path");
+}
 
 // Owns an open file through the seam; the copy closes its file itself, to learn whether that worked.
 class OpenFile {
