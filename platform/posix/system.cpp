@@ -7,7 +7,6 @@
 #endif
 
 #include <filesystem>
-#include <mutex>
 #include <system_error>
 #include <vector>
 
@@ -33,17 +32,18 @@ void KeepCharsetConvertersLoaded() {
     // decoder opens and closes one per encoded word: messages in alternating charsets would load
     // and unload the same modules again and again, at a cost above that of reading the header. One
     // converter per common charset, opened once and never closed, keeps their modules loaded.
-    static std::once_flag once;
-    std::call_once(once, [] {
-        // Never freed, so it is still reachable at exit rather than reported as a leak.
-        auto *const converters = new std::vector<iconv_t>;
+    // Never freed, and held by a static the optimiser must keep, so they are still reachable at
+    // exit rather than reported as leaks.
+    [[gnu::used]] static const std::vector<iconv_t> *const converters = [] {
+        auto *const opened = new std::vector<iconv_t>;
         for (const char *charset :
              {"ISO-8859-1", "ISO-8859-2", "ISO-8859-15", "WINDOWS-1250", "WINDOWS-1251", "WINDOWS-1252", "KOI8-R",
               "ISO-2022-JP", "SHIFT_JIS", "EUC-JP", "GB18030", "BIG5", "EUC-KR"}) {
             const iconv_t converter = iconv_open("UTF-8", charset);
-            if (converter != reinterpret_cast<iconv_t>(-1)) converters->push_back(converter);
+            if (converter != reinterpret_cast<iconv_t>(-1)) opened->push_back(converter);
         }
-    });
+        return opened;
+    }();
 #endif
 }
 
