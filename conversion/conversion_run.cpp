@@ -1,14 +1,18 @@
 #include "conversion/conversion_run.h"
 
 #include <algorithm>
+#include <chrono>
 #include <memory>
+#include <optional>
 #include <unordered_set>
 #include <vector>
 
 #include "conversion/mail_message.h"
+#include "conversion/ordered_workers.h"
 #include "conversion/output_names.h"
 #include "platform/file_ops.h"
 #include "platform/path_split.h"
+#include "platform/slice_yield.h"
 
 namespace tarvelin {
 
@@ -24,104 +28,209 @@ std::string ProgressCaption(std::size_t done, std::size_t rows) {
     return "Message " + std::to_string(done) + " (of " + std::to_string(rows) + ")";
 }
 
+// One message's work: handed out in list order, read and copied (by a worker when there are
+// several), then named in list order. What the copy learns for the naming travels here.
+struct MessageJob {
+    std::size_t row = 0;
+    bool blank = false;      // an empty row: nothing to do
+    std::string source;      // the file read
+    std::string sourcePath;  // the trimmed row, which names the output
+    std::string outputDir;
+    Status folder;           // making outputDir
+    NamingOption option = NamingOption::OptOriginal;
+    std::string name;        // cleaned
+    std::string identical;   // a copy of the same bytes seen in the name's chain before any copy
+    bool copyDeferred = false;  // to be copied at naming, once what is there has been looked at
+    Status staged;
+    std::unique_ptr<StagedFile> copy;
+    std::optional<Status> flushed;  // when the worker flushed the copy
+};
+
+// Finished messages waiting for their names, per worker: enough that fast ones go on while one
+// is slow, few enough that memory does not follow the list.
+constexpr std::size_t kWindowPerJob = 4;
+// How long the calling thread waits for the next message before it yields and looks for a stop.
+constexpr std::chrono::milliseconds kWaitSlice{20};
+
 class Run {
 public:
     Run(const MessageList &list, const std::string &outputFolder, DuplicateCounter &counter,
         RunObserver &observer, FileService &files, RunOptions options)
         : list_(list), outputRoot_(AddSeparator(outputFolder)), observer_(observer), files_(files),
-          names_(counter, files), options_(options) {}
+          names_(counter, files), options_(options),
+          parallel_(options.jobs > 1) {}
 
     ConversionReport Execute() {
         if (YieldStops()) return Stopped();
         const std::size_t rows = list_.RowCount();
+        return parallel_ ? ExecuteParallel(rows) : ExecuteInline(rows);
+    }
+
+private:
+    ConversionReport ExecuteInline(std::size_t rows) {
         for (std::size_t i = 0; i < rows; ++i) {
             if (YieldStops()) return Stopped();
-            if (!ConvertRow(list_.RowText(i))) return Stopped();
+            std::optional<MessageJob> job = Prepare(i);
+            if (!job) return Stopped();
+            if (!job->blank) Work(*job, observer_);
+            if (!Name(*job)) return Stopped();
             ShowProgress(i);
         }
         ClaimPending();
         return std::move(report_);
     }
 
-private:
-    // False when the run must stop; failures are recorded and the run goes on.
-    bool ConvertRow(std::string_view row) {
+    ConversionReport ExecuteParallel(std::size_t rows) {
+        OrderedWorkers<MessageJob> workers(options_.jobs, kWindowPerJob * options_.jobs,
+                                           [this](MessageJob &job, WorkHooks &hooks) { Work(job, hooks); });
+        std::size_t handedOut = 0, named = 0;
+        while (named < rows) {
+            while (handedOut < rows && !workers.Full()) {
+                if (YieldStops()) return StoppedParallel(workers, named);
+                std::optional<MessageJob> job = Prepare(handedOut);
+                if (!job) return StoppedParallel(workers, named);
+                ++handedOut;
+                const bool needsWork = !job->blank;
+                workers.Give(std::move(*job), needsWork);
+            }
+            std::optional<MessageJob> job = workers.TakeFinished(kWaitSlice);
+            if (!job) {
+                if (YieldStops()) return StoppedParallel(workers, named);
+                continue;
+            }
+            if (!Name(*job)) return StoppedParallel(workers, named);
+            ShowProgress(named++);
+        }
+        ClaimPending();
+        return std::move(report_);
+    }
+
+    // The finished messages at the front of the list keep what was done: they are named up to
+    // the first one still under way; every other copy is dropped with the workers.
+    ConversionReport StoppedParallel(OrderedWorkers<MessageJob> &workers, std::size_t named) {
+        workers.Stop();
+        while (std::optional<MessageJob> job = workers.TakeFinished(std::chrono::milliseconds(0))) {
+            if (!Name(*job)) break;
+            ShowProgress(named++);
+        }
+        return Stopped();
+    }
+
+    // The calling thread's share before the copy: the row, its folder and the naming option.
+    // Nothing when the run must stop.
+    std::optional<MessageJob> Prepare(std::size_t row) {
+        MessageJob job;
+        job.row = row;
+        const std::string_view text = list_.RowText(row);
         // The trimmed row names the output; the file read is the one the row names exactly,
         // when there is one (a blank can end a file name on POSIX).
-        const std::string sourcePath(TrimSpaces(row));
-        if (sourcePath.empty()) {
-            ++report_.skipped;
-            return true;
+        job.sourcePath = std::string(TrimSpaces(text));
+        if (job.sourcePath.empty()) {
+            job.blank = true;
+            return job;
         }
-        const std::string source = sourcePath.size() != row.size() && files_.FileExist(std::string(row))
-                                       ? std::string(row)
-                                       : sourcePath;
-        const std::string emlPath = MakeEmlPath(sourcePath);
-        const std::string outputDir = OutputFolderFor(outputRoot_, FolderFromPath(emlPath));
-        const Status folder = EnsureFolder(outputDir);
-        if (YieldStops()) return false;
+        job.source = job.sourcePath.size() != text.size() && files_.FileExist(std::string(text))
+                         ? std::string(text)
+                         : job.sourcePath;
+        job.outputDir = OutputFolderFor(outputRoot_, FolderFromPath(MakeEmlPath(job.sourcePath)));
+        job.folder = EnsureFolder(job.outputDir);
+        if (YieldStops()) return std::nullopt;
+        job.option = observer_.SelectedNamingOption();
+        return job;
+    }
 
-        const NamingOption option = observer_.SelectedNamingOption();
-        std::string rawName;
+    // The slow, independent part, on a worker when there are several: the header, the name, the
+    // copy and, with workers, its flush. Touches nothing but the job and the file service.
+    void Work(MessageJob &job, WorkHooks &hooks) {
         {
             MailMessage message;
             // The file's own name needs nothing from the message, so it is not read at all. A
             // message that cannot be read is named from what the reader gives for it: empty
             // fields and the file's date.
-            if (UsesMessageFields(option)) (void)message.LoadFromFile(source);
-            rawName = ComposeOutputName(option, message.Date(), message.Subject(), message.From(),
-                                        sourcePath);
+            if (UsesMessageFields(job.option)) (void)message.LoadFromFile(job.source);
+            job.name = CleanOutputName(
+                ComposeOutputName(job.option, message.Date(), message.Subject(), message.From(), job.sourcePath));
         }
-        if (YieldStops()) return false;
-        const std::string name = CleanOutputName(rawName);
+        hooks.Yield();
+        if (hooks.StopRequested()) {
+            job.staged = CopyStopped();
+            return;
+        }
+        if (!job.folder) return;
+        if (options_.skipIdentical) {
+            // One at a time, what is there is looked at first; a worker looks ahead, and the
+            // naming looks again once the copies before this one have their names.
+            if (!parallel_) {
+                job.copyDeferred = true;
+                return;
+            }
+            if (auto found = OutputNames::LookForIdentical(files_, job.source, job.outputDir, job.name)) {
+                job.identical = found->path;
+                job.copyDeferred = true;
+                return;
+            }
+        }
+        job.staged = files_.StageCopy(job.source, job.outputDir, hooks, job.copy);
+        if (job.staged && parallel_) job.flushed = job.copy->Flush();
+    }
 
-        if (!folder) {
+    // Names one message, in list order. False when the run must stop; failures are recorded and
+    // the run goes on.
+    bool Name(MessageJob &job) {
+        if (job.blank) {
+            ++report_.skipped;
+            return true;
+        }
+        if (job.staged.kind() == ErrorKind::Stopped) return false;
+        if (!job.folder) {
             // Named all the same, so that later numbers are the ones they would have been.
             ClaimPending();
-            names_.NameOnly(outputDir, name);
-            Fail(source, "cannot create the output folder " + outputDir + ": " + folder.reason());
+            names_.NameOnly(job.outputDir, job.name);
+            Fail(job.source, "cannot create the output folder " + job.outputDir + ": " + job.folder.reason());
             return true;
         }
         if (options_.skipIdentical) {
             // What is there decides, so the copies before this one in its folder get their names first.
-            if (PendingIn(outputDir)) ClaimPending();
-            if (auto found = names_.FindIdentical(source, outputDir, name)) {
+            if (PendingIn(job.outputDir)) ClaimPending();
+            if (auto found = names_.FindIdentical(job.source, job.outputDir, job.name, job.identical)) {
                 // The copies waiting in other folders come first in the list, so they take their
                 // names before this message moves the counter.
                 ClaimPending();
+                job.copy.reset();
                 names_.TakeIdentical(*found);
                 ++report_.alreadyThere;
-                observer_.MessageAlreadyThere(source, found->path);
+                observer_.MessageAlreadyThere(job.source, found->path);
                 return true;
             }
+            if (job.copyDeferred) {
+                job.staged = files_.StageCopy(job.source, job.outputDir, observer_, job.copy);
+                if (job.staged.kind() == ErrorKind::Stopped) return false;
+            }
         }
-        std::unique_ptr<StagedFile> copy;
-        const Status staged = files_.StageCopy(source, outputDir, observer_, copy);
-        if (staged.kind() == ErrorKind::Stopped) return false;
-        if (!staged) {
+        if (!job.staged) {
             ClaimPending();
-            names_.NameOnly(outputDir, name);
-            Fail(source, staged.reason());
+            names_.NameOnly(job.outputDir, job.name);
+            Fail(job.source, job.staged.reason());
             return true;
         }
-        pending_.push_back({source, outputDir, SameFileKey(outputDir), name, std::move(copy)});
-        if (pending_.size() >= options_.claimGroup) ClaimPending();
+        pending_.push_back({job.source, job.outputDir, SameFileKey(job.outputDir), job.name, std::move(job.copy),
+                            std::move(job.flushed)});
+        // Copies flushed by their workers have nothing to share a disk commit with.
+        if (parallel_ || pending_.size() >= options_.claimGroup) ClaimPending();
         return true;
     }
 
     // Names the staged copies in their order: all flushed first, then each claimed.
     void ClaimPending() {
-        std::vector<Status> flushed;
-        flushed.reserve(pending_.size());
         for (PendingCopy &pending : pending_) {
-            flushed.push_back(pending.copy->Flush());
+            if (pending.flushed) continue;
+            pending.flushed = pending.copy->Flush();
             observer_.Yield();
         }
-        for (std::size_t i = 0; i < pending_.size(); ++i) {
-            PendingCopy &pending = pending_[i];
-            if (!flushed[i]) {
+        for (PendingCopy &pending : pending_) {
+            if (!*pending.flushed) {
                 names_.NameOnly(pending.outputDir, pending.name);
-                Fail(pending.source, flushed[i].reason());
+                Fail(pending.source, pending.flushed->reason());
                 continue;
             }
             const OutputNames::Placement placed = names_.Claim(*pending.copy, pending.outputDir, pending.name);
@@ -178,12 +287,14 @@ private:
     FileService &files_;
     OutputNames names_;
     const RunOptions options_;
+    const bool parallel_;
     std::unordered_set<std::string> ensuredFolders_;
     struct PendingCopy {
         std::string source, outputDir;
         std::string folderKey;  // outputDir as the file system compares it
         std::string name;
         std::unique_ptr<StagedFile> copy;
+        std::optional<Status> flushed;
     };
     std::vector<PendingCopy> pending_;
     ConversionReport report_;

@@ -63,7 +63,15 @@ struct RunOptions {
     // other, a group costs the disk about one journal commit instead of one per message, and a
     // power cut loses at most the group (as hidden temporary files). The names do not depend on it.
     std::size_t claimGroup = 32;
+    // Messages read and copied at once, on as many worker threads; with 1 the calling thread does
+    // all of it. Names, numbers, failures and the observer's calls are the same whatever the
+    // count, and come in list order on the calling thread. With more than 1, `files` takes calls
+    // from several threads, each copy is flushed by its worker, and the naming option is read
+    // when a message is handed out (up to a few times `jobs` messages ahead of its naming).
+    unsigned jobs = 1;
 };
+
+inline constexpr unsigned kMaxJobs = 64;
 
 // Runs the list from its first row to its last (the bound fixed at the start). outputFolder gets
 // a separator when missing. duplicateCounter belongs to the caller and carries over between runs.

@@ -58,23 +58,27 @@ OutputNames::Placement OutputNames::Claim(StagedFile &copy, const std::string &o
     return Failed(Status::Failure(ErrorKind::Other, "no free output name for \"" + cleanedName + "\" in " + outputDir));
 }
 
-std::optional<OutputNames::Identical> OutputNames::FindIdentical(const std::string &source,
-                                                                 const std::string &outputDir,
-                                                                 const std::string &cleanedName) {
+std::optional<OutputNames::Identical> OutputNames::LookForIdentical(FileService &files, const std::string &source,
+                                                                    const std::string &outputDir,
+                                                                    const std::string &cleanedName,
+                                                                    const std::string &knownIdentical) {
+    const auto same = [&](const std::string &path) {
+        return (!knownIdentical.empty() && path == knownIdentical) || files.SameContent(source, path);
+    };
     // Numbered names are only ever given while the plain one is there, so without it the chain
     // is empty, and a new message costs one test.
     std::string plain = PlainOutputPath(outputDir, cleanedName);
-    if (!files_.FileExist(plain)) return std::nullopt;
-    if (files_.SameContent(source, plain)) return Identical{std::move(plain), 1};
+    if (!files.FileExist(plain)) return std::nullopt;
+    if (same(plain)) return Identical{std::move(plain), 1};
     DuplicateCounter missingInARow = 0;
     for (DuplicateCounter n = 0; missingInARow < kChainGap; ++n) {
         std::string numbered = NumberedOutputPath(outputDir, cleanedName, n);
-        if (!files_.FileExist(numbered)) {
+        if (!files.FileExist(numbered)) {
             ++missingInARow;
             continue;
         }
         missingInARow = 0;
-        if (files_.SameContent(source, numbered)) return Identical{std::move(numbered), n + 1};
+        if (same(numbered)) return Identical{std::move(numbered), n + 1};
     }
     return std::nullopt;
 }

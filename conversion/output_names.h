@@ -40,8 +40,16 @@ public:
     // The plain name, or the numbered name of its chain, that holds the source's bytes already
     // (for a rerun that skips what is there). Only looks: the counter moves when the message is
     // named so, by TakeIdentical, which may come after copies still waiting for their names.
+    // A path known to hold the source's bytes (from an earlier look) is not read again.
     std::optional<Identical> FindIdentical(const std::string &source, const std::string &outputDir,
-                                           const std::string &cleanedName);
+                                           const std::string &cleanedName, const std::string &knownIdentical = {}) {
+        return LookForIdentical(files_, source, outputDir, cleanedName, knownIdentical);
+    }
+    // The same look without a counter, for any thread: files are only ever added to the chain
+    // while a run names, so what it finds is still there when the message's turn comes.
+    static std::optional<Identical> LookForIdentical(FileService &files, const std::string &source,
+                                                     const std::string &outputDir, const std::string &cleanedName,
+                                                     const std::string &knownIdentical = {});
     void TakeIdentical(const Identical &found) { counter_ = found.counterAfter; }
 
     // For a message that fails before its copy: the counter moves as if it had been named.

@@ -99,7 +99,13 @@ INSTANTIATE_TEST_SUITE_P(
                       UsageCase{"BundledOutputWithoutValue", {"a.msg", "-qo"}, "-o, --output needs a folder"},
                       UsageCase{"AbbreviatedNamingWithoutValue", {"-o", "/tmp/x", "a.msg", "--nam"},
                                 "-n, --naming needs an option name"},
-                      UsageCase{"EmptyOutput", {"--output=", "a.msg"}, "-o, --output needs a folder"}),
+                      UsageCase{"EmptyOutput", {"--output=", "a.msg"}, "-o, --output needs a folder"},
+                      UsageCase{"NoJobs", {"-j0", "-o", "/tmp/x", "a.msg"}, "-j, --jobs takes a number from 1 to 64, not '0'"},
+                      UsageCase{"TooManyJobs", {"--jobs=65", "-o", "/tmp/x", "a.msg"},
+                                "-j, --jobs takes a number from 1 to 64, not '65'"},
+                      UsageCase{"JobsNotANumber", {"-j", "+4", "-o", "/tmp/x", "a.msg"},
+                                "-j, --jobs takes a number from 1 to 64, not '+4'"},
+                      UsageCase{"JobsWithoutValue", {"-o", "/tmp/x", "a.msg", "--jobs"}, "-j, --jobs needs a number"}),
     [](const auto &info) { return std::string(info.param.name); });
 
 // Spellings a user of cp or rsync would try; each converts the one message, quietly. "{out}" and
@@ -122,14 +128,15 @@ TEST_P(CliSpelling, IsUnderstood) {
 }
 
 constexpr const char *kSpellingNames[] = {"bundled", "attached", "long_with_values", "abbreviated",
-                                         "double_dash"};
+                                         "double_dash", "jobs"};
 
 INSTANTIATE_TEST_SUITE_P(Cases, CliSpelling,
                          ::testing::Values(std::vector<std::string>{"-qo", "{out}", "-nOptSD", "{src}"},
                                            std::vector<std::string>{"-q", "-o{out}", "-n", "optsd", "{src}"},
                                            std::vector<std::string>{"{src}", "--output={out}", "--naming=OptSD", "-q"},
                                            std::vector<std::string>{"--out", "{out}", "--nam", "subject-date", "--qu", "{src}"},
-                                           std::vector<std::string>{"--out={out}", "--quiet", "-n", "optsd", "--", "{src}"}),
+                                           std::vector<std::string>{"--out={out}", "--quiet", "-n", "optsd", "--", "{src}"},
+                                           std::vector<std::string>{"-qj3", "--out={out}", "--jo", "1", "-nOptSD", "{src}"}),
                          [](const auto &info) { return std::string(kSpellingNames[info.index]); });
 
 TEST(Cli, DoubleDashMakesTheRestPaths) {
@@ -151,7 +158,7 @@ TEST(Cli, VersionIsTheProjectVersion) {
 TEST(Cli, HelpDocumentsTheOptions) {
     const CliResult result = RunTool({"--help"});
     EXPECT_EQ(result.status, 0);
-    for (const char *text : {"--output", "--naming", "--dry-run", "--quiet", "OptDFS_MYD", "Exit status"})
+    for (const char *text : {"--output", "--naming", "--jobs", "--dry-run", "--quiet", "OptDFS_MYD", "Exit status"})
         EXPECT_NE(result.out.find(text), std::string::npos) << text;
 }
 

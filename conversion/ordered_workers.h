@@ -1,0 +1,117 @@
+// Jobs done on worker threads and handed back strictly in the order they were given: out-of-order
+// work, in-order retirement. Bounded: at most `window` jobs are given and not yet taken back, so a
+// slow first job holds up the workers, never the memory.
+#pragma once
+
+#include <chrono>
+#include <condition_variable>
+#include <cstddef>
+#include <deque>
+#include <functional>
+#include <mutex>
+#include <optional>
+#include <stop_token>
+#include <thread>
+#include <utility>
+#include <vector>
+
+#include "platform/work_hooks.h"
+
+namespace tarvelin {
+
+template <typename Job>
+class OrderedWorkers {
+public:
+    // Runs on the worker threads, one job at a time each. Its hooks never yield and ask to stop
+    // once Stop() is called, so a long copy ends at its next slice.
+    using Work = std::function<void(Job &, WorkHooks &)>;
+
+    OrderedWorkers(std::size_t threads, std::size_t window, Work work)
+        : window_(window), work_(std::move(work)) {
+        threads_.reserve(threads);
+        for (std::size_t i = 0; i < threads; ++i)
+            threads_.emplace_back([this](std::stop_token stop) { Serve(stop); });
+    }
+    ~OrderedWorkers() { Stop(); }
+    OrderedWorkers(const OrderedWorkers &) = delete;
+    OrderedWorkers &operator=(const OrderedWorkers &) = delete;
+
+    // The calling thread alone gives and takes, so the slots' count needs no lock.
+    bool Full() const { return slots_.size() >= window_; }
+    bool Empty() const { return slots_.empty(); }
+
+    // A job that needs no work (it failed before any) still waits for its turn.
+    void Give(Job job, bool needsWork) {
+        std::lock_guard lock(mutex_);
+        Slot &slot = slots_.emplace_back(std::move(job), !needsWork);
+        if (needsWork) {
+            todo_.push_back(&slot);
+            workGiven_.notify_one();
+        }
+    }
+
+    // The oldest job, once it is finished; nothing when it is not finished within `wait`.
+    std::optional<Job> TakeFinished(std::chrono::milliseconds wait) {
+        std::unique_lock lock(mutex_);
+        if (slots_.empty()) return std::nullopt;
+        if (!finished_.wait_for(lock, wait, [this] { return slots_.front().finished; })) return std::nullopt;
+        Job job = std::move(slots_.front().job);
+        slots_.pop_front();
+        return job;
+    }
+
+    // Asks the workers to stop and waits for them. Jobs not started stay unfinished.
+    void Stop() {
+        for (std::jthread &thread : threads_) thread.request_stop();
+        for (std::jthread &thread : threads_)
+            if (thread.joinable()) thread.join();
+    }
+
+private:
+    struct Slot {
+        Slot(Job j, bool done) : job(std::move(j)), finished(done) {}
+        Job job;
+        bool finished;  // under mutex_; once true the job is the calling thread's again
+    };
+
+    class StopHooks : public WorkHooks {
+    public:
+        explicit StopHooks(std::stop_token stop) : stop_(std::move(stop)) {}
+        bool StopRequested() const override { return stop_.stop_requested(); }
+
+    private:
+        std::stop_token stop_;
+    };
+
+    void Serve(std::stop_token stop) {
+        StopHooks hooks(stop);
+        for (;;) {
+            Slot *slot = nullptr;
+            {
+                std::unique_lock lock(mutex_);
+                if (!workGiven_.wait(lock, stop, [this] { return !todo_.empty(); })) return;
+                slot = todo_.front();
+                todo_.pop_front();
+            }
+            work_(slot->job, hooks);
+            {
+                std::lock_guard lock(mutex_);
+                slot->finished = true;
+            }
+            finished_.notify_one();
+        }
+    }
+
+    const std::size_t window_;
+    const Work work_;
+    std::mutex mutex_;
+    std::condition_variable_any workGiven_;
+    std::condition_variable finished_;
+    // A deque keeps each slot where it is while others are added and taken.
+    std::deque<Slot> slots_;
+    std::deque<Slot *> todo_;
+    // Last, so the threads end before what they use goes.
+    std::vector<std::jthread> threads_;
+};
+
+}  // namespace tarvelin
