@@ -46,9 +46,6 @@ struct MessageJob {
     std::optional<Status> flushed;  // when the worker flushed the copy
 };
 
-// Finished messages waiting for their names, per worker: enough that fast ones go on while one
-// is slow, few enough that memory does not follow the list.
-constexpr std::size_t kWindowPerJob = 4;
 // How long the calling thread waits for the next message before it yields and looks for a stop.
 constexpr std::chrono::milliseconds kWaitSlice{20};
 
@@ -81,7 +78,7 @@ private:
     }
 
     ConversionReport ExecuteParallel(std::size_t rows) {
-        OrderedWorkers<MessageJob> workers(options_.jobs, kWindowPerJob * options_.jobs,
+        OrderedWorkers<MessageJob> workers(options_.jobs, kAheadPerJob * options_.jobs,
                                            [this](MessageJob &job, WorkHooks &hooks) { Work(job, hooks); });
         std::size_t handedOut = 0, named = 0;
         while (named < rows) {

@@ -67,11 +67,14 @@ struct RunOptions {
     // all of it. Names, numbers, failures and the observer's calls are the same whatever the
     // count, and come in list order on the calling thread. With more than 1, `files` takes calls
     // from several threads, each copy is flushed by its worker, and the naming option is read
-    // when a message is handed out (up to a few times `jobs` messages ahead of its naming).
+    // when a message is handed out, at most kAheadPerJob * jobs messages before it is named.
     unsigned jobs = 1;
 };
 
 inline constexpr unsigned kMaxJobs = 64;
+// Messages handed out and not yet named, per job: enough that fast ones go on while one is slow,
+// few enough that memory does not follow the list.
+inline constexpr std::size_t kAheadPerJob = 4;
 
 // Runs the list from its first row to its last (the bound fixed at the start). outputFolder gets
 // a separator when missing. duplicateCounter belongs to the caller and carries over between runs.

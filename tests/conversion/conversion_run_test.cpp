@@ -449,9 +449,11 @@ TEST(ConversionRun, FailuresAmongWaitingCopiesMoveTheNumbersInRowOrder) {
         if (i != 4) WriteFile(sources.back(), Message("Same"));  // m4 is missing
         list.AddFileToList(sources.back());
     }
-    std::vector<std::string> names[2];
-    const std::size_t groups[2] = {1, 32};
-    for (int g = 0; g < 2; ++g) {
+    // One at a time in groups of 1 and 32, and four at once: the failure comes from a worker then.
+    std::vector<std::string> names[3];
+    const std::size_t groups[3] = {1, 32, 32};
+    const unsigned jobs[3] = {1, 1, 4};
+    for (int g = 0; g < 3; ++g) {
         TempDir out;
         RecordingObserver observer;
         observer.option = NamingOption::OptFSD;
@@ -460,14 +462,18 @@ TEST(ConversionRun, FailuresAmongWaitingCopiesMoveTheNumbersInRowOrder) {
         files.failCopyOf = sources[2];
         RunOptions options;
         options.claimGroup = groups[g];
+        options.jobs = jobs[g];
         const ConversionReport report = RunConversion(list, out.path().string(), counter, observer, files, options);
         EXPECT_EQ(report.converted, 5);
+        ASSERT_EQ(report.failures.size(), 2u);
+        EXPECT_EQ(report.failures[0].path, sources[2]);
         for (const std::string &source : sources) {
             const std::string &output = observer.outputs[source];
             names[g].push_back(output.empty() ? "" : output.substr(out.path().string().size()));
         }
     }
     EXPECT_EQ(names[1], names[0]);
+    EXPECT_EQ(names[2], names[0]);
 }
 
 struct FolderCase {

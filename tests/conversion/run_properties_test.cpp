@@ -149,34 +149,57 @@ TEST(RunProperties, EveryMessageHasOneExactOutputAndNothingExistingChanges) {
     }
 }
 
-TEST(RunProperties, NamesDoNotDependOnHowCopiesAreGroupedForTheDisk) {
+// However the copies are grouped for the disk and however many are made at once, the names, the
+// failures and the bytes are those of one message at a time; parallel runs again and again, since
+// their workers finish in a different order each time.
+TEST(RunProperties, NamesDoNotDependOnGroupingOrParallelCopies) {
+    struct Way {
+        std::size_t group;
+        unsigned jobs;
+        int repeats;
+    };
+    const Way ways[] = {{1, 1, 1}, {3, 1, 1}, {32, 1, 1}, {32, 2, 2}, {32, 8, 4}};
     for (unsigned seed = 1; seed <= 8; ++seed) {
         SCOPED_TRACE("seed " + std::to_string(seed));
         RandomArchive archive(seed);
-        std::vector<std::pair<std::string, std::string>> named[3];
-        std::multiset<std::string> failed[3];
-        const std::size_t groups[3] = {1, 3, 32};
-        for (int g = 0; g < 3; ++g) {
-            TempDir out;
-            // File by file: MinGW's fs::copy takes any two folders of a drive for the same one.
-            const std::size_t root = testing::Utf8(archive.out.path()).size();
-            for (const auto &[path, bytes] : Snapshot(archive.out.path()))
-                WriteFile(testing::Utf8(out.path()) + path.substr(root), bytes);
-            std::mt19937 engine(seed);  // the same naming options in the same order
-            RandomOptionObserver observer(engine);
-            DuplicateCounter counter = 2;
-            NativeFileService files;
-            RunOptions options;
-            options.claimGroup = groups[g];
-            options.skipIdentical = seed % 2 == 0;
-            RunConversion(archive.list, out.path().string(), counter, observer, files, options);
-            for (const auto &[source, output] : observer.converted)
-                named[g].emplace_back(source, output.substr(out.path().string().size()));
-            failed[g] = observer.failed;
-        }
-        for (int g = 1; g < 3; ++g) {
-            EXPECT_EQ(named[g], named[0]) << "group of " << groups[g];
-            EXPECT_TRUE(failed[g] == failed[0]) << "group of " << groups[g];
+        std::vector<std::pair<std::string, std::string>> firstNamed;
+        std::multiset<std::string> firstFailed;
+        std::map<std::string, std::string> firstBytes;
+        bool first = true;
+        for (const Way &way : ways) {
+            for (int repeat = 0; repeat < way.repeats; ++repeat) {
+                SCOPED_TRACE("group " + std::to_string(way.group) + ", jobs " + std::to_string(way.jobs));
+                TempDir out;
+                // File by file: MinGW's fs::copy takes any two folders of a drive for the same one.
+                const std::size_t root = testing::Utf8(archive.out.path()).size();
+                for (const auto &[path, bytes] : Snapshot(archive.out.path()))
+                    WriteFile(testing::Utf8(out.path()) + path.substr(root), bytes);
+                std::mt19937 engine(seed);  // the same naming options in the same order
+                RandomOptionObserver observer(engine);
+                DuplicateCounter counter = 2;
+                NativeFileService files;
+                RunOptions options;
+                options.claimGroup = way.group;
+                options.jobs = way.jobs;
+                options.skipIdentical = seed % 2 == 0;
+                RunConversion(archive.list, out.path().string(), counter, observer, files, options);
+                std::vector<std::pair<std::string, std::string>> named;
+                for (const auto &[source, output] : observer.converted)
+                    named.emplace_back(source, output.substr(out.path().string().size()));
+                std::map<std::string, std::string> bytes;
+                const std::size_t outRoot = testing::Utf8(out.path()).size();
+                for (const auto &[path, content] : Snapshot(out.path())) bytes[path.substr(outRoot)] = content;
+                if (first) {
+                    firstNamed = named;
+                    firstFailed = observer.failed;
+                    firstBytes = bytes;
+                    first = false;
+                    continue;
+                }
+                EXPECT_EQ(named, firstNamed);
+                EXPECT_TRUE(observer.failed == firstFailed);
+                EXPECT_TRUE(bytes == firstBytes);
+            }
         }
     }
 }

@@ -1,0 +1,139 @@
+// Runs that copy several messages at once: a slow message, a stop at any moment, and what the
+// observer hears, which must all be as when one message is copied at a time.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <filesystem>
+#include <random>
+#include <string>
+#include <thread>
+#include <utility>
+#include <vector>
+
+#include "conversion/conversion_run.h"
+#include "tests/support/messages.h"
+#include "tests/support/temp_dir.h"
+
+namespace tarvelin {
+namespace {
+
+namespace fs = std::filesystem;
+using testing::Message;
+using testing::ReadFile;
+using testing::TempDir;
+using testing::WriteFile;
+
+class OrderObserver : public RunObserver {
+public:
+    NamingOption SelectedNamingOption() override { return NamingOption::OptSD; }
+    void MessageConverted(const std::string &source, const std::string &output) override {
+        converted.emplace_back(source, output);
+    }
+    std::vector<std::pair<std::string, std::string>> converted;
+};
+
+// Holds the copy of one message until the others have had time to go on, and counts the copies
+// begun meanwhile.
+class SlowFirstCopy : public NativeFileService {
+public:
+    explicit SlowFirstCopy(std::string slow) : slow_(std::move(slow)) {}
+    Status StageCopy(const std::string &source, const std::string &folder, WorkHooks &hooks,
+                     std::unique_ptr<StagedFile> &staged) override {
+        if (source == slow_) {
+            slowUnderWay = true;
+            std::this_thread::sleep_for(std::chrono::milliseconds(300));
+            slowUnderWay = false;
+        } else if (slowUnderWay) {
+            ++begunMeanwhile;
+        }
+        return NativeFileService::StageCopy(source, folder, hooks, staged);
+    }
+    std::atomic<bool> slowUnderWay{false};
+    std::atomic<int> begunMeanwhile{0};
+
+private:
+    std::string slow_;
+};
+
+TEST(ParallelRun, SlowFirstMessageLetsOthersOnAsFarAsTheBoundAndNamesInOrder) {
+    TempDir src, out;
+    MessageList list;
+    std::vector<std::string> sources;
+    for (int i = 0; i < 60; ++i) {
+        sources.push_back(src / ("m" + std::to_string(i) + ".msg"));
+        WriteFile(sources.back(), Message(i % 3 == 0 ? "Same" : "S" + std::to_string(i)));
+        list.AddFileToList(sources.back());
+    }
+    SlowFirstCopy files(sources[0]);
+    OrderObserver observer;
+    DuplicateCounter counter = 0;
+    RunOptions options;
+    options.jobs = 3;
+    const ConversionReport report = RunConversion(list, out.path().string(), counter, observer, files, options);
+    EXPECT_TRUE(report.AllConverted());
+    EXPECT_GT(files.begunMeanwhile, 0);
+    EXPECT_LT(files.begunMeanwhile, static_cast<int>(kAheadPerJob * options.jobs));
+    ASSERT_EQ(observer.converted.size(), sources.size());
+    for (std::size_t i = 0; i < sources.size(); ++i) EXPECT_EQ(observer.converted[i].first, sources[i]);
+    // "Same" comes every third message: plain first, then numbered in list order.
+    EXPECT_EQ(fs::path(observer.converted[3].second).filename(), "Same 01-07-2012 (1).eml");
+    EXPECT_EQ(fs::path(observer.converted[57].second).filename(), "Same 01-07-2012 (19).eml");
+}
+
+// Asks to stop at a set moment, from whichever thread looks.
+class StopAt : public OrderObserver {
+public:
+    explicit StopAt(std::chrono::steady_clock::time_point when) : when_(when) {}
+    bool StopRequested() const override { return std::chrono::steady_clock::now() >= when_; }
+
+private:
+    std::chrono::steady_clock::time_point when_;
+};
+
+// Whenever the stop comes, the messages named are the first ones of the list, each under its
+// final name with all its bytes, and no temporary file is left.
+TEST(ParallelRun, StopAtAnyMomentNamesOnlyTheFinishedFrontOfTheList) {
+    TempDir src;
+    MessageList list;
+    std::vector<std::string> sources;
+    for (int i = 0; i < 40; ++i) {
+        sources.push_back(src / ("f" + std::to_string(i % 3) + "/m" + std::to_string(i) + ".msg"));
+        // Copied in two slices, so a stop can end its copy half-way.
+        const bool big = i == 6;
+        WriteFile(sources.back(), Message("M" + std::to_string(i)) + std::string(big ? 5 << 20 : 100 * i, 'x'));
+        list.AddFileToList(sources.back());
+    }
+    std::mt19937 engine(20);
+    for (int trial = 0; trial < 16; ++trial) {
+        const auto delay = std::chrono::microseconds(engine() % 60000);
+        SCOPED_TRACE("stop after " + std::to_string(delay.count()) + " us");
+        TempDir out;
+        StopAt observer(std::chrono::steady_clock::now() + delay);
+        DuplicateCounter counter = 0;
+        NativeFileService files;
+        RunOptions options;
+        options.jobs = 1 + engine() % 8;
+        const ConversionReport report = RunConversion(list, out.path().string(), counter, observer, files, options);
+        EXPECT_EQ(report.converted, static_cast<std::int64_t>(observer.converted.size()));
+        EXPECT_TRUE(report.failures.empty());
+        std::size_t files_found = 0;
+        for (const auto &entry : fs::recursive_directory_iterator(out.path())) {
+            if (!entry.is_regular_file()) continue;
+            ++files_found;
+            EXPECT_EQ(entry.path().filename().string().find(".tarvelin-"), std::string::npos) << entry.path();
+        }
+        EXPECT_EQ(files_found, observer.converted.size());
+        for (std::size_t i = 0; i < observer.converted.size(); ++i) {
+            EXPECT_EQ(observer.converted[i].first, sources[i]);
+            if (i == 6) {
+                EXPECT_EQ(fs::file_size(observer.converted[i].second), fs::file_size(sources[i]));
+            } else {
+                EXPECT_EQ(ReadFile(observer.converted[i].second), ReadFile(sources[i]));
+            }
+        }
+    }
+}
+
+}  // namespace
+}  // namespace tarvelin
