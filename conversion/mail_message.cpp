@@ -39,6 +39,21 @@ std::size_t FindHeaderEnd(std::string_view bytes, std::size_t from) {
     return std::string_view::npos;
 }
 
+// The header block at the start of `bytes`, of which `before` were seen already: true once it is
+// complete (the blank line found, or no header at all), with `bytes` cut to it.
+bool CutToHeader(std::string &bytes, std::size_t before) {
+    // A leading empty line means there is no header at all.
+    if (bytes.starts_with('\n') || bytes.starts_with("\r\n")) {
+        bytes.clear();
+        return true;
+    }
+    // Back up two bytes: the blank line may straddle the chunk boundary.
+    const std::size_t end = FindHeaderEnd(bytes, before < 2 ? 0 : before - 2);
+    if (end == std::string::npos) return false;
+    bytes.resize(end);
+    return true;
+}
+
 HeaderBlock ReadHeaderBlock(const std::string &path) {
     HeaderBlock block;
     InputFile file(path);
@@ -57,18 +72,7 @@ HeaderBlock ReadHeaderBlock(const std::string &path) {
             return block;
         }
         bytes.resize(before + static_cast<std::size_t>(got));
-        if (got == 0) break;
-        // A leading empty line means there is no header at all.
-        if (bytes.starts_with('\n') || bytes.starts_with("\r\n")) {
-            bytes.clear();
-            break;
-        }
-        // Back up two bytes: the blank line may straddle the chunk boundary.
-        const std::size_t end = FindHeaderEnd(bytes, before < 2 ? 0 : before - 2);
-        if (end != std::string::npos) {
-            bytes.resize(end);
-            break;
-        }
+        if (got == 0 || CutToHeader(bytes, before)) break;
     }
     block.readable = true;
     return block;
@@ -323,14 +327,29 @@ gmime::Handle<GMimeObject> ParseHeader(const std::string &text, GMimeParserOptio
 }  // namespace
 
 bool MailMessage::LoadFromFile(const std::string &path) {
+    const HeaderBlock block = ReadHeaderBlock(path);
+    return Load(block.exists, block.readable, block.modified, block.bytes);
+}
+
+bool MailMessage::LoadFromHead(std::string_view head, std::time_t modified) {
+    std::string bytes(head.substr(0, kMaxHeaderBytes));
+    (void)CutToHeader(bytes, 0);
+    return Load(true, true, modified, bytes);
+}
+
+bool MailMessage::HeaderComplete(std::string_view head) {
+    if (head.size() >= kMaxHeaderBytes || head.starts_with('\n') || head.starts_with("\r\n")) return true;
+    return FindHeaderEnd(head, 0) != std::string_view::npos;
+}
+
+bool MailMessage::Load(bool exists, bool readable, std::time_t modified, std::string_view bytes) {
     subject_.clear();
     from_.clear();
     date_ = {};
 
-    const HeaderBlock block = ReadHeaderBlock(path);
-    const CalendarDate fileDate = block.exists ? LocalDate(block.modified) : CalendarDate{};
-    const std::string_view fields = SkipPreamble(block.bytes);
-    if (!block.readable || !StartsWithHeaderField(fields)) {
+    const CalendarDate fileDate = exists ? LocalDate(modified) : CalendarDate{};
+    const std::string_view fields = SkipPreamble(bytes);
+    if (!readable || !StartsWithHeaderField(fields)) {
         date_ = fileDate;
         return false;
     }

@@ -2,7 +2,9 @@
 // GMime stays inside the implementation so that Qt code can include this header.
 #pragma once
 
+#include <ctime>
 #include <string>
+#include <string_view>
 
 #include "conversion/calendar_date.h"
 
@@ -17,6 +19,12 @@ public:
     // empty, except the date, which falls back to the file's modification date when it exists.
     [[nodiscard]] bool LoadFromFile(const std::string &path);
 
+    // The same from the first bytes of a file that another reader (the copy) has read already:
+    // `head` holds the file's start, at least up to HeaderComplete or the whole file.
+    [[nodiscard]] bool LoadFromHead(std::string_view head, std::time_t modified);
+    // Whether these first bytes of a file hold all the header the reader would read.
+    static bool HeaderComplete(std::string_view head);
+
     // Unfolded, encoded words decoded, UTF-8.
     const std::string &Subject() const { return subject_; }
     // The whole field: display names and addresses, several joined by ", ".
@@ -26,6 +34,8 @@ public:
     CalendarDate Date() const { return date_; }
 
 private:
+    bool Load(bool exists, bool readable, std::time_t modified, std::string_view bytes);
+
     std::string subject_;
     std::string from_;
     CalendarDate date_;

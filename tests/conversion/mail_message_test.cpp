@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
@@ -12,6 +13,8 @@
 #include <optional>
 #include <random>
 #include <string>
+#include <string_view>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -425,6 +428,44 @@ TEST_F(MessageFile, LargeBodyIsNotRead) {
               << " us per load\n";
     RecordProperty("small_us", std::to_string(smallMicros));
     RecordProperty("large_us", std::to_string(largeMicros));
+}
+
+}  // namespace
+}  // namespace tarvelin
+
+namespace tarvelin {
+namespace {
+
+// The copy reads a message's first bytes in chunks until the header is complete and hands them to
+// the reader: whatever the chunk size, the fields are those read from the file itself, also for a
+// header cut across two chunks and for files that hold no header.
+TEST(MailMessageHead, FirstBytesGiveTheFieldsOfTheFile) {
+    std::vector<std::string> files;
+    for (const auto &entry : std::filesystem::directory_iterator(std::filesystem::path(TARVELIN_FUZZ_DIR) / "corpus/mail_message"))
+        files.push_back(testing::Utf8(entry.path()));
+    TempDir dir;
+    files.push_back(dir / "long_header.msg");
+    WriteFile(files.back(), "Subject: " + std::string(40000, 's') + "\r\nFrom: a@b.org\r\n\r\nbody");
+    files.push_back(dir / "empty.msg");
+    WriteFile(files.back(), "");
+    for (const std::string &path : files) {
+        MailMessage fromFile;
+        const bool loaded = fromFile.LoadFromFile(path);
+        const std::string bytes = testing::ReadFile(path);
+        const std::time_t modified = std::chrono::system_clock::to_time_t(std::chrono::file_clock::to_sys(
+            std::filesystem::last_write_time(testing::SystemPath(path))));
+        for (const std::size_t chunk : {std::size_t{1}, std::size_t{7}, std::size_t{16384}}) {
+            SCOPED_TRACE(path + ", chunks of " + std::to_string(chunk));
+            std::size_t read = 0;
+            while (read < bytes.size() && !MailMessage::HeaderComplete(std::string_view(bytes).substr(0, read)))
+                read = std::min(bytes.size(), read + chunk);
+            MailMessage fromHead;
+            EXPECT_EQ(fromHead.LoadFromHead(std::string_view(bytes).substr(0, read), modified), loaded);
+            EXPECT_EQ(fromHead.Subject(), fromFile.Subject());
+            EXPECT_EQ(fromHead.From(), fromFile.From());
+            EXPECT_EQ(fromHead.Date(), fromFile.Date());
+        }
+    }
 }
 
 }  // namespace
