@@ -139,36 +139,58 @@ private:
     // The slow, independent part, on a worker when there are several: the header, the name, the
     // copy and, with workers, its flush. Touches nothing but the job and the file service.
     void Work(MessageJob &job, WorkHooks &hooks) {
-        {
-            MailMessage message;
-            // The file's own name needs nothing from the message, so it is not read at all. A
-            // message that cannot be read is named from what the reader gives for it: empty
-            // fields and the file's date.
-            if (UsesMessageFields(job.option)) (void)message.LoadFromFile(job.source);
-            job.name = CleanOutputName(
-                ComposeOutputName(job.option, message.Date(), message.Subject(), message.From(), job.sourcePath));
-        }
-        hooks.Yield();
-        if (hooks.StopRequested()) {
-            job.staged = CopyStopped();
+        // The file's own name needs nothing from the message, so it is not read at all; otherwise
+        // the copy reads the header on its way, so the file is opened once. Only a look for an
+        // identical copy needs the name before the copy.
+        const bool fields = UsesMessageFields(job.option);
+        if (job.folder && !options_.skipIdentical) {
+            if (StopsNow(hooks, job)) return;
+            SourceHead head;
+            if (fields) {
+                head.complete = MailMessage::HeaderComplete;
+                head.limit = MailMessage::kMaxHeaderBytes;
+            }
+            job.staged = files_.StageCopy(job.source, job.outputDir, hooks, job.copy, fields ? &head : nullptr);
+            if (job.staged.kind() == ErrorKind::Stopped) return;
+            ComposeName(job, head.read ? &head : nullptr);
+            if (job.staged && parallel_) job.flushed = job.copy->Flush();
             return;
         }
-        if (!job.folder) return;
-        if (options_.skipIdentical) {
-            // One at a time, what is there is looked at first; a worker looks ahead, and the
-            // naming looks again once the copies before this one have their names.
-            if (!parallel_) {
-                job.copyDeferred = true;
-                return;
-            }
-            if (auto found = OutputNames::LookForIdentical(files_, job.source, job.outputDir, job.name)) {
-                job.identical = found->path;
-                job.copyDeferred = true;
-                return;
-            }
+        ComposeName(job, nullptr);
+        if (StopsNow(hooks, job) || !job.folder) return;
+        // One at a time, what is there is looked at first; a worker looks ahead, and the naming
+        // looks again once the copies before this one have their names.
+        if (!parallel_) {
+            job.copyDeferred = true;
+            return;
+        }
+        if (auto found = OutputNames::LookForIdentical(files_, job.source, job.outputDir, job.name)) {
+            job.identical = found->path;
+            job.copyDeferred = true;
+            return;
         }
         job.staged = files_.StageCopy(job.source, job.outputDir, hooks, job.copy);
         if (job.staged && parallel_) job.flushed = job.copy->Flush();
+    }
+
+    // A message that cannot be read is named from what the reader gives for it: empty fields and
+    // the file's date.
+    static void ComposeName(MessageJob &job, const SourceHead *head) {
+        MailMessage message;
+        if (head != nullptr) {
+            (void)message.LoadFromHead(head->bytes, head->modified);
+        } else if (UsesMessageFields(job.option)) {
+            (void)message.LoadFromFile(job.source);
+        }
+        job.name = CleanOutputName(
+            ComposeOutputName(job.option, message.Date(), message.Subject(), message.From(), job.sourcePath));
+    }
+
+    static bool StopsNow(WorkHooks &hooks, MessageJob &job) {
+        hooks.Yield();
+        if (!hooks.StopRequested()) return false;
+        job.staged = CopyStopped();
+        return true;
     }
 
     // Names one message, in list order. False when the run must stop; failures are recorded and

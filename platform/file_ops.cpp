@@ -2,6 +2,7 @@
 // the platform layer gives (file_primitives.h).
 #include "platform/file_ops.h"
 
+#include <algorithm>
 #include <cstring>
 #include <memory>
 #include <utility>
@@ -175,11 +176,12 @@ Status StagedCopy::Flush() {
     return native::FlushAndClose(*sys_, std::exchange(open_, kNoFile));
 }
 
-Status StagedCopy::ClaimAs(const std::string &destination) {
+Status StagedCopy::ClaimAs(const std::string &destination, ClaimRoute *route) {
     if (!staged()) return Status::Failure(ErrorKind::Other, "cannot name the copy: there is no copy");
     if (Status flushed = Flush(); !flushed) return flushed;
     if (!UsablePath(destination)) return NoValidPath("cannot name the copy");
-    Status named = native::MoveWithoutReplace(*sys_, temporary_, destination);
+    ClaimRoute fresh = ClaimRoute::NoReplaceRename;
+    Status named = native::MoveWithoutReplace(*sys_, temporary_, destination, route != nullptr ? *route : fresh);
     if (named.kind() == ErrorKind::AlreadyExists) return NameTaken();
     if (named) {
         sys_ = nullptr;
@@ -188,8 +190,33 @@ Status StagedCopy::ClaimAs(const std::string &destination) {
     return named;
 }
 
+namespace {
+
+// Reads the head in slices up to where it is complete and writes it to the copy, whose bytes then
+// carry on from there.
+Status CopyHead(const SysCalls &sys, FileRef in, FileRef out, const SourceFacts &facts, SourceHead &head) {
+    constexpr std::size_t kHeadSlice = 16 * 1024;
+    std::string &bytes = head.bytes;
+    bytes.clear();
+    while (bytes.size() < head.limit) {
+        const std::size_t before = bytes.size();
+        bytes.resize(before + std::min(kHeadSlice, head.limit - before));
+        std::size_t got = 0;
+        Status read = native::ReadSlice(sys, in, bytes.data() + before, bytes.size() - before, got);
+        bytes.resize(before + got);
+        if (!read) return read;
+        if (Status written = WriteAll(sys, out, bytes.data() + before, got); !written) return written;
+        if (got == 0 || head.complete(bytes)) break;
+    }
+    head.modified = native::UnixSeconds(facts.modified);
+    head.read = true;
+    return Status::Ok();
+}
+
+}  // namespace
+
 Status StageCopy(const std::string &source, const std::string &folder, StagedCopy &staged, const SysCalls &sys,
-                 WorkHooks *hooks) {
+                 WorkHooks *hooks, SourceHead *head) {
     staged = StagedCopy();
     OpenFile in(sys);
     SourceFacts facts;
@@ -201,8 +228,17 @@ Status StageCopy(const std::string &source, const std::string &folder, StagedCop
     if (Status made = CreateTemporaryIn(sys, folder, facts.permissions, copy.temporary_, out); !made) return made;
     copy.sys_ = &sys;
 
+    SourceFacts rest = facts;
+    if (head != nullptr) {
+        head->read = false;
+        if (Status copied = CopyHead(sys, in.get(), out.get(), facts, *head); !copied) {
+            head->read = false;
+            return copied;
+        }
+        rest.size = facts.size > head->bytes.size() ? facts.size - head->bytes.size() : 0;
+    }
     SliceYield slices(hooks);
-    if (Status copied = CopyBytes(sys, in.get(), out.get(), facts, slices); !copied) return copied;
+    if (Status copied = CopyBytes(sys, in.get(), out.get(), rest, slices); !copied) return copied;
     if (Status finished = native::FinishContent(sys, out.get(), facts); !finished) return finished;
     copy.open_ = out.Release();
     staged = std::move(copy);

@@ -2,7 +2,10 @@
 // Paths are UTF-8 byte strings, passed to the system unchanged.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <ctime>
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -37,6 +40,23 @@ Status CheckFolderTakesFiles(const std::string &folder, std::string_view what,
 // new files.
 Status CheckStaging(const std::string &source, const std::string &folder, const SysCalls &sys = RealSysCalls());
 
+// How copies get their final names in a folder. The first claim there learns which way the file
+// system takes; the caller keeps it, so later claims skip the calls it refuses (a network share
+// refuses the no-replace rename on every message otherwise).
+enum class ClaimRoute { NoReplaceRename, HardLink, ExclusiveCreate };
+
+// The first bytes of a message, read by its copy for whoever needs no more than them (the header
+// reader), so that the file is opened once.
+struct SourceHead {
+    // Asked after each read; the head is complete when it says so, at `limit` bytes or at the end.
+    std::function<bool(std::string_view)> complete;
+    std::size_t limit = 0;
+    // Filled by the copy: the bytes, the source's modification time, and whether they were read.
+    std::string bytes;
+    std::time_t modified = 0;
+    bool read = false;
+};
+
 // A complete copy of a message under a hidden temporary name (".tarvelin-<random>.part") in its
 // output folder, waiting for its final name. Unless claimed, it is removed when dropped, so a
 // failed or stopped copy leaves nothing behind and a final name only ever holds a whole message.
@@ -61,11 +81,12 @@ public:
     // AlreadyExists when the name is taken (the copy then stays staged for another name).
     // Where the file system refuses a no-replace rename, a hard link does the same; where it has
     // no hard links, an exclusive create claims the name and the copy is renamed over that claim.
-    Status ClaimAs(const std::string &destination);
+    // With a route, the claim starts with it and leaves the one that worked there.
+    Status ClaimAs(const std::string &destination, ClaimRoute *route = nullptr);
 
 private:
     friend Status StageCopy(const std::string &, const std::string &, StagedCopy &, const SysCalls &,
-                            WorkHooks *);
+                            WorkHooks *, SourceHead *);
     void Discard() noexcept;
 
     const SysCalls *sys_ = nullptr;
@@ -78,9 +99,10 @@ private:
 // the source's times and permissions, and hands it to `staged`, still open: its writing to the
 // disk has started, and Flush or the claim waits for it. With hooks, a
 // large file is copied in slices with a yield after each; a stop request ends the copy with
-// ErrorKind::Stopped and no file.
+// ErrorKind::Stopped and no file. With a head, the copy reads the source's first bytes into it
+// on the way.
 Status StageCopy(const std::string &source, const std::string &folder, StagedCopy &staged,
-                 const SysCalls &sys = RealSysCalls(), WorkHooks *hooks = nullptr);
+                 const SysCalls &sys = RealSysCalls(), WorkHooks *hooks = nullptr, SourceHead *head = nullptr);
 
 // True when both are regular files with the same bytes: sizes first, contents only when they
 // match, stopping at the first difference. Any failure to read counts as different.

@@ -5,9 +5,11 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <ctime>
 #include <string>
 #include <string_view>
 
+#include "platform/file_ops.h"
 #include "platform/slice_yield.h"
 #include "platform/status.h"
 #include "platform/syscalls.h"
@@ -66,8 +68,12 @@ void CloseQuietly(const SysCalls &sys, FileRef file) noexcept;
 void RemoveQuietly(const SysCalls &sys, const std::string &path) noexcept;
 
 // Renames a closed file without ever replacing what is there: AlreadyExists when the name is
-// taken, and the file stays where it was.
-Status MoveWithoutReplace(const SysCalls &sys, const std::string &from, const std::string &to);
+// taken, and the file stays where it was. Starts with the route given and leaves there the one
+// the file system took (Windows has one).
+Status MoveWithoutReplace(const SysCalls &sys, const std::string &from, const std::string &to, ClaimRoute &route);
+
+// Seconds since 1970, as time_t counts them.
+std::time_t UnixSeconds(const SystemTime &time);
 
 // Any entry at the path: a file, a folder, a link (even a broken one), something locked.
 bool EntryExists(const SysCalls &sys, const std::string &path);

@@ -1,22 +1,38 @@
 #include "platform/file_service.h"
 
 #include "platform/file_ops.h"
+#include "platform/path_split.h"
 
 namespace tarvelin {
 
-namespace {
-
 class NativeStagedFile : public StagedFile {
 public:
-    explicit NativeStagedFile(StagedCopy copy) : copy_(std::move(copy)) {}
+    NativeStagedFile(NativeFileService &files, StagedCopy copy) : files_(files), copy_(std::move(copy)) {}
     Status Flush() override { return copy_.Flush(); }
-    Status ClaimAs(const std::string &destination) override { return copy_.ClaimAs(destination); }
+    Status ClaimAs(const std::string &destination) override {
+        const std::string folder = FolderFromPath(destination);
+        ClaimRoute route = files_.RouteIn(folder);
+        Status claimed = copy_.ClaimAs(destination, &route);
+        files_.KeepRoute(folder, route);
+        return claimed;
+    }
 
 private:
+    NativeFileService &files_;
     StagedCopy copy_;
 };
 
-}  // namespace
+ClaimRoute NativeFileService::RouteIn(const std::string &folder) {
+    std::lock_guard lock(routesMutex_);
+    const auto known = routes_.find(folder);
+    return known != routes_.end() ? known->second : ClaimRoute::NoReplaceRename;
+}
+
+void NativeFileService::KeepRoute(const std::string &folder, ClaimRoute route) {
+    if (route == ClaimRoute::NoReplaceRename) return;
+    std::lock_guard lock(routesMutex_);
+    routes_[folder] = route;
+}
 
 Status NativeFileService::EnsureFolderExists(const std::string &folder) {
     return EnsureFolder(folder, sys_);
@@ -25,11 +41,11 @@ Status NativeFileService::EnsureFolderExists(const std::string &folder) {
 bool NativeFileService::FileExist(const std::string &path) { return tarvelin::FileExist(path, sys_); }
 
 Status NativeFileService::StageCopy(const std::string &source, const std::string &folder, WorkHooks &hooks,
-                                    std::unique_ptr<StagedFile> &staged) {
+                                    std::unique_ptr<StagedFile> &staged, SourceHead *head) {
     staged.reset();
     StagedCopy copy;
-    Status status = tarvelin::StageCopy(source, folder, copy, sys_, &hooks);
-    if (status) staged = std::make_unique<NativeStagedFile>(std::move(copy));
+    Status status = tarvelin::StageCopy(source, folder, copy, sys_, &hooks, head);
+    if (status) staged = std::make_unique<NativeStagedFile>(*this, std::move(copy));
     return status;
 }
 

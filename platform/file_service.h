@@ -3,7 +3,11 @@
 #pragma once
 
 #include <memory>
+#include <mutex>
 #include <string>
+#include <unordered_map>
+
+#include "platform/file_ops.h"
 
 #include "platform/status.h"
 #include "platform/syscalls.h"
@@ -29,25 +33,34 @@ public:
     virtual Status EnsureFolderExists(const std::string &folder) = 0;
     [[nodiscard]] virtual bool FileExist(const std::string &path) = 0;
     // Copies the source into `folder` under a hidden temporary name. Yields to the hooks during a
-    // large copy; a stop request ends it with ErrorKind::Stopped and no file.
+    // large copy; a stop request ends it with ErrorKind::Stopped and no file. With a head, the
+    // copy may read the source's first bytes into it (head->read says whether it did).
     virtual Status StageCopy(const std::string &source, const std::string &folder, WorkHooks &hooks,
-                             std::unique_ptr<StagedFile> &staged) = 0;
+                             std::unique_ptr<StagedFile> &staged, SourceHead *head = nullptr) = 0;
     // Whether the two files hold the same bytes; any failure to read counts as different.
     [[nodiscard]] virtual bool SameContent(const std::string &source, const std::string &existing) = 0;
 };
 
 // The real file system, through the file utilities and the system calls given (tests fake them).
+// Takes calls from several threads at once.
 class NativeFileService : public FileService {
 public:
     explicit NativeFileService(const SysCalls &sys = RealSysCalls()) : sys_(sys) {}
     Status EnsureFolderExists(const std::string &folder) override;
     bool FileExist(const std::string &path) override;
     Status StageCopy(const std::string &source, const std::string &folder, WorkHooks &hooks,
-                     std::unique_ptr<StagedFile> &staged) override;
+                     std::unique_ptr<StagedFile> &staged, SourceHead *head = nullptr) override;
     bool SameContent(const std::string &source, const std::string &existing) override;
 
 private:
+    friend class NativeStagedFile;
+    // How copies got their names in each folder so far (ClaimRoute).
+    ClaimRoute RouteIn(const std::string &folder);
+    void KeepRoute(const std::string &folder, ClaimRoute route);
+
     const SysCalls &sys_;
+    std::mutex routesMutex_;
+    std::unordered_map<std::string, ClaimRoute> routes_;
 };
 
 }  // namespace tarvelin

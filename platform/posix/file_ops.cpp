@@ -44,9 +44,19 @@ struct timespec ToTimespec(const native::SystemTime &time) {
     return result;
 }
 
-Status MakeFolderLevel(const SysCalls &sys, const std::string &level) {
+Status MakeFolderDeepestFirst(const SysCalls &sys, const std::string &level) {
     if (sys.Mkdir(level.c_str(), 0777) == 0) return Status::Ok();
-    const int err = errno;
+    int err = errno;
+    // A missing parent, or one that is no folder: the level above decides.
+    if (err == ENOENT || err == ENOTDIR) {
+        std::size_t cut = level.find_last_of(kNativeSeparator);
+        while (cut != std::string::npos && cut > 0 && level[cut - 1] == kNativeSeparator) --cut;
+        if (cut != std::string::npos && cut > 0) {
+            if (Status parent = MakeFolderDeepestFirst(sys, level.substr(0, cut)); !parent) return parent;
+            if (sys.Mkdir(level.c_str(), 0777) == 0) return Status::Ok();
+            err = errno;
+        }
+    }
     // EEXIST also covers another process making the folder meanwhile; some file systems refuse
     // an existing folder with another error, so what is there decides.
     struct stat info {};
@@ -188,19 +198,25 @@ void RemoveQuietly(const SysCalls &sys, const std::string &path) noexcept {
     errno = saved;
 }
 
-Status MoveWithoutReplace(const SysCalls &sys, const std::string &from, const std::string &to) {
-    if (sys.RenameNoReplace(from.c_str(), to.c_str()) == 0) return Status::Ok();
-    int err = errno;
-    if (err == EEXIST) return Taken();
-    if (!NoReplaceRenameUnavailable(err)) return OtherFailure(err, "cannot name the copy");
-
-    if (sys.Link(from.c_str(), to.c_str()) == 0) {
-        sys.Unlink(from.c_str());
-        return Status::Ok();
+Status MoveWithoutReplace(const SysCalls &sys, const std::string &from, const std::string &to, ClaimRoute &route) {
+    int err = 0;
+    if (route == ClaimRoute::NoReplaceRename) {
+        if (sys.RenameNoReplace(from.c_str(), to.c_str()) == 0) return Status::Ok();
+        err = errno;
+        if (err == EEXIST) return Taken();
+        if (!NoReplaceRenameUnavailable(err)) return OtherFailure(err, "cannot name the copy");
+        route = ClaimRoute::HardLink;
     }
-    err = errno;
-    if (err == EEXIST) return Taken();
-    if (!HardLinksUnavailable(err)) return OtherFailure(err, "cannot name the copy");
+    if (route == ClaimRoute::HardLink) {
+        if (sys.Link(from.c_str(), to.c_str()) == 0) {
+            sys.Unlink(from.c_str());
+            return Status::Ok();
+        }
+        err = errno;
+        if (err == EEXIST) return Taken();
+        if (!HardLinksUnavailable(err)) return OtherFailure(err, "cannot name the copy");
+        route = ClaimRoute::ExclusiveCreate;
+    }
 
     // The exclusive create claims the name, so the rename can only replace our own empty claim.
     FileRef claim = kNoFile;
@@ -214,22 +230,19 @@ Status MoveWithoutReplace(const SysCalls &sys, const std::string &from, const st
     return Status::Ok();
 }
 
+std::time_t UnixSeconds(const SystemTime &time) { return static_cast<std::time_t>(time.units); }
+
 bool EntryExists(const SysCalls &sys, const std::string &path) {
     struct stat info {};
     return sys.Lstat(path.c_str(), &info) == 0;
 }
 
+// The deepest level first, and its parent only when it is missing: a run makes each new output
+// folder with one call, where making every level from the root costs one per level.
 Status MakeFolders(const SysCalls &sys, const std::string &path) {
-    const std::string folder = AddSeparator(path);
-    // The usual case: the folder is there from an earlier message.
-    struct stat info {};
-    if (sys.Stat(folder.c_str(), &info) == 0 && S_ISDIR(info.st_mode)) return Status::Ok();
-
-    for (std::size_t end = 1; end < folder.size(); ++end) {
-        if (folder[end] != kNativeSeparator || folder[end - 1] == kNativeSeparator) continue;
-        if (Status made = MakeFolderLevel(sys, folder.substr(0, end)); !made) return made;
-    }
-    return Status::Ok();
+    std::string folder = path;
+    while (folder.size() > 1 && folder.back() == kNativeSeparator) folder.pop_back();
+    return MakeFolderDeepestFirst(sys, folder);
 }
 
 Status CheckFoldersCreatable(const SysCalls &sys, const std::string &path) {

@@ -60,9 +60,19 @@ std::wstring FolderPath(const std::string &path) {
     return folder;
 }
 
-Status MakeFolderLevel(const SysCalls &sys, const std::wstring &level) {
+// The deepest level first, and its parent only when it is missing: a run makes each new output
+// folder with one call, where making every level from the root costs one per level.
+Status MakeFolderDeepestFirst(const SysCalls &sys, const std::wstring &level, std::size_t root) {
     if (sys.MakeFolder(level.c_str())) return Status::Ok();
-    const DWORD err = ::GetLastError();
+    DWORD err = ::GetLastError();
+    if (err == ERROR_PATH_NOT_FOUND) {
+        const std::size_t cut = level.find_last_of(L'\\');
+        if (cut != std::wstring::npos && cut > root) {
+            if (Status parent = MakeFolderDeepestFirst(sys, level.substr(0, cut), root); !parent) return parent;
+            if (sys.MakeFolder(level.c_str())) return Status::Ok();
+            err = ::GetLastError();
+        }
+    }
     // Already there covers another process making the folder meanwhile; what is there decides.
     const DWORD attributes = sys.Attributes(level.c_str());
     if (IsFolder(attributes)) return Status::Ok();
@@ -158,11 +168,17 @@ void RemoveQuietly(const SysCalls &sys, const std::string &path) noexcept {
 }
 
 // Without MOVEFILE_REPLACE_EXISTING the rename never replaces a file.
-Status MoveWithoutReplace(const SysCalls &sys, const std::string &from, const std::string &to) {
+Status MoveWithoutReplace(const SysCalls &sys, const std::string &from, const std::string &to, ClaimRoute &) {
     if (sys.Move(Win32Path(from).c_str(), Win32Path(to).c_str(), 0)) return Status::Ok();
     const DWORD err = ::GetLastError();
     if (err == ERROR_ALREADY_EXISTS || err == ERROR_FILE_EXISTS) return Taken();
     return OtherFailure(err, "cannot put the copy in place");
+}
+
+// FILETIME counts 100 ns units from 1601; time_t seconds from 1970.
+std::time_t UnixSeconds(const SystemTime &time) {
+    constexpr std::int64_t kUnitsTo1970 = 116444736000000000LL;
+    return time.units < kUnitsTo1970 ? 0 : static_cast<std::time_t>((time.units - kUnitsTo1970) / 10000000LL);
 }
 
 bool EntryExists(const SysCalls &sys, const std::string &path) {
@@ -173,15 +189,13 @@ bool EntryExists(const SysCalls &sys, const std::string &path) {
 
 Status MakeFolders(const SysCalls &sys, const std::string &path) {
     const std::wstring folder = FolderPath(path);
-    // The usual case: the folder is there from an earlier message.
-    if (IsFolder(sys.Attributes(folder.c_str()))) return Status::Ok();
-
     const std::size_t root = RootLength(folder);
-    for (std::size_t end = root + 1; end <= folder.size(); ++end) {
-        if (end < folder.size() && folder[end] != L'\\') continue;
-        if (Status made = MakeFolderLevel(sys, folder.substr(0, end)); !made) return made;
+    // A drive or a share root cannot be made; it is there or the path is of no use.
+    if (folder.size() <= root) {
+        if (IsFolder(sys.Attributes(folder.c_str()))) return Status::Ok();
+        return OtherFailure(::GetLastError(), "cannot create the folder " + Utf8FromWin32Path(folder));
     }
-    return Status::Ok();
+    return MakeFolderDeepestFirst(sys, folder, root);
 }
 
 Status CheckFoldersCreatable(const SysCalls &sys, const std::string &path) {

@@ -290,5 +290,64 @@ TEST(RealFaultInRun, PathOverTheLimitFailsAndOverlongNameIsShortened) {
     EXPECT_EQ(names.size(), 2u);
 }
 
+// Every call costs a round trip on a network share. A run opens each source once (the header is
+// read on the way of the copy), makes each output folder with about one call, and, where the file
+// system refuses the no-replace rename and hard links, tries them once per folder, not per message.
+TEST(RunCalls, OneOpenPerSourceOneMkdirPerFolderAndRefusedClaimsNotRetried) {
+    struct Counting : FaultySysCalls {
+        int Open(const char *path, int flags, mode_t mode) const override {
+            ++((flags & O_ACCMODE) == O_RDONLY ? readOpens : otherOpens);
+            return FaultySysCalls::Open(path, flags, mode);
+        }
+        int Mkdir(const char *path, mode_t mode) const override {
+            ++mkdirs;
+            return FaultySysCalls::Mkdir(path, mode);
+        }
+        int RenameNoReplace(const char *from, const char *to) const override {
+            ++noReplaceRenames;
+            return FaultySysCalls::RenameNoReplace(from, to);
+        }
+        int Link(const char *from, const char *to) const override {
+            ++links;
+            return FaultySysCalls::Link(from, to);
+        }
+        mutable int readOpens = 0, otherOpens = 0, mkdirs = 0, noReplaceRenames = 0, links = 0;
+    };
+    TempDir src, out;
+    MessageList list;
+    const std::vector<std::string> folders = {"a/b/c", "a/b/d", "e"};
+    for (int i = 0; i < 12; ++i) {
+        const std::string path = src / (folders[i % 3] + "/m" + std::to_string(i) + ".msg");
+        WriteFile(path, testing::Message("Message " + std::to_string(i)));
+        list.AddFileToList(path);
+    }
+    for (const unsigned jobs : {1u, 4u}) {
+        SCOPED_TRACE("jobs " + std::to_string(jobs));
+        fs::remove_all(out.path());
+        fs::create_directory(out.path());
+        Counting sys;
+        sys.noReplaceError = EINVAL;
+        sys.linkError = EPERM;
+        NativeFileService files(sys);
+        RecordingObserver observer;
+        observer.option = NamingOption::OptSD;
+        DuplicateCounter counter = 0;
+        RunOptions options;
+        options.jobs = jobs;
+        ASSERT_TRUE(RunConversion(list, out.path().string(), counter, observer, files, options).AllConverted());
+        EXPECT_EQ(sys.readOpens, 12);
+        // Each level made costs at most a call that finds its parent missing and one that makes it;
+        // a level that is there costs nothing once the run has made or found it.
+        const int foldersMade = static_cast<int>(std::distance(fs::recursive_directory_iterator(out.path()),
+                                                               fs::recursive_directory_iterator()) - 12);
+        EXPECT_LE(sys.mkdirs, 2 * foldersMade);
+        EXPECT_EQ(sys.noReplaceRenames, 3);
+        EXPECT_EQ(sys.links, 3);
+        // A copy and its exclusive claim of the name.
+        EXPECT_EQ(sys.otherOpens, 24);
+        for (const auto &[source, output] : observer.outputs) EXPECT_EQ(ReadFile(output), ReadFile(source));
+    }
+}
+
 }  // namespace
 }  // namespace tarvelin

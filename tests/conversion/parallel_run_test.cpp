@@ -39,7 +39,7 @@ class SlowFirstCopy : public NativeFileService {
 public:
     explicit SlowFirstCopy(std::string slow) : slow_(std::move(slow)) {}
     Status StageCopy(const std::string &source, const std::string &folder, WorkHooks &hooks,
-                     std::unique_ptr<StagedFile> &staged) override {
+                     std::unique_ptr<StagedFile> &staged, SourceHead *head) override {
         if (source == slow_) {
             slowUnderWay = true;
             std::this_thread::sleep_for(std::chrono::milliseconds(300));
@@ -47,7 +47,7 @@ public:
         } else if (slowUnderWay) {
             ++begunMeanwhile;
         }
-        return NativeFileService::StageCopy(source, folder, hooks, staged);
+        return NativeFileService::StageCopy(source, folder, hooks, staged, head);
     }
     std::atomic<bool> slowUnderWay{false};
     std::atomic<int> begunMeanwhile{0};

@@ -336,9 +336,10 @@ TEST(EnsureFolder, FailsWhereAFileStandsInTheWay) {
 }
 
 TEST(EnsureFolder, FolderMadeMeanwhileByAnotherProcessIsFine) {
+    // Each folder this run makes, another process makes first.
     struct Racing : SysCalls {
         int Mkdir(const char *path, mode_t mode) const override {
-            SysCalls::Mkdir(path, mode);
+            if (SysCalls::Mkdir(path, mode) != 0) return -1;
             errno = EEXIST;
             return -1;
         }
@@ -349,9 +350,12 @@ TEST(EnsureFolder, FolderMadeMeanwhileByAnotherProcessIsFine) {
 }
 
 TEST(EnsureFolder, RefusedCreationIsReported) {
+    // A folder that takes no new entries: what is missing below it is missing, the rest refused.
     struct Refusing : SysCalls {
-        int Mkdir(const char *, mode_t) const override {
-            errno = EACCES;
+        int Mkdir(const char *path, mode_t) const override {
+            struct stat info {};
+            errno = ::stat(std::string(path).substr(0, std::string(path).rfind('/')).c_str(), &info) == 0 ? EACCES
+                                                                                                          : ENOENT;
             return -1;
         }
     } refusing;
