@@ -82,7 +82,10 @@ private:
                                            [this](MessageJob &job, WorkHooks &hooks) { Work(job, hooks); });
         std::size_t handedOut = 0, named = 0;
         while (named < rows) {
-            while (handedOut < rows && !workers.Full()) {
+            // Refilled in batches, so that idle workers are woken together rather than one per
+            // message named.
+            const std::size_t batch = std::min<std::size_t>(options_.jobs, rows - handedOut);
+            for (const bool refill = workers.Room() >= batch; refill && handedOut < rows && workers.Room() > 0;) {
                 if (YieldStops()) return StoppedParallel(workers, named);
                 std::optional<MessageJob> job = Prepare(handedOut);
                 if (!job) return StoppedParallel(workers, named);
