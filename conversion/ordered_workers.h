@@ -62,6 +62,13 @@ public:
 
     // Asks the workers to stop and waits for them. Jobs not started stay unfinished.
     void Stop() {
+        {
+            // A flag under the lock, not a wait on the stop token: a stop that comes while a
+            // worker is about to sleep must still wake it.
+            std::lock_guard lock(mutex_);
+            stopping_ = true;
+        }
+        workGiven_.notify_all();
         for (std::jthread &thread : threads_) thread.request_stop();
         for (std::jthread &thread : threads_)
             if (thread.joinable()) thread.join();
@@ -89,7 +96,8 @@ private:
             Slot *slot = nullptr;
             {
                 std::unique_lock lock(mutex_);
-                if (!workGiven_.wait(lock, stop, [this] { return !todo_.empty(); })) return;
+                workGiven_.wait(lock, [this] { return stopping_ || !todo_.empty(); });
+                if (stopping_) return;
                 slot = todo_.front();
                 todo_.pop_front();
             }
@@ -109,7 +117,8 @@ private:
     const std::size_t window_;
     const Work work_;
     std::mutex mutex_;
-    std::condition_variable_any workGiven_;
+    std::condition_variable workGiven_;
+    bool stopping_ = false;  // under mutex_
     std::condition_variable finished_;
     // A deque keeps each slot where it is while others are added and taken.
     std::deque<Slot> slots_;
