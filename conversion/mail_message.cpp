@@ -26,6 +26,7 @@ struct HeaderBlock {
     bool exists = false;  // the file could be found; `modified` is then set
     bool readable = false;
     std::time_t modified = 0;
+    std::optional<std::uint64_t> size;  // set when the file opened
     std::string bytes;  // up to, not including, the blank line; at most kMaxHeaderBytes
 };
 
@@ -45,6 +46,7 @@ HeaderBlock ReadHeaderBlock(const std::string &path) {
     block.exists = file.exists();
     block.modified = file.modified();
     if (file.kind() != InputFile::Kind::Regular) return block;
+    block.size = file.size();
 
     std::string &bytes = block.bytes;
     while (bytes.size() < MailMessage::kMaxHeaderBytes) {
@@ -105,7 +107,7 @@ bool StartsWithHeaderField(std::string_view header) {
 }
 
 // The fields the reader takes; every other field is passed over.
-enum class ReadField { None, Subject, From, Date, Received };
+enum class ReadField { None, Subject, From, Date, Received, MessageId };
 
 ReadField FieldNamed(std::string_view name) {
     static constexpr std::pair<std::string_view, ReadField> kFields[] = {
@@ -113,6 +115,7 @@ ReadField FieldNamed(std::string_view name) {
         {"From", ReadField::From},
         {"Date", ReadField::Date},
         {"Received", ReadField::Received},
+        {"Message-ID", ReadField::MessageId},
     };
     for (const auto &[text, field] : kFields)
         if (EqualsIgnoringAsciiCase(name, text)) return field;
@@ -173,13 +176,33 @@ CalendarDate WrittenDate(GDateTime *date) {
     return result.known() ? result : CalendarDate{};
 }
 
+// A date as the naming reads it and as the instant it stands for.
+struct ChosenDate {
+    CalendarDate date;
+    MessageInstant instant;
+};
+
+ChosenDate WrittenInstant(GDateTime *date, DateSource source) {
+    const CalendarDate written = WrittenDate(date);
+    if (!written.known()) return {};
+    const auto offset = static_cast<int>(g_date_time_get_utc_offset(date) / G_TIME_SPAN_SECOND);
+    return {written, {source, g_date_time_to_unix(date), offset}};
+}
+
 // The date after the last ';' of the topmost Received field: the time the last server took the
 // message, the best stand-in for a missing or broken Date.
-CalendarDate ReceivedDate(const char *value) {
+ChosenDate ReceivedDate(const char *value) {
     const char *semicolon = value != nullptr ? std::strrchr(value, ';') : nullptr;
     if (semicolon == nullptr) return {};
     auto date = gmime::TakeOwned(g_mime_utils_header_decode_date(semicolon + 1));
-    return WrittenDate(date.get());
+    return WrittenInstant(date.get(), DateSource::Received);
+}
+
+ChosenDate FileDate(const HeaderBlock &block) {
+    if (!block.exists) return {};
+    const CalendarDate local = LocalDate(block.modified);
+    if (!local.known()) return {};
+    return {local, {DateSource::File, static_cast<std::int64_t>(block.modified), 0}};
 }
 
 // The value the parser gives a field: its raw text unfolded, encoded words decoded.
@@ -200,7 +223,15 @@ struct Fields {
     gmime::Handle<InternetAddressList> senders;
     std::optional<std::string> firstFrom;  // the first From field's value
     std::optional<std::string> topmostReceived;  // raw; decoded only when the Date is no use
+    std::optional<std::string> messageId;  // the first Message-ID field's value
 };
+
+std::string TrimmedId(std::string text) {
+    const std::size_t first = text.find_first_not_of(" \t\r\n");
+    if (first == std::string::npos) return {};
+    text.erase(text.find_last_not_of(" \t\r\n") + 1);
+    return text.substr(first);
+}
 
 // A From field's senders join the list; the first field's text is kept for a sender that is no
 // address list.
@@ -232,6 +263,9 @@ Fields ReadFields(GMimeHeaderList *headers, GMimeParserOptions *options) {
             break;
         case ReadField::From:
             if (raw != nullptr) AddSenders(fields, raw, options);
+            break;
+        case ReadField::MessageId:
+            if (!fields.messageId) fields.messageId = TrimmedId(DecodedValue(raw != nullptr ? raw : "", options));
             break;
         case ReadField::None:
             break;
@@ -279,6 +313,9 @@ std::optional<Fields> ReadPlainFields(std::string_view header, GMimeParserOption
         case ReadField::From:
             AddSenders(fields, raw, options);
             break;
+        case ReadField::MessageId:
+            if (!fields.messageId) fields.messageId = TrimmedId(DecodedValue(raw, options));
+            break;
         case ReadField::None:
             break;
         }
@@ -325,13 +362,19 @@ gmime::Handle<GMimeObject> ParseHeader(const std::string &text, GMimeParserOptio
 bool MailMessage::LoadFromFile(const std::string &path) {
     subject_.clear();
     from_.clear();
+    messageId_.clear();
     date_ = {};
+    instant_ = {};
 
     const HeaderBlock block = ReadHeaderBlock(path);
-    const CalendarDate fileDate = block.exists ? LocalDate(block.modified) : CalendarDate{};
+    size_ = block.size;
+    const auto useDate = [this](const ChosenDate &chosen) {
+        date_ = chosen.date;
+        instant_ = chosen.instant;
+    };
     const std::string_view fields = SkipPreamble(block.bytes);
     if (!block.readable || !StartsWithHeaderField(fields)) {
-        date_ = fileDate;
+        useDate(FileDate(block));
         return false;
     }
 
@@ -341,17 +384,18 @@ bool MailMessage::LoadFromFile(const std::string &path) {
     if (!read) {
         const auto part = ParseHeader(text, options.get());
         if (!part) {
-            date_ = fileDate;
+            useDate(FileDate(block));
             return false;
         }
         read = ReadFields(g_mime_object_get_header_list(part.get()), options.get());
     }
     subject_ = read->subject;
     from_ = SenderText(*read);
-    date_ = WrittenDate(read->date.get());
+    messageId_ = read->messageId.value_or("");
+    useDate(WrittenInstant(read->date.get(), DateSource::Header));
     if (!date_.known() && read->topmostReceived)
-        date_ = ReceivedDate(DecodedValue(*read->topmostReceived, options.get()).c_str());
-    if (!date_.known()) date_ = fileDate;
+        useDate(ReceivedDate(DecodedValue(*read->topmostReceived, options.get()).c_str()));
+    if (!date_.known()) useDate(FileDate(block));
     return true;
 }
 
