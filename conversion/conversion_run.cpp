@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <memory>
+#include <optional>
 #include <unordered_set>
 #include <vector>
 
@@ -22,6 +23,26 @@ std::string_view TrimSpaces(std::string_view text) {
 
 std::string ProgressCaption(std::size_t done, std::size_t rows) {
     return "Message " + std::to_string(done) + " (of " + std::to_string(rows) + ")";
+}
+
+// 1970-01-01 and 2107-01-01 (UTC): the years a file time holds on every file system we write to.
+constexpr std::int64_t kFirstFileTime = 0;
+constexpr std::int64_t kPastLastFileTime = 4323283200;
+
+MessageFacts FactsOf(const MailMessage &message) {
+    return {message.FileSize(), message.Instant(), message.From(), message.Subject(), message.MessageId(), {}};
+}
+
+// The time the copy is to get instead of the source's, or nothing (the note then says why, when
+// the message's date was asked for).
+std::optional<std::int64_t> MessageFileTime(RunOptions::FileTime choice, MessageFacts &facts) {
+    if (choice != RunOptions::FileTime::Message || facts.date.source == DateSource::File) return std::nullopt;
+    if (!facts.date.known()) return std::nullopt;
+    if (facts.date.unixSeconds < kFirstFileTime || facts.date.unixSeconds >= kPastLastFileTime) {
+        facts.timeNote = "keeps the source's time: the message's date is not within 1970 to 2106";
+        return std::nullopt;
+    }
+    return facts.date.unixSeconds;
 }
 
 class Run {
@@ -50,7 +71,10 @@ private:
         // when there is one (a blank can end a file name on POSIX).
         const std::string sourcePath(TrimSpaces(row));
         if (sourcePath.empty()) {
+            // Heard after the rows before it, like every other row.
+            ClaimPending();
             ++report_.skipped;
+            observer_.RowSkipped(std::string(row));
             return true;
         }
         const std::string source = sourcePath.size() != row.size() && files_.FileExist(std::string(row))
@@ -63,23 +87,29 @@ private:
 
         const NamingOption option = observer_.SelectedNamingOption();
         std::string rawName;
+        MessageFacts facts;
         {
             MailMessage message;
-            // The file's own name needs nothing from the message, so it is not read at all. A
-            // message that cannot be read is named from what the reader gives for it: empty
-            // fields and the file's date.
-            if (UsesMessageFields(option)) (void)message.LoadFromFile(source);
+            // The file's own name needs nothing from the message, so unless more is asked of the
+            // run it is not read at all. A message that cannot be read is named from what the
+            // reader gives for it: empty fields and the file's date.
+            if (UsesMessageFields(option) || options_.readEveryHeader ||
+                options_.fileTime == RunOptions::FileTime::Message) {
+                (void)message.LoadFromFile(source);
+                facts = FactsOf(message);
+            }
             rawName = ComposeOutputName(option, message.Date(), message.Subject(), message.From(),
                                         sourcePath);
         }
         if (YieldStops()) return false;
         const std::string name = CleanOutputName(rawName);
+        [[maybe_unused]] const std::optional<std::int64_t> fileTime = MessageFileTime(options_.fileTime, facts);
 
         if (!folder) {
             // Named all the same, so that later numbers are the ones they would have been.
             ClaimPending();
             names_.NameOnly(outputDir, name);
-            Fail(source, "cannot create the output folder " + outputDir + ": " + folder.reason());
+            Fail(source, "cannot create the output folder " + outputDir + ": " + folder.reason(), facts);
             return true;
         }
         if (options_.skipIdentical) {
@@ -91,7 +121,8 @@ private:
                 ClaimPending();
                 names_.TakeIdentical(*found);
                 ++report_.alreadyThere;
-                observer_.MessageAlreadyThere(source, found->path);
+                facts.timeNote.clear();  // nothing was written
+                observer_.MessageAlreadyThere(source, found->path, facts);
                 return true;
             }
         }
@@ -101,10 +132,10 @@ private:
         if (!staged) {
             ClaimPending();
             names_.NameOnly(outputDir, name);
-            Fail(source, staged.reason());
+            Fail(source, staged.reason(), facts);
             return true;
         }
-        pending_.push_back({source, outputDir, SameFileKey(outputDir), name, std::move(copy)});
+        pending_.push_back({source, outputDir, SameFileKey(outputDir), name, std::move(copy), std::move(facts)});
         if (pending_.size() >= options_.claimGroup) ClaimPending();
         return true;
     }
@@ -121,15 +152,15 @@ private:
             PendingCopy &pending = pending_[i];
             if (!flushed[i]) {
                 names_.NameOnly(pending.outputDir, pending.name);
-                Fail(pending.source, flushed[i].reason());
+                Fail(pending.source, flushed[i].reason(), pending.facts);
                 continue;
             }
             const OutputNames::Placement placed = names_.Claim(*pending.copy, pending.outputDir, pending.name);
             if (!placed.status) {
-                Fail(pending.source, placed.status.reason());
+                Fail(pending.source, placed.status.reason(), pending.facts);
             } else {
                 ++report_.converted;
-                observer_.MessageConverted(pending.source, placed.path);
+                observer_.MessageConverted(pending.source, placed.path, pending.facts);
             }
         }
         pending_.clear();
@@ -149,8 +180,8 @@ private:
         return status;
     }
 
-    void Fail(const std::string &source, std::string reason) {
-        observer_.MessageFailed(source, reason);
+    void Fail(const std::string &source, std::string reason, const MessageFacts &facts) {
+        observer_.MessageFailed(source, reason, facts);
         report_.failures.push_back({source, std::move(reason)});
     }
 
@@ -184,6 +215,7 @@ private:
         std::string folderKey;  // outputDir as the file system compares it
         std::string name;
         std::unique_ptr<StagedFile> copy;
+        MessageFacts facts;
     };
     std::vector<PendingCopy> pending_;
     ConversionReport report_;
