@@ -103,7 +103,7 @@ private:
         }
         if (YieldStops()) return false;
         const std::string name = CleanOutputName(rawName);
-        [[maybe_unused]] const std::optional<std::int64_t> fileTime = MessageFileTime(options_.fileTime, facts);
+        const std::optional<std::int64_t> fileTime = MessageFileTime(options_.fileTime, facts);
 
         if (!folder) {
             // Named all the same, so that later numbers are the ones they would have been.
@@ -127,7 +127,7 @@ private:
             }
         }
         std::unique_ptr<StagedFile> copy;
-        const Status staged = files_.StageCopy(source, outputDir, observer_, copy);
+        const Status staged = files_.StageCopy(source, outputDir, observer_, copy, fileTime);
         if (staged.kind() == ErrorKind::Stopped) return false;
         if (!staged) {
             ClaimPending();
@@ -135,6 +135,8 @@ private:
             Fail(source, staged.reason(), facts);
             return true;
         }
+        if (copy->KeptSourceTime())
+            facts.timeNote = "keeps the source's time: the file system refused the message's date";
         pending_.push_back({source, outputDir, SameFileKey(outputDir), name, std::move(copy), std::move(facts)});
         if (pending_.size() >= options_.claimGroup) ClaimPending();
         return true;

@@ -145,7 +145,8 @@ Status CheckStaging(const std::string &source, const std::string &folder, const 
 StagedCopy::StagedCopy(StagedCopy &&other) noexcept
     : sys_(std::exchange(other.sys_, nullptr)),
       temporary_(std::exchange(other.temporary_, {})),
-      open_(std::exchange(other.open_, kNoFile)) {}
+      open_(std::exchange(other.open_, kNoFile)),
+      keptSourceTime_(other.keptSourceTime_) {}
 
 StagedCopy &StagedCopy::operator=(StagedCopy &&other) noexcept {
     if (this != &other) {
@@ -153,6 +154,7 @@ StagedCopy &StagedCopy::operator=(StagedCopy &&other) noexcept {
         sys_ = std::exchange(other.sys_, nullptr);
         temporary_ = std::exchange(other.temporary_, {});
         open_ = std::exchange(other.open_, kNoFile);
+        keptSourceTime_ = other.keptSourceTime_;
     }
     return *this;
 }
@@ -189,7 +191,7 @@ Status StagedCopy::ClaimAs(const std::string &destination) {
 }
 
 Status StageCopy(const std::string &source, const std::string &folder, StagedCopy &staged, const SysCalls &sys,
-                 WorkHooks *hooks) {
+                 WorkHooks *hooks, std::optional<std::int64_t> modified) {
     staged = StagedCopy();
     OpenFile in(sys);
     SourceFacts facts;
@@ -203,7 +205,11 @@ Status StageCopy(const std::string &source, const std::string &folder, StagedCop
 
     SliceYield slices(hooks);
     if (Status copied = CopyBytes(sys, in.get(), out.get(), facts, slices); !copied) return copied;
-    if (Status finished = native::FinishContent(sys, out.get(), facts); !finished) return finished;
+    // Before the copy has a name, so that a named copy never shows another time.
+    native::ChosenTime chosen;
+    if (modified) chosen.time = native::SystemTimeFromUnix(*modified);
+    if (Status finished = native::FinishContent(sys, out.get(), facts, chosen); !finished) return finished;
+    copy.keptSourceTime_ = chosen.time && !chosen.taken;
     copy.open_ = out.Release();
     staged = std::move(copy);
     return Status::Ok();

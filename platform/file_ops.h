@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -63,24 +64,31 @@ public:
     // no hard links, an exclusive create claims the name and the copy is renamed over that claim.
     Status ClaimAs(const std::string &destination);
 
+    // A time was chosen for the copy, and the file system refused it: the copy has the source's.
+    bool KeptSourceTime() const { return keptSourceTime_; }
+
 private:
     friend Status StageCopy(const std::string &, const std::string &, StagedCopy &, const SysCalls &,
-                            WorkHooks *);
+                            WorkHooks *, std::optional<std::int64_t>);
     void Discard() noexcept;
 
     const SysCalls *sys_ = nullptr;
     std::string temporary_;
     // The copy's descriptor (POSIX) or handle (Windows) until it is flushed; -1 when closed.
     std::intptr_t open_ = -1;
+    bool keptSourceTime_ = false;
 };
 
 // Copies the source byte for byte into a new temporary file in `folder` (which must exist), with
 // the source's times and permissions, and hands it to `staged`, still open: its writing to the
 // disk has started, and Flush or the claim waits for it. With hooks, a
 // large file is copied in slices with a yield after each; a stop request ends the copy with
-// ErrorKind::Stopped and no file.
+// ErrorKind::Stopped and no file. With `modified` (seconds since 1970, UTC) the copy gets that
+// modification time, on Windows as its creation time too, in place of the source's, unless the
+// file system refuses it (KeptSourceTime).
 Status StageCopy(const std::string &source, const std::string &folder, StagedCopy &staged,
-                 const SysCalls &sys = RealSysCalls(), WorkHooks *hooks = nullptr);
+                 const SysCalls &sys = RealSysCalls(), WorkHooks *hooks = nullptr,
+                 std::optional<std::int64_t> modified = std::nullopt);
 
 // True when both are regular files with the same bytes: sizes first, contents only when they
 // match, stopping at the first difference. Any failure to read counts as different.

@@ -11,6 +11,7 @@ public:
     explicit NativeStagedFile(StagedCopy copy) : copy_(std::move(copy)) {}
     Status Flush() override { return copy_.Flush(); }
     Status ClaimAs(const std::string &destination) override { return copy_.ClaimAs(destination); }
+    bool KeptSourceTime() const override { return copy_.KeptSourceTime(); }
 
 private:
     StagedCopy copy_;
@@ -25,10 +26,10 @@ Status NativeFileService::EnsureFolderExists(const std::string &folder) {
 bool NativeFileService::FileExist(const std::string &path) { return tarvelin::FileExist(path, sys_); }
 
 Status NativeFileService::StageCopy(const std::string &source, const std::string &folder, WorkHooks &hooks,
-                                    std::unique_ptr<StagedFile> &staged) {
+                                    std::unique_ptr<StagedFile> &staged, std::optional<std::int64_t> modified) {
     staged.reset();
     StagedCopy copy;
-    Status status = tarvelin::StageCopy(source, folder, copy, sys_, &hooks);
+    Status status = tarvelin::StageCopy(source, folder, copy, sys_, &hooks, modified);
     if (status) staged = std::make_unique<NativeStagedFile>(std::move(copy));
     return status;
 }

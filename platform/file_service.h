@@ -2,7 +2,9 @@
 // them and tests can make them fail.
 #pragma once
 
+#include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "platform/status.h"
@@ -21,6 +23,8 @@ public:
     // Gives the copy this name without ever replacing what is there: AlreadyExists when taken,
     // and the copy stays staged for another name.
     virtual Status ClaimAs(const std::string &destination) = 0;
+    // A modification time was asked for and the file system refused it: the copy has the source's.
+    virtual bool KeptSourceTime() const { return false; }
 };
 
 class FileService {
@@ -29,9 +33,10 @@ public:
     virtual Status EnsureFolderExists(const std::string &folder) = 0;
     [[nodiscard]] virtual bool FileExist(const std::string &path) = 0;
     // Copies the source into `folder` under a hidden temporary name. Yields to the hooks during a
-    // large copy; a stop request ends it with ErrorKind::Stopped and no file.
+    // large copy; a stop request ends it with ErrorKind::Stopped and no file. With `modified`
+    // (seconds since 1970, UTC) the copy gets that time in place of the source's.
     virtual Status StageCopy(const std::string &source, const std::string &folder, WorkHooks &hooks,
-                             std::unique_ptr<StagedFile> &staged) = 0;
+                             std::unique_ptr<StagedFile> &staged, std::optional<std::int64_t> modified) = 0;
     // Whether the two files hold the same bytes; any failure to read counts as different.
     [[nodiscard]] virtual bool SameContent(const std::string &source, const std::string &existing) = 0;
 };
@@ -43,7 +48,7 @@ public:
     Status EnsureFolderExists(const std::string &folder) override;
     bool FileExist(const std::string &path) override;
     Status StageCopy(const std::string &source, const std::string &folder, WorkHooks &hooks,
-                     std::unique_ptr<StagedFile> &staged) override;
+                     std::unique_ptr<StagedFile> &staged, std::optional<std::int64_t> modified) override;
     bool SameContent(const std::string &source, const std::string &existing) override;
 
 private:

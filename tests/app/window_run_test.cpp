@@ -42,12 +42,12 @@ public:
         return NativeFileService::EnsureFolderExists(folder);
     }
     Status StageCopy(const std::string &source, const std::string &folder, WorkHooks &hooks,
-                     std::unique_ptr<StagedFile> &staged) override {
+                     std::unique_ptr<StagedFile> &staged, std::optional<std::int64_t> modified) override {
         if (beforeCopy) beforeCopy(++copies);
         if (failCopyOf && failCopyOf(source)) {
             return Status::Failure(ErrorKind::Other, "no space left on device");
         }
-        return NativeFileService::StageCopy(source, folder, hooks, staged);
+        return NativeFileService::StageCopy(source, folder, hooks, staged, modified);
     }
 };
 

@@ -137,6 +137,12 @@ const std::vector<Listed> kListed = {
     {"missing", "", "", "", "", 0},
 };
 
+std::int64_t ModifiedSeconds(const fs::path &path) {
+    using namespace std::chrono;
+    const auto time = fs::file_time_type::clock::to_sys(fs::last_write_time(path));
+    return duration_cast<seconds>(time.time_since_epoch()).count();
+}
+
 struct IndexedRun {
     int status;
     std::string err;
@@ -188,6 +194,7 @@ TEST(RunIndexFile, OneRowPerMessageAndTheMessagesDatesOnTheCopies) {
         EXPECT_EQ(row[2], output);
         EXPECT_EQ(row[3], std::to_string(message.bytes.size()));
         EXPECT_EQ(row[9], "");
+        EXPECT_EQ(ModifiedSeconds(testing::SystemPath(output)), message.fileTime);
     }
     EXPECT_EQ(run.rows[1][8], "<1@x>");
 

@@ -183,10 +183,10 @@ public:
         return NativeFileService::EnsureFolderExists(folder);
     }
     Status StageCopy(const std::string &source, const std::string &folder, WorkHooks &hooks,
-                     std::unique_ptr<StagedFile> &staged) override {
+                     std::unique_ptr<StagedFile> &staged, std::optional<std::int64_t> modified) override {
         if (source == failCopyOf) return Status::Failure(ErrorKind::Other, "No space left on device");
         if (source == stopCopyOf) return Status::Failure(ErrorKind::Stopped, "the copy was stopped");
-        return NativeFileService::StageCopy(source, folder, hooks, staged);
+        return NativeFileService::StageCopy(source, folder, hooks, staged, modified);
     }
 };
 
@@ -381,8 +381,8 @@ class RacedFileService : public NativeFileService {
 public:
     std::string intruder;
     Status StageCopy(const std::string &source, const std::string &folder, WorkHooks &hooks,
-                     std::unique_ptr<StagedFile> &staged) override {
-        Status status = NativeFileService::StageCopy(source, folder, hooks, staged);
+                     std::unique_ptr<StagedFile> &staged, std::optional<std::int64_t> modified) override {
+        Status status = NativeFileService::StageCopy(source, folder, hooks, staged, modified);
         WriteFile(intruder, "written by someone else");
         return status;
     }
