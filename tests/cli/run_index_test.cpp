@@ -103,7 +103,8 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(DateCase{"EastOfUtc", {DateSource::Header, 1425371400, 3600}, "2015-03-03T09:30:00+01:00"},
                       DateCase{"WestAcrossMidnight", {DateSource::Received, 1341295800, -7 * 3600},
                                "2012-07-02T23:10:00-07:00"},
-                      DateCase{"HalfHourZone", {DateSource::Header, 0, -(3 * 3600 + 1800)}, "1969-12-31T20:30:00-03:30"},
+                      DateCase{"HalfHourZone", {DateSource::Header, 0, -(3 * 3600 + 1800)},
+                               "1969-12-31T20:30:00-03:30"},
                       DateCase{"UtcHeader", {DateSource::Header, 1000000000, 0}, "2001-09-09T01:46:40+00:00"},
                       DateCase{"FileTimeInUtc", {DateSource::File, 1000000000, 0}, "2001-09-09T01:46:40Z"},
                       DateCase{"BeforeTheEpoch", {DateSource::Header, -86401, 0}, "1969-12-30T23:59:59+00:00"},
@@ -150,7 +151,8 @@ struct IndexedRun {
 };
 
 IndexedRun Index(const TempDir &src, const TempDir &out, const fs::path &index, std::vector<std::string> more = {}) {
-    std::vector<std::string> args = {"-o", out.path().string(), "--file-time=message", "--index=" + index.string(), "-q"};
+    std::vector<std::string> args = {"-o", out.path().string(), "--file-time=message", "--index=" + index.string(),
+                                     "-q"};
     args.insert(args.end(), more.begin(), more.end());
     for (const Listed &message : kListed) args.push_back(src / (message.name + ".msg"));
     std::ostringstream outText, errText;
@@ -165,8 +167,9 @@ TEST(RunIndexFile, OneRowPerMessageAndTheMessagesDatesOnTheCopies) {
     for (const Listed &message : kListed) {
         if (message.bytes.empty()) continue;
         WriteFile(src / (message.name + ".msg"), message.bytes);
+        const std::chrono::sys_seconds sourceTime{std::chrono::seconds{kSourceTime}};
         fs::last_write_time(testing::SystemPath(src / (message.name + ".msg")),
-                            fs::file_time_type::clock::from_sys(std::chrono::sys_seconds{std::chrono::seconds{kSourceTime}}));
+                            fs::file_time_type::clock::from_sys(sourceTime));
     }
     const fs::path index = work.path() / "index.csv";
     const IndexedRun run = Index(src, out, index);
