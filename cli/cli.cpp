@@ -13,6 +13,7 @@
 #include <variant>
 
 #include "cli/progress_meter.h"
+#include "cli/run_index.h"
 #include "cli/simulated_file_service.h"
 #include "cli/terminal_width.h"
 #include "conversion/conversion_run.h"
@@ -26,10 +27,12 @@ namespace tarvelin {
 namespace {
 
 constexpr const char *kUsage =
-    "usage: tarvelin-cli -o DIR [-n OPTION] [-j N] [-vzq] [--skip-identical] [--dry-run] PATH...";
+    "usage: tarvelin-cli -o DIR [-n OPTION] [-j N] [-vzq] [--skip-identical] [--dry-run] [--file-time=WHEN] "
+    "[--index=FILE] PATH...";
 
 // The help up to the table of naming schemes, which comes from the schemes themselves.
-constexpr const char *kHelpBeforeSchemes = R"HELP(usage: tarvelin-cli -o DIR [-n OPTION] [-j N] [-vzq] [--skip-identical] [--dry-run] PATH...
+constexpr const char *kHelpBeforeSchemes = R"HELP(usage: tarvelin-cli -o DIR [-n OPTION] [-j N] [-vzq] [--skip-identical] [--dry-run]
+       [--file-time=WHEN] [--index=FILE] PATH...
 
 Converts MDaemon message files (.msg) into .eml files: each message is copied byte for byte
 below DIR, in folders that repeat its source folders, under a name made by the naming option.
@@ -60,8 +63,25 @@ constexpr const char *kHelpAfterSchemes = R"HELP(      --skip-identical
                        output and failures are the same for every N: copies are named in
                        list order. More than one pays on network shares, where each file
                        call waits for the server
+      --file-time=WHEN the modification time of each .eml (on Windows also its creation time):
+                       "source" (default) the .msg file's, "message" the message's date, the
+                       one the naming uses (its Date in its own zone, else the newest Received,
+                       else the file's time). A date before 1970 or after 2106, or one the file
+                       system refuses, keeps the file's time (-v says so)
+      --index=FILE     write a CSV index of the run to FILE, a new file (an existing FILE is
+                       never replaced: the run does not start): UTF-8 with a byte-order mark,
+                       CRLF, one row per listed message in list order, written as the run goes.
+                       Columns: status,source,output,bytes,date,date_source,from,subject,
+                       message_id,error. status is converted, failed, already-there, skipped
+                       or would-convert (--dry-run); date is ISO 8601 with the offset it was
+                       written with ("Z": the file's time); date_source is header, received or
+                       file; a cell a spreadsheet would run as a formula starts with "'".
+                       A row (one line, here two):
+                         converted,/m/in/a.msg,/out/m/in/a.eml.eml,2048,2015-03-03T09:30:00+01:00,
+                         header,Ann Lee <ann@example.org>,"Re: budget, Q1",<1@example.org>,
   -v, --verbose        print "source<TAB>output" for each message written, and on stderr
                        "source: already there as output" for each one --skip-identical skips
+                       and, with --file-time=message, which copy keeps its file's time
   -z, --null           with -v or --dry-run: end the source and the output each with a NUL
                        byte instead of TAB and newline, for names that hold those (find -print0)
   -q, --quiet          no progress line and no summary (failures are still printed)
@@ -97,6 +117,8 @@ struct Options {
     NamingOption naming = NamingOption::OptOriginal;
     bool dryRun = false;
     bool skipIdentical = false;
+    RunOptions::FileTime fileTime = RunOptions::FileTime::Source;
+    std::string index;  // empty: none
     bool quiet = false;
     bool verbose = false;
     bool nullSeparated = false;
@@ -111,7 +133,7 @@ struct UsageError {
 };
 
 // Values of the long options that have no short form.
-enum : int { kSkipIdentical = 256, kDryRun };
+enum : int { kSkipIdentical = 256, kDryRun, kFileTime, kIndex };
 
 constexpr const char *kShortOptions = ":o:n:j:qvzhV";
 constexpr option kLongOptions[] = {
@@ -120,6 +142,8 @@ constexpr option kLongOptions[] = {
     {"skip-identical", no_argument, nullptr, kSkipIdentical},
     {"dry-run", no_argument, nullptr, kDryRun},
     {"jobs", required_argument, nullptr, 'j'},
+    {"file-time", required_argument, nullptr, kFileTime},
+    {"index", required_argument, nullptr, kIndex},
     {"quiet", no_argument, nullptr, 'q'},
     {"verbose", no_argument, nullptr, 'v'},
     {"null", no_argument, nullptr, 'z'},
@@ -134,6 +158,8 @@ std::string OptionFault(int value, const char *word) {
     for (const option *o = kLongOptions; value != 0 && o->name != nullptr; ++o) {
         if (o->val != value) continue;
         if (o->has_arg == no_argument) return "--" + std::string(o->name) + " takes no value";
+        if (o->val == kFileTime) return "--file-time needs source or message";
+        if (o->val == kIndex) return "--index needs a file";
         return std::string("-") + static_cast<char>(o->val) + ", --" + o->name + " needs " +
                (o->val == 'o' ? "a folder" : o->val == 'j' ? "a number" : "an option name");
     }
@@ -195,6 +221,19 @@ std::variant<Options, UsageError> ParseArguments(const std::vector<std::string> 
         }
         case kSkipIdentical: options.skipIdentical = true; break;
         case kDryRun: options.dryRun = true; break;
+        case kFileTime:
+            if (std::string_view(optarg) == "source") {
+                options.fileTime = RunOptions::FileTime::Source;
+            } else if (std::string_view(optarg) == "message") {
+                options.fileTime = RunOptions::FileTime::Message;
+            } else {
+                return UsageError{"--file-time is source or message, not '" + std::string(optarg) + "'"};
+            }
+            break;
+        case kIndex:
+            if (*optarg == '\0') return UsageError{"--index needs a file"};
+            options.index = optarg;
+            break;
         case 'q': options.quiet = true; break;
         case 'v': options.verbose = true; break;
         case 'z': options.nullSeparated = true; break;
@@ -225,8 +264,8 @@ void PrintPair(std::ostream &out, const std::string &source, const std::string &
 
 class CliObserver : public RunObserver {
 public:
-    CliObserver(CliStreams streams, const Options &options, ProgressMeter *meter)
-        : streams_(streams), options_(options), meter_(meter) {}
+    CliObserver(CliStreams streams, const Options &options, ProgressMeter *meter, RunIndex *index)
+        : streams_(streams), options_(options), meter_(meter), index_(index) {}
 
     NamingOption SelectedNamingOption() override { return options_.naming; }
 
@@ -237,29 +276,52 @@ public:
         if (meter_) meter_->Update(done_);
     }
 
-    void MessageConverted(const std::string &source, const std::string &output) override {
+    void MessageConverted(const std::string &source, const std::string &output, const MessageFacts &facts) override {
         if (options_.dryRun || options_.verbose) PrintPair(streams_.out, source, output, options_.nullSeparated);
+        if (options_.verbose && !facts.timeNote.empty()) {
+            if (meter_) meter_->Interrupt();
+            streams_.err << source << ": " << facts.timeNote << '\n';
+        }
+        AddRow({options_.dryRun ? IndexStatus::WouldConvert : IndexStatus::Converted, source, output, facts, {}});
     }
 
     // On stderr, so that stdout keeps listing only the messages written.
-    void MessageAlreadyThere(const std::string &source, const std::string &output) override {
+    void MessageAlreadyThere(const std::string &source, const std::string &output,
+                             const MessageFacts &facts) override {
+        AddRow({IndexStatus::AlreadyThere, source, output, facts, {}});
         if (!options_.verbose) return;
         if (meter_) meter_->Interrupt();
         streams_.err << source << ": already there as " << output << '\n';
     }
 
-    void MessageFailed(const std::string &source, const std::string &reason) override {
+    void MessageFailed(const std::string &source, const std::string &reason, const MessageFacts &facts) override {
         if (meter_) meter_->Interrupt();
         streams_.err << source << ": " << reason << '\n';
+        AddRow({IndexStatus::Failed, source, {}, facts, reason});
     }
+
+    void RowSkipped(const std::string &) override { AddRow({IndexStatus::Skipped, {}, {}, {}, {}}); }
 
     int StopSignal() const { return streams_.stopSignal != nullptr ? *streams_.stopSignal : 0; }
     std::size_t done() const { return done_; }
+    // Whether every row reached the index (when there is one).
+    bool IndexWritten() const { return indexFailure_.ok(); }
 
 private:
+    // A failed write is said once; the run goes on, but does not count as a success.
+    void AddRow(const IndexRow &row) {
+        if (index_ == nullptr || !indexFailure_.ok()) return;
+        indexFailure_ = index_->Add(row);
+        if (indexFailure_.ok()) return;
+        if (meter_) meter_->Interrupt();
+        streams_.err << "tarvelin-cli: " << options_.index << ": " << indexFailure_.reason() << '\n';
+    }
+
     CliStreams streams_;
     const Options &options_;
     ProgressMeter *const meter_;
+    RunIndex *const index_;
+    Status indexFailure_;
     std::size_t done_ = 0;
 };
 
@@ -329,6 +391,16 @@ int Convert(const Options &options, CliStreams streams) {
         return 2;
     }
 
+    // Created before anything is read, so that a FILE already there stops the run before it starts.
+    std::unique_ptr<RunIndex> index;
+    if (!options.index.empty()) {
+        index = std::make_unique<RunIndex>();
+        if (const Status created = index->Create(AbsolutePath(options.index)); !created) {
+            streams.err << "tarvelin-cli: " << options.index << ": " << created.reason() << '\n';
+            return 2;
+        }
+    }
+
     std::unique_ptr<ProgressMeter> meter;
     if (streams.errIsTerminal && !options.quiet)
         meter = std::make_unique<ProgressMeter>(streams.err, streams.columns ? streams.columns : std::function<int()>(TerminalColumns));
@@ -360,7 +432,7 @@ int Convert(const Options &options, CliStreams streams) {
     // The empty list's one blank row is no message to report on.
     const std::size_t rows = list.IsEmpty() ? 0 : list.RowCount();
     if (meter) meter->Start(rows);
-    CliObserver observer(streams, options, meter.get());
+    CliObserver observer(streams, options, meter.get(), index.get());
     ConversionReport report;
     if (scanHooks.StopRequested()) {
         report.stopped = true;
@@ -369,6 +441,8 @@ int Convert(const Options &options, CliStreams streams) {
         runOptions.skipIdentical = options.skipIdentical;
         // A dry run writes nothing, so there is nothing to overlap, and its service keeps a record.
         runOptions.jobs = options.dryRun ? 1 : options.jobs;
+        runOptions.fileTime = options.fileTime;
+        runOptions.readEveryHeader = index != nullptr;
         report = RunConversion(list, output, duplicateCounter, observer, files, runOptions);
     }
     if (meter) meter->Finish();
@@ -376,7 +450,7 @@ int Convert(const Options &options, CliStreams streams) {
 
     if (!options.quiet || report.stopped) PrintSummary(options, report, observer.done(), rows, streams.err);
     if (report.stopped && observer.StopSignal() != 0) return 128 + observer.StopSignal();
-    return report.AllConverted() && foldersNotRead == 0 ? 0 : 1;
+    return report.AllConverted() && foldersNotRead == 0 && observer.IndexWritten() ? 0 : 1;
 }
 
 }  // namespace

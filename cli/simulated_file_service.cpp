@@ -30,7 +30,8 @@ bool SimulatedFileService::FileExist(const std::string &path) {
 }
 
 Status SimulatedFileService::StageCopy(const std::string &source, const std::string &folder, WorkHooks &,
-                                       std::unique_ptr<StagedFile> &staged, SourceHead *) {
+                                       std::unique_ptr<StagedFile> &staged, std::optional<std::int64_t>,
+                                       SourceHead *) {
     staged.reset();
     Status status = CheckStaging(source, folder);
     if (status) staged = std::make_unique<SimulatedStagedFile>(*this, source);

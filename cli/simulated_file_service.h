@@ -15,7 +15,8 @@ public:
     Status EnsureFolderExists(const std::string &folder) override;
     bool FileExist(const std::string &path) override;
     Status StageCopy(const std::string &source, const std::string &folder, WorkHooks &hooks,
-                     std::unique_ptr<StagedFile> &staged, SourceHead *head = nullptr) override;
+                     std::unique_ptr<StagedFile> &staged, std::optional<std::int64_t> modified = std::nullopt,
+                     SourceHead *head = nullptr) override;
     bool SameContent(const std::string &source, const std::string &existing) override;
 
 private:

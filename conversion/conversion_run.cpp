@@ -28,17 +28,39 @@ std::string ProgressCaption(std::size_t done, std::size_t rows) {
     return "Message " + std::to_string(done) + " (of " + std::to_string(rows) + ")";
 }
 
+// 1970-01-01 and 2107-01-01 (UTC): the years a file time holds on every file system we write to.
+constexpr std::int64_t kFirstFileTime = 0;
+constexpr std::int64_t kPastLastFileTime = 4323283200;
+
+MessageFacts FactsOf(const MailMessage &message) {
+    return {message.FileSize(), message.Instant(), message.From(), message.Subject(), message.MessageId(), {}};
+}
+
+// The time the copy is to get instead of the source's, or nothing (the note then says why, when
+// the message's date was asked for).
+std::optional<std::int64_t> MessageFileTime(RunOptions::FileTime choice, MessageFacts &facts) {
+    if (choice != RunOptions::FileTime::Message || facts.date.source == DateSource::File) return std::nullopt;
+    if (!facts.date.known()) return std::nullopt;
+    if (facts.date.unixSeconds < kFirstFileTime || facts.date.unixSeconds >= kPastLastFileTime) {
+        facts.timeNote = "keeps the source's time: the message's date is not within 1970 to 2106";
+        return std::nullopt;
+    }
+    return facts.date.unixSeconds;
+}
+
 // One message's work: handed out in list order, read and copied (by a worker when there are
 // several), then named in list order. What the copy learns for the naming travels here.
 struct MessageJob {
-    std::size_t row = 0;
     bool blank = false;      // an empty row: nothing to do
+    std::string row;         // the row as listed, for a blank one
     std::string source;      // the file read
     std::string sourcePath;  // the trimmed row, which names the output
     std::string outputDir;
     Status folder;           // making outputDir
     NamingOption option = NamingOption::OptOriginal;
     std::string name;        // cleaned
+    MessageFacts facts;
+    std::optional<std::int64_t> fileTime;  // in place of the source's
     std::string identical;   // a copy of the same bytes seen in the name's chain before any copy
     bool copyDeferred = false;  // to be copied at naming, once what is there has been looked at
     Status staged;
@@ -120,13 +142,13 @@ private:
     // Nothing when the run must stop.
     std::optional<MessageJob> Prepare(std::size_t row) {
         MessageJob job;
-        job.row = row;
         const std::string_view text = list_.RowText(row);
         // The trimmed row names the output; the file read is the one the row names exactly,
         // when there is one (a blank can end a file name on POSIX).
         job.sourcePath = std::string(TrimSpaces(text));
         if (job.sourcePath.empty()) {
             job.blank = true;
+            job.row = std::string(text);
             return job;
         }
         job.source = job.sourcePath.size() != text.size() && files_.FileExist(std::string(text))
@@ -145,45 +167,55 @@ private:
         // The file's own name needs nothing from the message, so it is not read at all; otherwise
         // the copy reads the header on its way, so the file is opened once. Only a look for an
         // identical copy needs the name before the copy.
-        const bool fields = UsesMessageFields(job.option);
-        if (job.folder && !options_.skipIdentical) {
+        const bool fields = UsesMessageFields(job.option) || options_.readEveryHeader;
+        // The message's time must be known before the copy is finished, so then the header is
+        // read first.
+        const bool timeFromMessage = options_.fileTime == RunOptions::FileTime::Message;
+        if (job.folder && !options_.skipIdentical && !timeFromMessage) {
             if (StopsNow(hooks, job)) return;
             SourceHead head;
             if (fields) {
                 head.complete = MailMessage::HeaderComplete;
                 head.limit = MailMessage::kMaxHeaderBytes;
             }
-            job.staged = files_.StageCopy(job.source, job.outputDir, hooks, job.copy, fields ? &head : nullptr);
+            job.staged = files_.StageCopy(job.source, job.outputDir, hooks, job.copy, std::nullopt,
+                                          fields ? &head : nullptr);
             if (job.staged.kind() == ErrorKind::Stopped) return;
             ComposeName(job, head.read ? &head : nullptr);
             if (job.staged && parallel_) job.flushed = job.copy->Flush();
             return;
         }
         ComposeName(job, nullptr);
+        job.fileTime = MessageFileTime(options_.fileTime, job.facts);
         if (StopsNow(hooks, job) || !job.folder) return;
-        // One at a time, what is there is looked at first; a worker looks ahead, and the naming
-        // looks again once the copies before this one have their names.
-        if (!parallel_) {
-            job.copyDeferred = true;
-            return;
+        if (options_.skipIdentical) {
+            // One at a time, what is there is looked at first; a worker looks ahead, and the
+            // naming looks again once the copies before this one have their names.
+            if (!parallel_) {
+                job.copyDeferred = true;
+                return;
+            }
+            if (auto found = OutputNames::LookForIdentical(files_, job.source, job.outputDir, job.name)) {
+                job.identical = found->path;
+                job.copyDeferred = true;
+                return;
+            }
         }
-        if (auto found = OutputNames::LookForIdentical(files_, job.source, job.outputDir, job.name)) {
-            job.identical = found->path;
-            job.copyDeferred = true;
-            return;
-        }
-        job.staged = files_.StageCopy(job.source, job.outputDir, hooks, job.copy);
+        job.staged = files_.StageCopy(job.source, job.outputDir, hooks, job.copy, job.fileTime);
         if (job.staged && parallel_) job.flushed = job.copy->Flush();
     }
 
     // A message that cannot be read is named from what the reader gives for it: empty fields and
     // the file's date.
-    static void ComposeName(MessageJob &job, const SourceHead *head) {
+    void ComposeName(MessageJob &job, const SourceHead *head) const {
         MailMessage message;
         if (head != nullptr) {
-            (void)message.LoadFromHead(head->bytes, head->modified);
-        } else if (UsesMessageFields(job.option)) {
+            (void)message.LoadFromHead(head->bytes, head->modified, head->size);
+            job.facts = FactsOf(message);
+        } else if (UsesMessageFields(job.option) || options_.readEveryHeader ||
+                   options_.fileTime == RunOptions::FileTime::Message) {
             (void)message.LoadFromFile(job.source);
+            job.facts = FactsOf(message);
         }
         job.name = CleanOutputName(
             ComposeOutputName(job.option, message.Date(), message.Subject(), message.From(), job.sourcePath));
@@ -200,7 +232,10 @@ private:
     // the run goes on.
     bool Name(MessageJob &job) {
         if (job.blank) {
+            // Heard after the rows before it, like every other row.
+            ClaimPending();
             ++report_.skipped;
+            observer_.RowSkipped(job.row);
             return true;
         }
         if (job.staged.kind() == ErrorKind::Stopped) return false;
@@ -208,7 +243,8 @@ private:
             // Named all the same, so that later numbers are the ones they would have been.
             ClaimPending();
             names_.NameOnly(job.outputDir, job.name);
-            Fail(job.source, "cannot create the output folder " + job.outputDir + ": " + job.folder.reason());
+            Fail(job.source, "cannot create the output folder " + job.outputDir + ": " + job.folder.reason(),
+                 job.facts);
             return true;
         }
         if (options_.skipIdentical) {
@@ -221,22 +257,25 @@ private:
                 job.copy.reset();
                 names_.TakeIdentical(*found);
                 ++report_.alreadyThere;
-                observer_.MessageAlreadyThere(job.source, found->path);
+                job.facts.timeNote.clear();  // nothing was written
+                observer_.MessageAlreadyThere(job.source, found->path, job.facts);
                 return true;
             }
             if (job.copyDeferred) {
-                job.staged = files_.StageCopy(job.source, job.outputDir, observer_, job.copy);
+                job.staged = files_.StageCopy(job.source, job.outputDir, observer_, job.copy, job.fileTime);
                 if (job.staged.kind() == ErrorKind::Stopped) return false;
             }
         }
         if (!job.staged) {
             ClaimPending();
             names_.NameOnly(job.outputDir, job.name);
-            Fail(job.source, job.staged.reason());
+            Fail(job.source, job.staged.reason(), job.facts);
             return true;
         }
+        if (job.copy->KeptSourceTime())
+            job.facts.timeNote = "keeps the source's time: the file system refused the message's date";
         pending_.push_back({job.source, job.outputDir, SameFileKey(job.outputDir), job.name, std::move(job.copy),
-                            std::move(job.flushed)});
+                            std::move(job.flushed), std::move(job.facts)});
         // Copies flushed by their workers have nothing to share a disk commit with.
         if (parallel_ || pending_.size() >= options_.claimGroup) ClaimPending();
         return true;
@@ -252,15 +291,15 @@ private:
         for (PendingCopy &pending : pending_) {
             if (!*pending.flushed) {
                 names_.NameOnly(pending.outputDir, pending.name);
-                Fail(pending.source, pending.flushed->reason());
+                Fail(pending.source, pending.flushed->reason(), pending.facts);
                 continue;
             }
             const OutputNames::Placement placed = names_.Claim(*pending.copy, pending.outputDir, pending.name);
             if (!placed.status) {
-                Fail(pending.source, placed.status.reason());
+                Fail(pending.source, placed.status.reason(), pending.facts);
             } else {
                 ++report_.converted;
-                observer_.MessageConverted(pending.source, placed.path);
+                observer_.MessageConverted(pending.source, placed.path, pending.facts);
             }
         }
         pending_.clear();
@@ -280,8 +319,8 @@ private:
         return status;
     }
 
-    void Fail(const std::string &source, std::string reason) {
-        observer_.MessageFailed(source, reason);
+    void Fail(const std::string &source, std::string reason, const MessageFacts &facts) {
+        observer_.MessageFailed(source, reason, facts);
         report_.failures.push_back({source, std::move(reason)});
     }
 
@@ -317,6 +356,7 @@ private:
         std::string name;
         std::unique_ptr<StagedFile> copy;
         std::optional<Status> flushed;
+        MessageFacts facts;
     };
     std::vector<PendingCopy> pending_;
     ConversionReport report_;

@@ -7,6 +7,7 @@
 #include <string_view>
 #include <vector>
 
+#include "conversion/message_facts.h"
 #include "conversion/naming.h"
 #include "messagelist/message_list.h"
 #include "platform/file_service.h"
@@ -23,21 +24,29 @@ public:
         (void)barValue;
         (void)caption;
     }
+    // The events below come once per row, in list order.
     // After each message written (or, in a dry run, that would be written).
-    virtual void MessageConverted(const std::string &source, const std::string &output) {
+    virtual void MessageConverted(const std::string &source, const std::string &output,
+                                  const MessageFacts &facts) {
         (void)source;
         (void)output;
+        (void)facts;
     }
     // A message whose copy was found in place already (RunOptions::skipIdentical).
-    virtual void MessageAlreadyThere(const std::string &source, const std::string &output) {
+    virtual void MessageAlreadyThere(const std::string &source, const std::string &output,
+                                     const MessageFacts &facts) {
         (void)source;
         (void)output;
+        (void)facts;
     }
-    // As soon as a message fails; the run goes on.
-    virtual void MessageFailed(const std::string &source, const std::string &reason) {
+    // As soon as a message fails (after the events of the rows before it); the run goes on.
+    virtual void MessageFailed(const std::string &source, const std::string &reason, const MessageFacts &facts) {
         (void)source;
         (void)reason;
+        (void)facts;
     }
+    // A row that names no file (blank), passed over.
+    virtual void RowSkipped(const std::string &row) { (void)row; }
 };
 
 struct ConversionFailure {
@@ -69,6 +78,12 @@ struct RunOptions {
     // from several threads, each copy is flushed by its worker, and the naming option is read
     // when a message is handed out, at most kAheadPerJob * jobs messages before it is named.
     unsigned jobs = 1;
+    // The time the copies get: the source file's (as a copy keeps it), or the message's date.
+    enum class FileTime { Source, Message };
+    FileTime fileTime = FileTime::Source;
+    // Reads the header of every message even where the naming needs none of it, so that the
+    // observer hears each message's facts.
+    bool readEveryHeader = false;
 };
 
 inline constexpr unsigned kMaxJobs = 64;

@@ -26,6 +26,7 @@ struct HeaderBlock {
     bool exists = false;  // the file could be found; `modified` is then set
     bool readable = false;
     std::time_t modified = 0;
+    std::optional<std::uint64_t> size;  // set when the file opened
     std::string bytes;  // up to, not including, the blank line; at most kMaxHeaderBytes
 };
 
@@ -60,6 +61,7 @@ HeaderBlock ReadHeaderBlock(const std::string &path) {
     block.exists = file.exists();
     block.modified = file.modified();
     if (file.kind() != InputFile::Kind::Regular) return block;
+    block.size = file.size();
 
     std::string &bytes = block.bytes;
     while (bytes.size() < MailMessage::kMaxHeaderBytes) {
@@ -109,7 +111,7 @@ bool StartsWithHeaderField(std::string_view header) {
 }
 
 // The fields the reader takes; every other field is passed over.
-enum class ReadField { None, Subject, From, Date, Received };
+enum class ReadField { None, Subject, From, Date, Received, MessageId };
 
 ReadField FieldNamed(std::string_view name) {
     static constexpr std::pair<std::string_view, ReadField> kFields[] = {
@@ -117,6 +119,7 @@ ReadField FieldNamed(std::string_view name) {
         {"From", ReadField::From},
         {"Date", ReadField::Date},
         {"Received", ReadField::Received},
+        {"Message-ID", ReadField::MessageId},
     };
     for (const auto &[text, field] : kFields)
         if (EqualsIgnoringAsciiCase(name, text)) return field;
@@ -177,13 +180,33 @@ CalendarDate WrittenDate(GDateTime *date) {
     return result.known() ? result : CalendarDate{};
 }
 
+// A date as the naming reads it and as the instant it stands for.
+struct ChosenDate {
+    CalendarDate date;
+    MessageInstant instant;
+};
+
+ChosenDate WrittenInstant(GDateTime *date, DateSource source) {
+    const CalendarDate written = WrittenDate(date);
+    if (!written.known()) return {};
+    const auto offset = static_cast<int>(g_date_time_get_utc_offset(date) / G_TIME_SPAN_SECOND);
+    return {written, {source, g_date_time_to_unix(date), offset}};
+}
+
 // The date after the last ';' of the topmost Received field: the time the last server took the
 // message, the best stand-in for a missing or broken Date.
-CalendarDate ReceivedDate(const char *value) {
+ChosenDate ReceivedDate(const char *value) {
     const char *semicolon = value != nullptr ? std::strrchr(value, ';') : nullptr;
     if (semicolon == nullptr) return {};
     auto date = gmime::TakeOwned(g_mime_utils_header_decode_date(semicolon + 1));
-    return WrittenDate(date.get());
+    return WrittenInstant(date.get(), DateSource::Received);
+}
+
+ChosenDate FileDate(bool exists, std::time_t modified) {
+    if (!exists) return {};
+    const CalendarDate local = LocalDate(modified);
+    if (!local.known()) return {};
+    return {local, {DateSource::File, static_cast<std::int64_t>(modified), 0}};
 }
 
 // The value the parser gives a field: its raw text unfolded, encoded words decoded.
@@ -204,7 +227,15 @@ struct Fields {
     gmime::Handle<InternetAddressList> senders;
     std::optional<std::string> firstFrom;  // the first From field's value
     std::optional<std::string> topmostReceived;  // raw; decoded only when the Date is no use
+    std::optional<std::string> messageId;  // the first Message-ID field's value
 };
+
+std::string TrimmedId(std::string text) {
+    const std::size_t first = text.find_first_not_of(" \t\r\n");
+    if (first == std::string::npos) return {};
+    text.erase(text.find_last_not_of(" \t\r\n") + 1);
+    return text.substr(first);
+}
 
 // A From field's senders join the list; the first field's text is kept for a sender that is no
 // address list.
@@ -236,6 +267,9 @@ Fields ReadFields(GMimeHeaderList *headers, GMimeParserOptions *options) {
             break;
         case ReadField::From:
             if (raw != nullptr) AddSenders(fields, raw, options);
+            break;
+        case ReadField::MessageId:
+            if (!fields.messageId) fields.messageId = TrimmedId(DecodedValue(raw != nullptr ? raw : "", options));
             break;
         case ReadField::None:
             break;
@@ -283,6 +317,9 @@ std::optional<Fields> ReadPlainFields(std::string_view header, GMimeParserOption
         case ReadField::From:
             AddSenders(fields, raw, options);
             break;
+        case ReadField::MessageId:
+            if (!fields.messageId) fields.messageId = TrimmedId(DecodedValue(raw, options));
+            break;
         case ReadField::None:
             break;
         }
@@ -328,13 +365,13 @@ gmime::Handle<GMimeObject> ParseHeader(const std::string &text, GMimeParserOptio
 
 bool MailMessage::LoadFromFile(const std::string &path) {
     const HeaderBlock block = ReadHeaderBlock(path);
-    return Load(block.exists, block.readable, block.modified, block.bytes);
+    return Load(block.exists, block.readable, block.modified, block.size, block.bytes);
 }
 
-bool MailMessage::LoadFromHead(std::string_view head, std::time_t modified) {
+bool MailMessage::LoadFromHead(std::string_view head, std::time_t modified, std::optional<std::uint64_t> size) {
     std::string bytes(head.substr(0, kMaxHeaderBytes));
     (void)CutToHeader(bytes, 0);
-    return Load(true, true, modified, bytes);
+    return Load(true, true, modified, size, bytes);
 }
 
 bool MailMessage::HeaderComplete(std::string_view head) {
@@ -342,15 +379,23 @@ bool MailMessage::HeaderComplete(std::string_view head) {
     return FindHeaderEnd(head, 0) != std::string_view::npos;
 }
 
-bool MailMessage::Load(bool exists, bool readable, std::time_t modified, std::string_view bytes) {
+bool MailMessage::Load(bool exists, bool readable, std::time_t modified, std::optional<std::uint64_t> size,
+                       std::string_view bytes) {
     subject_.clear();
     from_.clear();
+    messageId_.clear();
     date_ = {};
+    instant_ = {};
 
-    const CalendarDate fileDate = exists ? LocalDate(modified) : CalendarDate{};
+    size_ = size;
+    const auto useDate = [this](const ChosenDate &chosen) {
+        date_ = chosen.date;
+        instant_ = chosen.instant;
+    };
+    const ChosenDate fileDate = FileDate(exists, modified);
     const std::string_view fields = SkipPreamble(bytes);
     if (!readable || !StartsWithHeaderField(fields)) {
-        date_ = fileDate;
+        useDate(fileDate);
         return false;
     }
 
@@ -360,17 +405,18 @@ bool MailMessage::Load(bool exists, bool readable, std::time_t modified, std::st
     if (!read) {
         const auto part = ParseHeader(text, options.get());
         if (!part) {
-            date_ = fileDate;
+            useDate(fileDate);
             return false;
         }
         read = ReadFields(g_mime_object_get_header_list(part.get()), options.get());
     }
     subject_ = read->subject;
     from_ = SenderText(*read);
-    date_ = WrittenDate(read->date.get());
+    messageId_ = read->messageId.value_or("");
+    useDate(WrittenInstant(read->date.get(), DateSource::Header));
     if (!date_.known() && read->topmostReceived)
-        date_ = ReceivedDate(DecodedValue(*read->topmostReceived, options.get()).c_str());
-    if (!date_.known()) date_ = fileDate;
+        useDate(ReceivedDate(DecodedValue(*read->topmostReceived, options.get()).c_str()));
+    if (!date_.known()) useDate(fileDate);
     return true;
 }
 

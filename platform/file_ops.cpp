@@ -146,7 +146,8 @@ Status CheckStaging(const std::string &source, const std::string &folder, const 
 StagedCopy::StagedCopy(StagedCopy &&other) noexcept
     : sys_(std::exchange(other.sys_, nullptr)),
       temporary_(std::exchange(other.temporary_, {})),
-      open_(std::exchange(other.open_, kNoFile)) {}
+      open_(std::exchange(other.open_, kNoFile)),
+      keptSourceTime_(other.keptSourceTime_) {}
 
 StagedCopy &StagedCopy::operator=(StagedCopy &&other) noexcept {
     if (this != &other) {
@@ -154,6 +155,7 @@ StagedCopy &StagedCopy::operator=(StagedCopy &&other) noexcept {
         sys_ = std::exchange(other.sys_, nullptr);
         temporary_ = std::exchange(other.temporary_, {});
         open_ = std::exchange(other.open_, kNoFile);
+        keptSourceTime_ = other.keptSourceTime_;
     }
     return *this;
 }
@@ -209,6 +211,7 @@ Status CopyHead(const SysCalls &sys, FileRef in, FileRef out, const SourceFacts 
         if (got == 0 || head.complete(bytes)) break;
     }
     head.modified = native::UnixSeconds(facts.modified);
+    head.size = facts.size;
     head.read = true;
     return Status::Ok();
 }
@@ -216,7 +219,7 @@ Status CopyHead(const SysCalls &sys, FileRef in, FileRef out, const SourceFacts 
 }  // namespace
 
 Status StageCopy(const std::string &source, const std::string &folder, StagedCopy &staged, const SysCalls &sys,
-                 WorkHooks *hooks, SourceHead *head) {
+                 WorkHooks *hooks, std::optional<std::int64_t> modified, SourceHead *head) {
     staged = StagedCopy();
     OpenFile in(sys);
     SourceFacts facts;
@@ -239,7 +242,11 @@ Status StageCopy(const std::string &source, const std::string &folder, StagedCop
     }
     SliceYield slices(hooks);
     if (Status copied = CopyBytes(sys, in.get(), out.get(), rest, slices); !copied) return copied;
-    if (Status finished = native::FinishContent(sys, out.get(), facts); !finished) return finished;
+    // Before the copy has a name, so that a named copy never shows another time.
+    native::ChosenTime chosen;
+    if (modified) chosen.time = native::SystemTimeFromUnix(*modified);
+    if (Status finished = native::FinishContent(sys, out.get(), facts, chosen); !finished) return finished;
+    copy.keptSourceTime_ = chosen.time && !chosen.taken;
     copy.open_ = out.Release();
     staged = std::move(copy);
     return Status::Ok();

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <ctime>
 #include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -51,9 +52,11 @@ struct SourceHead {
     // Asked after each read; the head is complete when it says so, at `limit` bytes or at the end.
     std::function<bool(std::string_view)> complete;
     std::size_t limit = 0;
-    // Filled by the copy: the bytes, the source's modification time, and whether they were read.
+    // Filled by the copy: the bytes, the source's modification time and size, and whether they
+    // were read.
     std::string bytes;
     std::time_t modified = 0;
+    std::uint64_t size = 0;
     bool read = false;
 };
 
@@ -84,25 +87,32 @@ public:
     // With a route, the claim starts with it and leaves the one that worked there.
     Status ClaimAs(const std::string &destination, ClaimRoute *route = nullptr);
 
+    // A time was chosen for the copy, and the file system refused it: the copy has the source's.
+    bool KeptSourceTime() const { return keptSourceTime_; }
+
 private:
     friend Status StageCopy(const std::string &, const std::string &, StagedCopy &, const SysCalls &,
-                            WorkHooks *, SourceHead *);
+                            WorkHooks *, std::optional<std::int64_t>, SourceHead *);
     void Discard() noexcept;
 
     const SysCalls *sys_ = nullptr;
     std::string temporary_;
     // The copy's descriptor (POSIX) or handle (Windows) until it is flushed; -1 when closed.
     std::intptr_t open_ = -1;
+    bool keptSourceTime_ = false;
 };
 
 // Copies the source byte for byte into a new temporary file in `folder` (which must exist), with
 // the source's times and permissions, and hands it to `staged`, still open: its writing to the
 // disk has started, and Flush or the claim waits for it. With hooks, a
 // large file is copied in slices with a yield after each; a stop request ends the copy with
-// ErrorKind::Stopped and no file. With a head, the copy reads the source's first bytes into it
-// on the way.
+// ErrorKind::Stopped and no file. With `modified` (seconds since 1970, UTC) the copy gets that
+// modification time, on Windows as its creation time too, in place of the source's, unless the
+// file system refuses it (KeptSourceTime). With a head, the copy reads the source's first bytes
+// into it on the way.
 Status StageCopy(const std::string &source, const std::string &folder, StagedCopy &staged,
-                 const SysCalls &sys = RealSysCalls(), WorkHooks *hooks = nullptr, SourceHead *head = nullptr);
+                 const SysCalls &sys = RealSysCalls(), WorkHooks *hooks = nullptr,
+                 std::optional<std::int64_t> modified = std::nullopt, SourceHead *head = nullptr);
 
 // True when both are regular files with the same bytes: sizes first, contents only when they
 // match, stopping at the first difference. Any failure to read counts as different.

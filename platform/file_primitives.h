@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <ctime>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -56,9 +57,17 @@ Status WriteSlice(const SysCalls &sys, FileRef file, const char *data, std::size
 Status CopyInSystem(const SysCalls &sys, FileRef in, FileRef out, const SourceFacts &facts, SliceYield &slices,
                     bool &complete);
 
-// Gives a complete copy the source's times (and makes it visible on Windows), and starts writing it
-// to the disk.
-Status FinishContent(const SysCalls &sys, FileRef out, const SourceFacts &facts);
+// A modification time chosen for a copy in place of its source's; on Windows its creation time too.
+struct ChosenTime {
+    std::optional<SystemTime> time;
+    bool taken = false;  // set by FinishContent when the file system took it
+};
+
+SystemTime SystemTimeFromUnix(std::int64_t seconds);
+
+// Gives a complete copy the chosen time, or where there is none or the file system refuses it the
+// source's times (and makes it visible on Windows), and starts writing it to the disk.
+Status FinishContent(const SysCalls &sys, FileRef out, const SourceFacts &facts, ChosenTime &chosen);
 
 // Waits until the file is on the disk, then closes it.
 Status FlushAndClose(const SysCalls &sys, FileRef file);

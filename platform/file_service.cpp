@@ -16,6 +16,7 @@ public:
         files_.KeepRoute(folder, route);
         return claimed;
     }
+    bool KeptSourceTime() const override { return copy_.KeptSourceTime(); }
 
 private:
     NativeFileService &files_;
@@ -41,10 +42,11 @@ Status NativeFileService::EnsureFolderExists(const std::string &folder) {
 bool NativeFileService::FileExist(const std::string &path) { return tarvelin::FileExist(path, sys_); }
 
 Status NativeFileService::StageCopy(const std::string &source, const std::string &folder, WorkHooks &hooks,
-                                    std::unique_ptr<StagedFile> &staged, SourceHead *head) {
+                                    std::unique_ptr<StagedFile> &staged, std::optional<std::int64_t> modified,
+                                    SourceHead *head) {
     staged.reset();
     StagedCopy copy;
-    Status status = tarvelin::StageCopy(source, folder, copy, sys_, &hooks, head);
+    Status status = tarvelin::StageCopy(source, folder, copy, sys_, &hooks, modified, head);
     if (status) staged = std::make_unique<NativeStagedFile>(*this, std::move(copy));
     return status;
 }

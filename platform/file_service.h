@@ -2,8 +2,10 @@
 // them and tests can make them fail.
 #pragma once
 
+#include <cstdint>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <unordered_map>
 
@@ -25,6 +27,8 @@ public:
     // Gives the copy this name without ever replacing what is there: AlreadyExists when taken,
     // and the copy stays staged for another name.
     virtual Status ClaimAs(const std::string &destination) = 0;
+    // A modification time was asked for and the file system refused it: the copy has the source's.
+    virtual bool KeptSourceTime() const { return false; }
 };
 
 class FileService {
@@ -33,10 +37,12 @@ public:
     virtual Status EnsureFolderExists(const std::string &folder) = 0;
     [[nodiscard]] virtual bool FileExist(const std::string &path) = 0;
     // Copies the source into `folder` under a hidden temporary name. Yields to the hooks during a
-    // large copy; a stop request ends it with ErrorKind::Stopped and no file. With a head, the
-    // copy may read the source's first bytes into it (head->read says whether it did).
+    // large copy; a stop request ends it with ErrorKind::Stopped and no file. With `modified`
+    // (seconds since 1970, UTC) the copy gets that time in place of the source's. With a head,
+    // the copy may read the source's first bytes into it (head->read says whether it did).
     virtual Status StageCopy(const std::string &source, const std::string &folder, WorkHooks &hooks,
-                             std::unique_ptr<StagedFile> &staged, SourceHead *head = nullptr) = 0;
+                             std::unique_ptr<StagedFile> &staged, std::optional<std::int64_t> modified = std::nullopt,
+                             SourceHead *head = nullptr) = 0;
     // Whether the two files hold the same bytes; any failure to read counts as different.
     [[nodiscard]] virtual bool SameContent(const std::string &source, const std::string &existing) = 0;
 };
@@ -49,7 +55,8 @@ public:
     Status EnsureFolderExists(const std::string &folder) override;
     bool FileExist(const std::string &path) override;
     Status StageCopy(const std::string &source, const std::string &folder, WorkHooks &hooks,
-                     std::unique_ptr<StagedFile> &staged, SourceHead *head = nullptr) override;
+                     std::unique_ptr<StagedFile> &staged, std::optional<std::int64_t> modified = std::nullopt,
+                     SourceHead *head = nullptr) override;
     bool SameContent(const std::string &source, const std::string &existing) override;
 
 private:

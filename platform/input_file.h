@@ -26,6 +26,8 @@ public:
     // Something is at the path, even when it would not open; modified() is then its date.
     bool exists() const { return exists_; }
     std::time_t modified() const { return modified_; }
+    // The size when it was opened (0 when it did not open).
+    std::uint64_t size() const { return size_; }
     Kind kind() const { return kind_; }
 
     // Up to count bytes; 0 at the end, -1 on a read error.
@@ -35,6 +37,7 @@ private:
     Status status_;
     bool exists_ = false;
     std::time_t modified_ = 0;
+    std::uint64_t size_ = 0;
     Kind kind_ = Kind::Other;
     // The descriptor (POSIX) or handle (Windows); -1 when none is open.
     std::intptr_t file_ = -1;

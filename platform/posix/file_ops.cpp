@@ -163,11 +163,17 @@ Status CopyInSystem(const SysCalls &sys, FileRef in, FileRef out, const SourceFa
     }
 }
 
-Status FinishContent(const SysCalls &sys, FileRef out, const SourceFacts &facts) {
+SystemTime SystemTimeFromUnix(std::int64_t seconds) { return {seconds, 0}; }
+
+Status FinishContent(const SysCalls &sys, FileRef out, const SourceFacts &facts, ChosenTime &chosen) {
     // The times are worth keeping but not worth losing the copied message over, so a file system
     // that refuses them does not fail the copy.
+    if (chosen.time) {
+        const struct timespec chosenTimes[2] = {ToTimespec(facts.accessed), ToTimespec(*chosen.time)};
+        chosen.taken = RetryOnEintr([&] { return sys.Futimens(Fd(out), chosenTimes); }) == 0;
+    }
     const struct timespec times[2] = {ToTimespec(facts.accessed), ToTimespec(facts.modified)};
-    RetryOnEintr([&] { return sys.Futimens(Fd(out), times); });
+    if (!chosen.taken) RetryOnEintr([&] { return sys.Futimens(Fd(out), times); });
     // Advice only: the disk starts on it now, while the next messages are read.
     sys.StartWriteback(Fd(out));
     return Status::Ok();

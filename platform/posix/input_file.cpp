@@ -30,6 +30,7 @@ InputFile::InputFile(const std::string &path) {
     file_ = file.release();
     exists_ = true;
     modified_ = info.st_mtime;
+    size_ = static_cast<std::uint64_t>(info.st_size);
     kind_ = S_ISREG(info.st_mode) ? Kind::Regular : S_ISDIR(info.st_mode) ? Kind::Folder : Kind::Other;
 }
 

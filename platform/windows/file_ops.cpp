@@ -135,10 +135,20 @@ Status CopyInSystem(const SysCalls &, FileRef, FileRef, const SourceFacts &, Sli
 
 // Visible from here on, with the message's times; the times are worth keeping but not worth
 // losing the copy over. Read-only is not taken over: a read-only temporary could not be removed.
-Status FinishContent(const SysCalls &sys, FileRef out, const SourceFacts &facts) {
-    const FileTimes times{0, static_cast<std::uint64_t>(facts.accessed.units),
-                          static_cast<std::uint64_t>(facts.modified.units)};
-    if (!sys.SetBasics(Handle(out), times, FILE_ATTRIBUTE_NORMAL) &&
+SystemTime SystemTimeFromUnix(std::int64_t seconds) {
+    constexpr std::int64_t kSecondsFrom1601To1970 = 11644473600;
+    return {(seconds + kSecondsFrom1601To1970) * 10000000, 0};
+}
+
+// A chosen time is the creation time too: Explorer and backup tools show and compare that one.
+Status FinishContent(const SysCalls &sys, FileRef out, const SourceFacts &facts, ChosenTime &chosen) {
+    const auto accessed = static_cast<std::uint64_t>(facts.accessed.units);
+    if (chosen.time) {
+        const auto units = static_cast<std::uint64_t>(chosen.time->units);
+        chosen.taken = sys.SetBasics(Handle(out), FileTimes{units, accessed, units}, FILE_ATTRIBUTE_NORMAL);
+    }
+    const FileTimes times{0, accessed, static_cast<std::uint64_t>(facts.modified.units)};
+    if (!chosen.taken && !sys.SetBasics(Handle(out), times, FILE_ATTRIBUTE_NORMAL) &&
         !sys.SetBasics(Handle(out), FileTimes{}, FILE_ATTRIBUTE_NORMAL)) {
         return OtherFailure(::GetLastError(), "cannot finish the copy");
     }

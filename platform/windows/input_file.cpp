@@ -45,6 +45,7 @@ InputFile::InputFile(const std::string &path) {
     }
     exists_ = true;
     modified_ = UnixTime(info.ftLastWriteTime);
+    size_ = (static_cast<std::uint64_t>(info.nFileSizeHigh) << 32) | info.nFileSizeLow;
     if ((info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
         kind_ = Kind::Folder;
     } else if (::GetFileType(file.get()) == FILE_TYPE_DISK) {

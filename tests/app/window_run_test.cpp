@@ -42,12 +42,13 @@ public:
         return NativeFileService::EnsureFolderExists(folder);
     }
     Status StageCopy(const std::string &source, const std::string &folder, WorkHooks &hooks,
-                     std::unique_ptr<StagedFile> &staged, SourceHead *head) override {
+                     std::unique_ptr<StagedFile> &staged, std::optional<std::int64_t> modified,
+                     SourceHead *head) override {
         if (beforeCopy) beforeCopy(++copies);
         if (failCopyOf && failCopyOf(source)) {
             return Status::Failure(ErrorKind::Other, "no space left on device");
         }
-        return NativeFileService::StageCopy(source, folder, hooks, staged, head);
+        return NativeFileService::StageCopy(source, folder, hooks, staged, modified, head);
     }
 };
 

@@ -183,10 +183,11 @@ public:
         return NativeFileService::EnsureFolderExists(folder);
     }
     Status StageCopy(const std::string &source, const std::string &folder, WorkHooks &hooks,
-                     std::unique_ptr<StagedFile> &staged, SourceHead *head) override {
+                     std::unique_ptr<StagedFile> &staged, std::optional<std::int64_t> modified,
+                     SourceHead *head) override {
         if (source == failCopyOf) return Status::Failure(ErrorKind::Other, "No space left on device");
         if (source == stopCopyOf) return Status::Failure(ErrorKind::Stopped, "the copy was stopped");
-        return NativeFileService::StageCopy(source, folder, hooks, staged, head);
+        return NativeFileService::StageCopy(source, folder, hooks, staged, modified, head);
     }
 };
 
@@ -381,8 +382,9 @@ class RacedFileService : public NativeFileService {
 public:
     std::string intruder;
     Status StageCopy(const std::string &source, const std::string &folder, WorkHooks &hooks,
-                     std::unique_ptr<StagedFile> &staged, SourceHead *head) override {
-        Status status = NativeFileService::StageCopy(source, folder, hooks, staged, head);
+                     std::unique_ptr<StagedFile> &staged, std::optional<std::int64_t> modified,
+                     SourceHead *head) override {
+        Status status = NativeFileService::StageCopy(source, folder, hooks, staged, modified, head);
         WriteFile(intruder, "written by someone else");
         return status;
     }
@@ -474,6 +476,42 @@ TEST(ConversionRun, FailuresAmongWaitingCopiesMoveTheNumbersInRowOrder) {
     }
     EXPECT_EQ(names[1], names[0]);
     EXPECT_EQ(names[2], names[0]);
+}
+
+// A record of the run (the CLI's index) needs every row once, in list order, with its facts,
+// though copies wait in groups and failures and blank rows come between them.
+TEST(ConversionRun, EveryRowIsHeardOnceInListOrderWithItsFacts) {
+    struct Heard : RunObserver {
+        std::vector<std::string> rows;
+        NamingOption SelectedNamingOption() override { return NamingOption::OptOriginal; }
+        void MessageConverted(const std::string &source, const std::string &, const MessageFacts &facts) override {
+            rows.push_back("converted " + fs::path(source).filename().string() + " " + facts.subject);
+        }
+        void MessageAlreadyThere(const std::string &source, const std::string &, const MessageFacts &facts) override {
+            rows.push_back("already-there " + fs::path(source).filename().string() + " " + facts.subject);
+        }
+        void MessageFailed(const std::string &source, const std::string &, const MessageFacts &facts) override {
+            rows.push_back("failed " + fs::path(source).filename().string() + " " + facts.subject);
+        }
+        void RowSkipped(const std::string &) override { rows.push_back("skipped"); }
+    };
+    TempDir src, out;
+    MessageList list;
+    for (const char *name : {"a.msg", "", "b.msg", "gone.msg", "c.msg"}) {
+        if (*name != '\0' && std::string(name) != "gone.msg") WriteFile(src / name, Message(name));
+        list.AddFileToList(*name != '\0' ? src / name : "  ");
+    }
+    WriteFile(Mirrored(out, src) + "b.eml.eml", Message("b.msg"));
+    Heard observer;
+    DuplicateCounter counter = 0;
+    NativeFileService files;
+    RunOptions options;
+    options.skipIdentical = true;
+    options.readEveryHeader = true;
+    (void)RunConversion(list, out.path().string(), counter, observer, files, options);
+    EXPECT_EQ(observer.rows, (std::vector<std::string>{"converted a.msg a.msg", "skipped",
+                                                       "already-there b.msg b.msg", "failed gone.msg ",
+                                                       "converted c.msg c.msg"}));
 }
 
 struct FolderCase {

@@ -219,6 +219,49 @@ INSTANTIATE_TEST_SUITE_P(
         DateCase{"NoDateNoReceivedUsesFileDate", "X-Other: 1\n", kFileDate}),
     [](const ::testing::TestParamInfo<DateCase> &info) { return std::string(info.param.name); });
 
+// The same dates as instants, for the file times and the index: where each came from, and the
+// offset it was written with.
+struct InstantCase {
+    const char *name;
+    std::string header;
+    MessageInstant instant;  // for DateSource::File the seconds are the file's own
+    std::string messageId;
+};
+
+void PrintTo(const InstantCase &date, std::ostream *out) { *out << date.name; }
+
+class MailInstant : public MessageFile, public ::testing::WithParamInterface<InstantCase> {};
+
+TEST_P(MailInstant, KeepsTheSourceAndOffsetOfTheDate) {
+    TempDir dir;
+    const std::string path = dir / "m.msg";
+    WriteFile(path, GetParam().header + "\nbody\n");
+    SetFileDate(path);
+    MailMessage message;
+    EXPECT_TRUE(message.LoadFromFile(path));
+    MessageInstant expected = GetParam().instant;
+    if (expected.source == DateSource::File) {
+        const auto time = std::filesystem::file_time_type::clock::to_sys(std::filesystem::last_write_time(path));
+        expected.unixSeconds = std::chrono::duration_cast<std::chrono::seconds>(time.time_since_epoch()).count();
+    }
+    EXPECT_EQ(message.Instant(), expected);
+    EXPECT_EQ(message.MessageId(), GetParam().messageId);
+    EXPECT_EQ(message.FileSize(), GetParam().header.size() + 6);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Headers, MailInstant,
+    ::testing::Values(
+        InstantCase{"HeaderWestOfUtc", "Date: Sun, 1 Jul 2012 23:30 -0700\nMessage-ID: <a@x>\n",
+                    {DateSource::Header, 1341210600, -7 * 3600}, "<a@x>"},
+        InstantCase{"ReceivedWhenDateIsBroken",
+                    "Date: x\nReceived: from a by b; Tue, 3 Jul 2012 01:00 +0200\nMessage-ID:\n <b@x> \n",
+                    {DateSource::Received, 1341270000, 2 * 3600}, "<b@x>"},
+        InstantCase{"FileTimeInUtc", "Subject: s\n", {DateSource::File, 0, 0}, ""},
+        InstantCase{"FirstMessageIdInAnOddHeader", "Message-ID: <c@x>\nnot a field\nMessage-ID: <d@x>\n",
+                    {DateSource::File, 0, 0}, "<c@x>"}),
+    [](const ::testing::TestParamInfo<InstantCase> &info) { return std::string(info.param.name); });
+
 // --- Files that are not messages -------------------------------------------------------------
 
 struct NotMessageCase {

@@ -27,7 +27,7 @@ using testing::WriteFile;
 class OrderObserver : public RunObserver {
 public:
     NamingOption SelectedNamingOption() override { return NamingOption::OptSD; }
-    void MessageConverted(const std::string &source, const std::string &output) override {
+    void MessageConverted(const std::string &source, const std::string &output, const MessageFacts &) override {
         converted.emplace_back(source, output);
     }
     std::vector<std::pair<std::string, std::string>> converted;
@@ -39,7 +39,8 @@ class SlowFirstCopy : public NativeFileService {
 public:
     explicit SlowFirstCopy(std::string slow) : slow_(std::move(slow)) {}
     Status StageCopy(const std::string &source, const std::string &folder, WorkHooks &hooks,
-                     std::unique_ptr<StagedFile> &staged, SourceHead *head) override {
+                     std::unique_ptr<StagedFile> &staged, std::optional<std::int64_t> modified,
+                     SourceHead *head) override {
         if (source == slow_) {
             slowUnderWay = true;
             std::this_thread::sleep_for(std::chrono::milliseconds(300));
@@ -47,7 +48,7 @@ public:
         } else if (slowUnderWay) {
             ++begunMeanwhile;
         }
-        return NativeFileService::StageCopy(source, folder, hooks, staged, head);
+        return NativeFileService::StageCopy(source, folder, hooks, staged, modified, head);
     }
     std::atomic<bool> slowUnderWay{false};
     std::atomic<int> begunMeanwhile{0};

@@ -33,10 +33,10 @@ public:
     NamingOption SelectedNamingOption() override {
         return kNamingSchemes[engine_() % kNamingSchemes.size()].option;
     }
-    void MessageConverted(const std::string &source, const std::string &output) override {
+    void MessageConverted(const std::string &source, const std::string &output, const MessageFacts &) override {
         converted.emplace_back(source, output);
     }
-    void MessageFailed(const std::string &source, const std::string &reason) override {
+    void MessageFailed(const std::string &source, const std::string &reason, const MessageFacts &) override {
         failed.insert(source);
         EXPECT_FALSE(reason.empty()) << source;
     }
@@ -208,7 +208,7 @@ class FixedOption : public RunObserver {
 public:
     explicit FixedOption(NamingOption option) : option_(option) {}
     NamingOption SelectedNamingOption() override { return option_; }
-    void MessageConverted(const std::string &source, const std::string &output) override {
+    void MessageConverted(const std::string &source, const std::string &output, const MessageFacts &) override {
         outputs.emplace_back(source, output);
     }
     std::vector<std::pair<std::string, std::string>> outputs;

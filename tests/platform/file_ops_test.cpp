@@ -123,6 +123,27 @@ TEST(StagedCopy, KeepsTheTimesAndPermissionsOfTheSource) {
     EXPECT_EQ(copy.st_mode & 07777, 0640u);
 }
 
+// A chosen modification time is set before the name, with the source's access time; refused, it
+// leaves the source's times and says so, and the copy is kept.
+TEST(StagedCopy, TakesAChosenTimeOrKeepsTheSourcesWhenRefused) {
+    for (const bool refused : {false, true}) {
+        TempDir dir;
+        WriteFile(dir / "in.msg", "Subject: old\r\n\r\nbody\r\n");
+        const struct timespec times[2] = {{1'000'000'000, 5}, {1'100'000'000, 0}};
+        ASSERT_EQ(::utimensat(AT_FDCWD, (dir / "in.msg").c_str(), times, 0), 0);
+        FaultySysCalls sys;
+        if (refused) sys.refusedTime = 1'425'371'400;
+        StagedCopy copy;
+        ASSERT_TRUE(StageCopy(dir / "in.msg", dir.path().string(), copy, sys, nullptr, 1'425'371'400).ok());
+        EXPECT_EQ(copy.KeptSourceTime(), refused);
+        ASSERT_TRUE(copy.ClaimAs(dir / "out.eml").ok());
+        struct stat out {};
+        ASSERT_EQ(::stat((dir / "out.eml").c_str(), &out), 0);
+        EXPECT_EQ(out.st_mtim.tv_sec, refused ? 1'100'000'000 : 1'425'371'400);
+        EXPECT_EQ(out.st_atim.tv_sec, 1'000'000'000);
+    }
+}
+
 TEST(StagedCopy, LargeCopyYieldsBetweenSlicesAndStopsWithoutLeavingAFile) {
     const std::string large(20 << 20, 'x');
     TempDir dir;

@@ -38,6 +38,7 @@ public:
     int folderError = 0;
     std::string refusedCreate;  // creating or naming a file whose path holds this fails with createError
     int createError = 0;
+    std::int64_t refusedTime = -1;  // setting this modification time fails with EINVAL, as on FAT
     // Copies given a final name before they were flushed: after a power cut such a name could
     // hold less than the whole message.
     mutable int claimedUnflushed = 0;
@@ -102,6 +103,10 @@ public:
         count = WriteAllowance(count);
         if (count == 0) return Fail(writeError);
         return Written(SysCalls::CopyFileRange(inFd, outFd, count));
+    }
+    int Futimens(int fd, const struct timespec times[2]) const override {
+        if (times[1].tv_sec == refusedTime) return Fail(EINVAL);
+        return SysCalls::Futimens(fd, times);
     }
     int Mkdir(const char *path, mode_t mode) const override {
         if (path == refusedFolder) return Fail(folderError);

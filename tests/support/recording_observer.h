@@ -28,7 +28,7 @@ public:
         bar.push_back(value);
         captions.push_back(caption);
     }
-    void MessageConverted(const std::string &source, const std::string &output) override {
+    void MessageConverted(const std::string &source, const std::string &output, const MessageFacts &) override {
         outputs[source] = output;
         ++timesConverted[source];
     }

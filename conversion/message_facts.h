@@ -1,0 +1,27 @@
+// What a run learns of one message besides its name, handed to the observer with every event
+// about it, so that a record of the run needs no second read of the message.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+#include "conversion/mail_message.h"
+
+namespace tarvelin {
+
+struct MessageFacts {
+    // The source's size when its header was read; empty when it was not read.
+    std::optional<std::uint64_t> bytes;
+    // The date the name is made from (and the file time taken from it), when one was read.
+    MessageInstant date;
+    // As the naming reads them: decoded, before the cleaning of file names.
+    std::string from;
+    std::string subject;
+    std::string messageId;
+    // Why the copy keeps the source's time although the message's date was asked for; empty when
+    // it did not.
+    std::string timeNote;
+};
+
+}  // namespace tarvelin
