@@ -99,7 +99,15 @@ INSTANTIATE_TEST_SUITE_P(
                       UsageCase{"BundledOutputWithoutValue", {"a.msg", "-qo"}, "-o, --output needs a folder"},
                       UsageCase{"AbbreviatedNamingWithoutValue", {"-o", "/tmp/x", "a.msg", "--nam"},
                                 "-n, --naming needs an option name"},
-                      UsageCase{"EmptyOutput", {"--output=", "a.msg"}, "-o, --output needs a folder"}),
+                      UsageCase{"EmptyOutput", {"--output=", "a.msg"}, "-o, --output needs a folder"},
+                      UsageCase{"UnknownFormat", {"-o", "/tmp/x", "--format=pst", "a.msg"},
+                                "unknown format 'pst' (eml, maildir or mbox)"},
+                      UsageCase{"NamingWithMaildir", {"-o", "/tmp/x", "-nOptSD", "--format=maildir", "a.msg"},
+                                "-n, --naming applies to .eml files only, not to --format=maildir or mbox"},
+                      UsageCase{"NamingWithMbox", {"-o", "/tmp/x", "--format=mbox", "-nOptOriginal", "a.msg"},
+                                "-n, --naming applies to .eml files only, not to --format=maildir or mbox"},
+                      UsageCase{"SkipIdenticalWithMbox", {"-o", "/tmp/x", "--format=mbox", "--skip", "a.msg"},
+                                "--skip-identical does not apply to --format=mbox, which never adds to a file"}),
     [](const auto &info) { return std::string(info.param.name); });
 
 // Spellings a user of cp or rsync would try; each converts the one message, quietly. "{out}" and
@@ -151,7 +159,8 @@ TEST(Cli, VersionIsTheProjectVersion) {
 TEST(Cli, HelpDocumentsTheOptions) {
     const CliResult result = RunTool({"--help"});
     EXPECT_EQ(result.status, 0);
-    for (const char *text : {"--output", "--naming", "--dry-run", "--quiet", "OptDFS_MYD", "Exit status"})
+    for (const char *text : {"--output", "--naming", "--dry-run", "--quiet", "--format", "doveadm import", "OptDFS_MYD",
+                             "Exit status"})
         EXPECT_NE(result.out.find(text), std::string::npos) << text;
 }
 
