@@ -13,7 +13,7 @@ work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 chmod 755 "$work"
 src=$work/src
-mkdir -p "$src/Sent Items" "$src/Ärchiv" "$src/a/b" "$src/new"
+mkdir -p "$src/Sent Items" "$src/Ärchiv" "$src/a/b" "$src/new" "$src/~old"
 message() {  # subject date [body lines]: CR LF line ends, as mail servers store them
   printf 'From: Ann <ann@example.org>\r\nSubject: %s\r\nDate: %s\r\n\r\nBody of %s\r\n%s' "$1" "$2" "$1" "${3:-}"
 }
@@ -24,7 +24,9 @@ message "Archived" "Tue, 3 Jul 2012 12:00:00 +0000" >"$src/Ärchiv/x.msg"
 message "Deep" "Wed, 4 Jul 2012 13:00:00 +0000" >"$src/a/b/d.msg"
 message "In new" "Thu, 5 Jul 2012 14:00:00 +0000" >"$src/new/n.msg"
 message "From lines" "Fri, 6 Jul 2012 15:00:00 +0000" $'From here\r\n>From there\r\n' >"$src/a/f.msg"
-count=7
+# Dovecot's import skips a mailbox whose name starts with "~" without a word.
+message "Old" "Sat, 7 Jul 2012 16:00:00 +0000" >"$src/~old/o.msg"
+count=8
 
 fail() { echo "FAIL: $*"; exit 1; }
 
@@ -75,7 +77,8 @@ expected=$(printf '%s\n' \
   "Ärchiv	Archived	2012-07-03 12:00:00	$(size "$src/Ärchiv/x.msg")" \
   "a	From lines	2012-07-06 15:00:00	$(size "$src/a/f.msg")" \
   "a/b	Deep	2012-07-04 13:00:00	$(size "$src/a/b/d.msg")" \
-  "new_	In new	2012-07-05 14:00:00	$(size "$src/new/n.msg")" | sort)
+  "new_	In new	2012-07-05 14:00:00	$(size "$src/new/n.msg")" \
+  "_~old	Old	2012-07-07 16:00:00	$(size "$src/~old/o.msg")" | sort)
 [[ "$(tail -n +2 "$work/fetched" | sort)" == "$expected" ]] || fail "doveadm fetched other mail; expected:
 $expected"
 
@@ -88,7 +91,7 @@ summary=$("$cli" --format=maildir --skip-identical -o "$work/maildir" "$src" 2>&
 python3 - "$work/mbox" "$count" <<'EOF' || fail "Python's mailbox"
 import mailbox, os, sys
 root, count = sys.argv[1], int(sys.argv[2])
-files = ["Inbox", "Sent Items", "Ärchiv", "a", "a.sbd/b", "new"]
+files = ["Inbox", "Sent Items", "Ärchiv", "a", "a.sbd/b", "new", "~old"]
 subjects = {f: [m["Subject"] for m in mailbox.mbox(os.path.join(root, f))] for f in files}
 assert sum(len(s) for s in subjects.values()) == count, subjects
 assert sorted(subjects["Inbox"]) == ["In one", "In two"], subjects
