@@ -106,13 +106,14 @@ private:
         }
         for (const auto &group : groups)
             if (!WriteMbox(group)) return false;
-        // A parent that holds no message still needs its file, or its .sbd folder is never read.
+        // A parent without a file of its own (no message, or none that could be read) still needs
+        // one, or its .sbd folder is never read.
         std::set<std::vector<std::string>> parents;
         for (const auto &[names, index] : groupOf)
             for (std::size_t level = 1; level < names.size(); ++level)
                 parents.emplace(names.begin(), names.begin() + static_cast<std::ptrdiff_t>(level));
         for (const auto &parent : parents) {
-            if (groupOf.count(parent) || options_.dryRun) continue;
+            if (mboxesWritten_.count(parent) || options_.dryRun) continue;
             const std::string folder = MboxFolder(parent, parent.size() - 1);
             const std::string path = folder + parent.back();
             if (FileExist(path)) continue;
@@ -164,6 +165,7 @@ private:
             for (const Placed *item : written) Fail(item->source->path, named.reason());
             return true;
         }
+        mboxesWritten_.insert(mailbox.names);
         if (path != folder + name) observer_.NameChanged(folder + name, path);
         for (std::size_t i = 0; i < written.size(); ++i) {
             ++report_.converted;
@@ -233,6 +235,7 @@ private:
     MailboxRunObserver &observer_;
     const MailboxRunOptions options_;
     std::set<std::string> reportedFolders_;
+    std::set<std::vector<std::string>> mboxesWritten_;
     std::size_t done_ = 0;
     ConversionReport report_;
 };

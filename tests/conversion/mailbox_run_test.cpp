@@ -80,15 +80,18 @@ TEST(MaildirRun, RerunNumbersNewCopiesOrFindsTheSameBytesAndClearsOurLeftovers) 
                                                                 "new_/tmp/1.other"}));
 }
 
-TEST(MboxRun, NeverReplacesAFileAndGivesAnEmptyParentItsFile) {
+TEST(MboxRun, NeverReplacesAFileAndGivesAParentWithoutMessagesItsFile) {
     TempDir src, out;
     WriteFile(src / "in.msg", Message("In"));
     WriteFile(src / "p/q/deep.msg", Message("Deep"));
     WriteFile(out / "Inbox", "mine");
     Recorder observer;
-    const ConversionReport report = RunMailboxConversion(Sources(src, {"in.msg", "p/q/deep.msg"}),
+    // p's only message cannot be read: p still needs its file for q to be found.
+    const ConversionReport report = RunMailboxConversion(Sources(src, {"in.msg", "p/gone.msg", "p/q/deep.msg"}),
                                                          testing::Utf8(out.path()), observer, {MailboxFormat::Mbox});
-    EXPECT_TRUE(report.AllConverted());
+    EXPECT_EQ(report.converted, 2);
+    ASSERT_EQ(report.failures.size(), 1u);
+    EXPECT_EQ(report.failures[0].path, src / "p/gone.msg");
     EXPECT_EQ(observer.written, (std::vector<std::string>{out / "Inbox (1)#1", out / "p.sbd/q#1"}));
     EXPECT_EQ(observer.changed, std::vector<std::string>{out / "Inbox" + " -> " + out / "Inbox (1)"});
     EXPECT_EQ(FilesBelow(out.path()), (std::vector<std::string>{"Inbox", "Inbox (1)", "p", "p.sbd/q"}));
