@@ -72,15 +72,31 @@ public:
 private:
     bool WriteMaildir(const std::vector<Placed> &placed) {
         MaildirWriter writer(options_.skipIdentical, options_.dryRun);
-        for (const Placed &item : placed) {
-            if (YieldStops()) return false;
+        for (std::size_t i = 0; i < placed.size(); ++i) {
+            const Placed &item = placed[i];
+            if (YieldStops()) {
+                Report(placed, writer.Finish());
+                return false;
+            }
             const std::string &source = item.source->path;
             ReportChangedNames(item);
             const std::int64_t instant = MessageInstant(source);
-            const MaildirWriter::Placement placement =
-                writer.Write(source, MaildirFolder(item.mailbox, item.mailbox.names.size()),
+            std::vector<MaildirWriter::Placement> settled =
+                writer.Write(i, source, MaildirFolder(item.mailbox, item.mailbox.names.size()),
                              RelativeSourcePath(item.source->root, source, kNativeSeparator), instant, observer_);
-            if (placement.status.kind() == ErrorKind::Stopped) return false;
+            const bool stopped = !settled.empty() && settled.back().status.kind() == ErrorKind::Stopped;
+            if (stopped) settled.pop_back();
+            Report(placed, settled);
+            if (stopped) return false;
+            ShowProgress();
+        }
+        Report(placed, writer.Finish());
+        return true;
+    }
+
+    void Report(const std::vector<Placed> &placed, const std::vector<MaildirWriter::Placement> &settled) {
+        for (const MaildirWriter::Placement &placement : settled) {
+            const std::string &source = placed[placement.item].source->path;
             if (!placement.status) {
                 Fail(source, placement.status.reason());
             } else if (placement.alreadyThere) {
@@ -90,9 +106,7 @@ private:
                 ++report_.converted;
                 observer_.MessageWritten(source, placement.path, 0);
             }
-            ShowProgress();
         }
-        return true;
     }
 
     // One file per mailbox, in the order of each mailbox's first message; inside a file, list order.

@@ -23,6 +23,13 @@ std::string Numbered(const std::string &base, int number) {
     return number < 2 ? base : base + "-" + std::to_string(number);
 }
 
+// The first of "H<hex>", "H<hex>-2", "H<hex>-3", ... that no file of the mailbox has.
+std::string FreeToken(const std::set<std::string> &taken, const std::string &base) {
+    int number = 1;
+    while (number < kNumberAttempts && taken.count(Numbered(base, number))) ++number;
+    return Numbered(base, number);
+}
+
 }  // namespace
 
 std::string MaildirFileName(std::int64_t unixSeconds, std::string_view token) {
@@ -87,50 +94,96 @@ void MaildirWriter::Record(Mailbox &mailbox, const std::string &base, const std:
     mailbox.filesOfToken[base].push_back(path);
 }
 
-MaildirWriter::Placement MaildirWriter::Write(const std::string &source, const std::string &mailboxFolder,
-                                              std::string_view relativePath, std::int64_t unixSeconds,
-                                              WorkHooks &hooks) {
+bool MaildirWriter::WaitingWithToken(const std::string &mailboxFolder, const std::string &base) const {
+    for (const Waiting &waiting : waiting_)
+        if (waiting.base == base && waiting.mailboxFolder == mailboxFolder) return true;
+    return false;
+}
+
+std::vector<MaildirWriter::Placement> MaildirWriter::Write(std::size_t item, const std::string &source,
+                                                           const std::string &mailboxFolder,
+                                                           std::string_view relativePath, std::int64_t unixSeconds,
+                                                           WorkHooks &hooks) {
+    const auto settled = [&](Placement placement) {
+        std::vector<Placement> placements = Finish();
+        placement.item = item;
+        placements.push_back(std::move(placement));
+        return placements;
+    };
     Mailbox &mailbox = Open(mailboxFolder);
-    if (!mailbox.ready) return {mailbox.ready, {}, false};
+    if (!mailbox.ready) return settled({0, mailbox.ready, {}, false});
     const std::string base = MaildirToken(relativePath);
     if (skipIdentical_) {
+        // A copy of the same token still waiting must be in place before the bytes are compared.
+        std::vector<Placement> before;
+        if (WaitingWithToken(mailboxFolder, base)) before = Finish();
         if (auto files = mailbox.filesOfToken.find(base); files != mailbox.filesOfToken.end()) {
-            for (const std::string &existing : files->second)
-                if (SameContent(source, existing)) return {Status::Ok(), existing, true};
+            for (const std::string &existing : files->second) {
+                if (!SameContent(source, existing)) continue;
+                std::vector<Placement> placements = settled({0, Status::Ok(), existing, true});
+                placements.insert(placements.begin(), before.begin(), before.end());
+                return placements;
+            }
+        }
+        if (!before.empty()) {
+            std::vector<Placement> rest = Write(item, source, mailboxFolder, relativePath, unixSeconds, hooks);
+            before.insert(before.end(), rest.begin(), rest.end());
+            return before;
         }
     }
-    const std::string cur = mailboxFolder + "cur" + kNativeSeparator;
-    int number = 1;
-    while (number < kNumberAttempts && mailbox.takenTokens.count(Numbered(base, number))) ++number;
-
+    const std::string token = FreeToken(mailbox.takenTokens, base);
     if (dryRun_) {
-        const std::string path = cur + MaildirFileName(unixSeconds, Numbered(base, number));
-        if (Status usable = CheckStaging(source, mailboxFolder); !usable) return {usable, {}, false};
-        Record(mailbox, base, Numbered(base, number), path);
-        return {Status::Ok(), path, false};
+        if (Status usable = CheckStaging(source, mailboxFolder); !usable) return settled({0, usable, {}, false});
+        const std::string path = mailboxFolder + "cur" + kNativeSeparator + MaildirFileName(unixSeconds, token);
+        Record(mailbox, base, token, path);
+        return {{item, Status::Ok(), path, false}};
     }
 
-    StagedCopy copy;
-    if (Status staged = StageCopy(source, mailboxFolder + "tmp" + kNativeSeparator, copy, RealSysCalls(), &hooks);
+    Waiting waiting{item, mailboxFolder, base, token, unixSeconds, StagedCopy()};
+    if (Status staged = StageCopy(source, mailboxFolder + "tmp" + kNativeSeparator, waiting.copy, RealSysCalls(), &hooks);
         !staged) {
-        return {staged, {}, false};
+        return settled({0, staged, {}, false});
     }
     // The file's time is the server's received date.
-    if (Status timed = copy.SetModified(unixSeconds); !timed) return {timed, {}, false};
-    for (; number < kNumberAttempts; ++number) {
-        const std::string token = Numbered(base, number);
-        if (mailbox.takenTokens.count(token)) continue;
-        const std::string path = cur + MaildirFileName(unixSeconds, token);
-        Status claimed = copy.ClaimAs(path);
+    if (Status timed = waiting.copy.SetModified(unixSeconds); !timed) return settled({0, timed, {}, false});
+    mailbox.takenTokens.insert(token);  // reserved for this copy
+    waiting_.push_back(std::move(waiting));
+    return waiting_.size() >= claimGroup ? Finish() : std::vector<Placement>{};
+}
+
+std::vector<MaildirWriter::Placement> MaildirWriter::Finish() {
+    std::vector<Status> flushed;
+    flushed.reserve(waiting_.size());
+    for (Waiting &waiting : waiting_) flushed.push_back(waiting.copy.Flush());
+    std::vector<Placement> placements;
+    placements.reserve(waiting_.size());
+    for (std::size_t i = 0; i < waiting_.size(); ++i) placements.push_back(Claim(waiting_[i], flushed[i]));
+    waiting_.clear();
+    return placements;
+}
+
+MaildirWriter::Placement MaildirWriter::Claim(Waiting &waiting, const Status &flushed) {
+    Mailbox &mailbox = mailboxes_[waiting.mailboxFolder];
+    if (!flushed) {
+        mailbox.takenTokens.erase(waiting.token);
+        return {waiting.item, flushed, {}, false};
+    }
+    const std::string cur = waiting.mailboxFolder + "cur" + kNativeSeparator;
+    std::string token = waiting.token;
+    for (int attempt = 0; attempt < kNumberAttempts; ++attempt) {
+        const std::string path = cur + MaildirFileName(waiting.unixSeconds, token);
+        Status claimed = waiting.copy.ClaimAs(path);
         if (claimed.kind() == ErrorKind::AlreadyExists) {
+            // Taken by someone else meanwhile: the next free number.
+            token = FreeToken(mailbox.takenTokens, waiting.base);
             mailbox.takenTokens.insert(token);
             continue;
         }
-        if (!claimed) return {claimed, {}, false};
-        Record(mailbox, base, token, path);
-        return {Status::Ok(), path, false};
+        if (!claimed) return {waiting.item, claimed, {}, false};
+        mailbox.filesOfToken[waiting.base].push_back(path);
+        return {waiting.item, Status::Ok(), path, false};
     }
-    return {Status::Failure(ErrorKind::Other, "cannot name the copy: no free name"), {}, false};
+    return {waiting.item, Status::Failure(ErrorKind::Other, "cannot name the copy: no free name"), {}, false};
 }
 
 }  // namespace tarvelin

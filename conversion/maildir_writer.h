@@ -10,6 +10,7 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/file_ops.h"
 #include "platform/status.h"
 #include "platform/work_hooks.h"
 
@@ -31,6 +32,7 @@ std::string TokenOfMaildirName(std::string_view name);
 class MaildirWriter {
 public:
     struct Placement {
+        std::size_t item = 0;       // the caller's number for the message
         Status status;
         std::string path;           // the file written, or found already there
         bool alreadyThere = false;  // identical bytes found under the message's token
@@ -40,10 +42,18 @@ public:
     // again. dryRun: nothing is created or removed; the names are those a run would give.
     MaildirWriter(bool skipIdentical, bool dryRun) : skipIdentical_(skipIdentical), dryRun_(dryRun) {}
 
-    // `mailboxFolder` ends with the separator. The mailbox's folders are made on its first
-    // message, and what an earlier stopped run left in its tmp/ is removed then.
-    Placement Write(const std::string &source, const std::string &mailboxFolder, std::string_view relativePath,
-                    std::int64_t unixSeconds, WorkHooks &hooks);
+    // Copies the message into tmp/ of its mailbox (`mailboxFolder` ends with the separator). The
+    // mailbox's folders are made on its first message, and what an earlier stopped run left in its
+    // tmp/ is removed then. Returns the placements that are settled, in the order of the calls:
+    // complete copies wait in groups of `claimGroup` and are flushed together before they are
+    // renamed into cur/, which costs the disk about one commit per group instead of one per
+    // message; a message that fails or is found already there settles the waiting ones first.
+    std::vector<Placement> Write(std::size_t item, const std::string &source, const std::string &mailboxFolder,
+                                 std::string_view relativePath, std::int64_t unixSeconds, WorkHooks &hooks);
+    // Names the waiting copies (also at a stop: what is complete is kept).
+    std::vector<Placement> Finish();
+
+    static constexpr std::size_t claimGroup = 32;
 
 private:
     struct Mailbox {
@@ -54,9 +64,19 @@ private:
     Mailbox &Open(const std::string &folder);
     void Record(Mailbox &mailbox, const std::string &base, const std::string &token, const std::string &path);
 
+    struct Waiting {
+        std::size_t item;
+        std::string mailboxFolder, base, token;
+        std::int64_t unixSeconds;
+        StagedCopy copy;
+    };
+    Placement Claim(Waiting &waiting, const Status &flushed);
+    bool WaitingWithToken(const std::string &mailboxFolder, const std::string &base) const;
+
     const bool skipIdentical_;
     const bool dryRun_;
     std::map<std::string, Mailbox> mailboxes_;
+    std::vector<Waiting> waiting_;
 };
 
 }  // namespace tarvelin

@@ -80,6 +80,18 @@ TEST(MaildirRun, RerunNumbersNewCopiesOrFindsTheSameBytesAndClearsOurLeftovers) 
                                                                 "new_/tmp/1.other"}));
 }
 
+// The first copy still waits for its name when the second row, the same file, looks for it.
+TEST(MaildirRun, SameFileListedTwiceIsFoundAlreadyThereBeforeItIsNamed) {
+    TempDir src, out;
+    WriteFile(src / "a.msg", Message("A"));
+    Recorder observer;
+    const ConversionReport report = RunMailboxConversion(Sources(src, {"a.msg", "a.msg"}), testing::Utf8(out.path()),
+                                                         observer, {MailboxFormat::Maildir, true, false});
+    EXPECT_EQ(report.converted, 1);
+    EXPECT_EQ(report.alreadyThere, 1);
+    EXPECT_EQ(FilesBelow(out.path()).size(), 1u);
+}
+
 TEST(MboxRun, NeverReplacesAFileAndGivesAParentWithoutMessagesItsFile) {
     TempDir src, out;
     WriteFile(src / "in.msg", Message("In"));
