@@ -107,13 +107,13 @@ A folder name the target would refuse or hide is changed and reported ("cur", "n
 a top-level "Inbox" get a "_" after, a leading "~" a "_" before; for mbox also a leading "." or
 "#", a trailing "~" and the endings .msf, .sbd, .snm, .toc).
   maildir  the layout of Dovecot's LAYOUT=fs: DIR holds INBOX's cur/, new/ and tmp/, each child
-           mailbox is a folder beside them (names in IMAP modified UTF-7, "Archiv" with an
-           umlaut is "&AMQ-rchiv"). Each message keeps its bytes, is copied into tmp/, gets the
+           mailbox is a folder beside them (names in IMAP modified UTF-7: "Ärchiv" is
+           "&AMQ-rchiv"). Each message keeps its bytes, is copied into tmp/, gets the
            time of its Date (else its newest Received, else the file's) as its modification
            time, which the server takes as the received date, and is renamed into cur/ as
            "<seconds>.H<hex>.tarvelin". A rerun never replaces a file; with --skip-identical
            it skips the messages already there. To load it, write into a staging folder,
-           keep the times when moving it (rsync -t, robocopy /COPY:DAT) and run once:
+           keep the times when moving it (rsync -rt, robocopy /E /COPY:DAT), run once:
              doveadm import -u USER -s "maildir:DIR:LAYOUT=fs:INDEX=MEMORY:CONTROL=/tmp/c" "" ALL
            Never write into a live store, and never import twice (it copies everything again).
   mbox     the layout of Thunderbird's local folders, in mboxrd form: INBOX is the file

@@ -80,6 +80,23 @@ TEST(MaildirRun, RerunNumbersNewCopiesOrFindsTheSameBytesAndClearsOurLeftovers) 
                                                                 "new_/tmp/1.other"}));
 }
 
+// Fixed names, so that the same tree gives the same Maildir on every system (Windows under Wine too).
+TEST(MaildirRun, NamesAreTheSameOnEverySystem) {
+    TempDir src, out;
+    const std::vector<std::string> messages = {"one.msg", "Sent Items/s.msg", "\xC3\x84rchiv/x.msg", "a/b/d.msg",
+                                               "new/n.msg"};
+    for (const std::string &message : messages) WriteFile(src / message, Message(message));
+    Recorder observer;
+    EXPECT_TRUE(RunMailboxConversion(Sources(src, messages), testing::Utf8(out.path()), observer, {}).AllConverted());
+    EXPECT_EQ(FilesBelow(out.path()), (std::vector<std::string>{
+                                          "&AMQ-rchiv/cur/1341136800.H2792f3f33502f9e3.tarvelin",
+                                          "Sent Items/cur/1341136800.H20fd637021f0942b.tarvelin",
+                                          "a/b/cur/1341136800.H6c59a61ba55de87c.tarvelin",
+                                          "cur/1341136800.H5206e6a69c71f82a.tarvelin",
+                                          "new_/cur/1341136800.Hfed56e52a0d32a12.tarvelin",
+                                      }));
+}
+
 // The first copy still waits for its name when the second row, the same file, looks for it.
 TEST(MaildirRun, SameFileListedTwiceIsFoundAlreadyThereBeforeItIsNamed) {
     TempDir src, out;
