@@ -104,51 +104,44 @@ std::vector<MaildirWriter::Placement> MaildirWriter::Write(std::size_t item, con
                                                            const std::string &mailboxFolder,
                                                            std::string_view relativePath, std::int64_t unixSeconds,
                                                            WorkHooks &hooks) {
-    const auto settled = [&](Placement placement) {
-        std::vector<Placement> placements = Finish();
-        placement.item = item;
-        placements.push_back(std::move(placement));
-        return placements;
+    std::vector<Placement> placements;
+    // Settles the waiting copies first, so that the placements stay in the order of the calls.
+    const auto settled = [&](Status status, std::string path = {}, bool alreadyThere = false) {
+        for (Placement &placement : Finish()) placements.push_back(std::move(placement));
+        placements.push_back({item, std::move(status), std::move(path), alreadyThere});
+        return std::move(placements);
     };
     Mailbox &mailbox = Open(mailboxFolder);
-    if (!mailbox.ready) return settled({0, mailbox.ready, {}, false});
+    if (!mailbox.ready) return settled(mailbox.ready);
     const std::string base = MaildirToken(relativePath);
     if (skipIdentical_) {
         // A copy of the same token still waiting must be in place before the bytes are compared.
-        std::vector<Placement> before;
-        if (WaitingWithToken(mailboxFolder, base)) before = Finish();
+        if (WaitingWithToken(mailboxFolder, base)) placements = Finish();
         if (auto files = mailbox.filesOfToken.find(base); files != mailbox.filesOfToken.end()) {
-            for (const std::string &existing : files->second) {
-                if (!SameContent(source, existing)) continue;
-                std::vector<Placement> placements = settled({0, Status::Ok(), existing, true});
-                placements.insert(placements.begin(), before.begin(), before.end());
-                return placements;
-            }
-        }
-        if (!before.empty()) {
-            std::vector<Placement> rest = Write(item, source, mailboxFolder, relativePath, unixSeconds, hooks);
-            before.insert(before.end(), rest.begin(), rest.end());
-            return before;
+            for (const std::string &existing : files->second)
+                if (SameContent(source, existing)) return settled(Status::Ok(), existing, true);
         }
     }
     const std::string token = FreeToken(mailbox.takenTokens, base);
     if (dryRun_) {
-        if (Status usable = CheckStaging(source, mailboxFolder); !usable) return settled({0, usable, {}, false});
+        if (Status usable = CheckStaging(source, mailboxFolder); !usable) return settled(usable);
         const std::string path = mailboxFolder + "cur" + kNativeSeparator + MaildirFileName(unixSeconds, token);
         Record(mailbox, base, token, path);
-        return {{item, Status::Ok(), path, false}};
+        return settled(Status::Ok(), path);
     }
 
     Waiting waiting{item, mailboxFolder, base, token, unixSeconds, StagedCopy()};
     if (Status staged = StageCopy(source, mailboxFolder + "tmp" + kNativeSeparator, waiting.copy, RealSysCalls(), &hooks);
         !staged) {
-        return settled({0, staged, {}, false});
+        return settled(staged);
     }
     // The file's time is the server's received date.
-    if (Status timed = waiting.copy.SetModified(unixSeconds); !timed) return settled({0, timed, {}, false});
+    if (Status timed = waiting.copy.SetModified(unixSeconds); !timed) return settled(timed);
     mailbox.takenTokens.insert(token);  // reserved for this copy
     waiting_.push_back(std::move(waiting));
-    return waiting_.size() >= claimGroup ? Finish() : std::vector<Placement>{};
+    if (waiting_.size() >= claimGroup)
+        for (Placement &placement : Finish()) placements.push_back(std::move(placement));
+    return placements;
 }
 
 std::vector<MaildirWriter::Placement> MaildirWriter::Finish() {
