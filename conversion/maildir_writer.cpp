@@ -139,7 +139,7 @@ std::vector<MaildirWriter::Placement> MaildirWriter::Write(std::size_t item, con
     if (Status timed = waiting.copy.SetModified(unixSeconds); !timed) return settled(timed);
     mailbox.takenTokens.insert(token);  // reserved for this copy
     waiting_.push_back(std::move(waiting));
-    if (waiting_.size() >= claimGroup)
+    if (waiting_.size() >= kClaimGroup)
         for (Placement &placement : Finish()) placements.push_back(std::move(placement));
     return placements;
 }

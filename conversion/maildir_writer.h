@@ -45,15 +45,16 @@ public:
     // Copies the message into tmp/ of its mailbox (`mailboxFolder` ends with the separator). The
     // mailbox's folders are made on its first message, and what an earlier stopped run left in its
     // tmp/ is removed then. Returns the placements that are settled, in the order of the calls:
-    // complete copies wait in groups of `claimGroup` and are flushed together before they are
+    // complete copies wait in groups of `kClaimGroup` and are flushed together before they are
     // renamed into cur/, which costs the disk about one commit per group instead of one per
     // message; a message that fails or is found already there settles the waiting ones first.
+    // A stop during the copy ends the list with this message's placement of ErrorKind::Stopped.
     std::vector<Placement> Write(std::size_t item, const std::string &source, const std::string &mailboxFolder,
                                  std::string_view relativePath, std::int64_t unixSeconds, WorkHooks &hooks);
     // Names the waiting copies (also at a stop: what is complete is kept).
     std::vector<Placement> Finish();
 
-    static constexpr std::size_t claimGroup = 32;
+    static constexpr std::size_t kClaimGroup = 32;
 
 private:
     struct Mailbox {
