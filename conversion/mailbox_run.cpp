@@ -80,6 +80,8 @@ private:
             }
             const std::string &source = item.source->path;
             ReportChangedNames(item);
+            for (std::size_t level = 0; level < item.mailbox.names.size(); ++level)
+                (void)writer.Prepare(MaildirFolder(item.mailbox, level));  // its own message tells a failure
             const std::int64_t instant = MessageInstant(source);
             std::vector<MaildirWriter::Placement> settled =
                 writer.Write(i, source, MaildirFolder(item.mailbox, item.mailbox.names.size()),

@@ -51,6 +51,9 @@ public:
     // A stop during the copy ends the list with this message's placement of ErrorKind::Stopped.
     std::vector<Placement> Write(std::size_t item, const std::string &source, const std::string &mailboxFolder,
                                  std::string_view relativePath, std::int64_t unixSeconds, WorkHooks &hooks);
+    // Makes a mailbox's folders without a message in it: a parent mailbox with no message of its
+    // own, which the server would otherwise show as one that cannot be opened.
+    Status Prepare(const std::string &mailboxFolder) { return Open(mailboxFolder).ready; }
     // Names the waiting copies (also at a stop: what is complete is kept).
     std::vector<Placement> Finish();
 

@@ -95,6 +95,8 @@ TEST(MaildirRun, NamesAreTheSameOnEverySystem) {
                                           "cur/1341136800.H5206e6a69c71f82a.tarvelin",
                                           "new_/cur/1341136800.Hfed56e52a0d32a12.tarvelin",
                                       }));
+    // The parent of a/b holds no message but is a mailbox all the same.
+    for (const char *part : {"cur", "new", "tmp"}) EXPECT_TRUE(fs::is_directory(out.path() / "a" / part)) << part;
 }
 
 // The first copy still waits for its name when the second row, the same file, looks for it.
