@@ -73,7 +73,7 @@ MaildirWriter::Mailbox &MaildirWriter::Open(const std::string &folder) {
         const DirectoryListing tmp = NativeDirectoryLister().List(folder + "tmp" + kNativeSeparator);
         for (const DirectoryEntry &entry : tmp.entries)
             if (!entry.isFolder && IsOurTemporary(entry.name))
-                (void)RemoveFile(folder + "tmp" + kNativeSeparator + entry.name);
+                RemoveFile(folder + "tmp" + kNativeSeparator + entry.name);
     }
     // A server may have moved a message to new/ or cur/ and added flags to its name.
     for (const char *part : {"cur", "new"}) {

@@ -1,5 +1,8 @@
 #include "conversion/mbox_writer.h"
 
+#include <algorithm>
+#include <ctime>
+
 namespace tarvelin {
 
 namespace {
@@ -72,16 +75,22 @@ void AppendMboxMessage(std::string &out, std::int64_t unixSeconds, std::string_v
 
 Status MboxFile::Start(const std::string &folder) {
     buffer_.clear();
+    newest_ = 0;
+    messages_ = 0;
     return StageNew(folder, file_);
 }
 
 Status MboxFile::Add(std::int64_t unixSeconds, std::string_view message) {
+    newest_ = messages_++ == 0 ? unixSeconds : std::max(newest_, unixSeconds);
     buffer_.clear();
     AppendMboxMessage(buffer_, unixSeconds, message);
     return file_.Append(buffer_);
 }
 
 Status MboxFile::Finish(const std::string &folder, const std::string &name, std::string &written) {
+    // A file without messages (a parent's) is simply new.
+    const std::int64_t time = messages_ == 0 ? static_cast<std::int64_t>(std::time(nullptr)) : newest_;
+    if (Status timed = file_.SetModified(time); !timed) return timed;
     for (int number = 0; number < kNumberedNameAttempts; ++number) {
         const std::string path = folder + name + (number == 0 ? "" : " (" + std::to_string(number) + ")");
         Status claimed = file_.ClaimAs(path);

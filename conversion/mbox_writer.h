@@ -31,6 +31,8 @@ public:
 private:
     StagedCopy file_;
     std::string buffer_;
+    std::size_t messages_ = 0;
+    std::int64_t newest_ = 0;  // the file's time: that of its newest message
 };
 
 // The first of `name`, "name (1)", "name (2)", ... that names nothing in the folder (with its
