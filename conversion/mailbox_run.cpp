@@ -24,7 +24,7 @@ constexpr std::size_t kReadChunk = 256 * 1024;
 std::int64_t MessageInstant(const std::string &source) {
     MailMessage message;
     (void)message.LoadFromFile(source);
-    return message.Instant();
+    return message.Instant().unixSeconds;
 }
 
 Status ReadWhole(const std::string &source, std::string &bytes, WorkHooks &hooks) {
@@ -103,7 +103,7 @@ private:
                 Fail(source, placement.status.reason());
             } else if (placement.alreadyThere) {
                 ++report_.alreadyThere;
-                observer_.MessageAlreadyThere(source, placement.path);
+                observer_.MessageAlreadyThere(source, placement.path, {});
             } else {
                 ++report_.converted;
                 observer_.MessageWritten(source, placement.path, 0);
@@ -224,7 +224,7 @@ private:
     }
 
     void Fail(const std::string &source, std::string reason) {
-        observer_.MessageFailed(source, reason);
+        observer_.MessageFailed(source, reason, {});
         report_.failures.push_back({source, std::move(reason)});
     }
 

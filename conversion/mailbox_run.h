@@ -30,7 +30,7 @@ public:
     // Each message written: its Maildir file, or its mbox file and its number there (from 1).
     virtual void MessageWritten(const std::string &source, const std::string &output, std::size_t numberInFile) {
         (void)numberInFile;
-        MessageConverted(source, output);
+        MessageConverted(source, output, {});
     }
 };
 
