@@ -17,7 +17,9 @@
 #include "cli/simulated_file_service.h"
 #include "cli/terminal_width.h"
 #include "conversion/conversion_run.h"
+#include "conversion/mailbox_run.h"
 #include "messagelist/folder_scan.h"
+#include "platform/ascii_case.h"
 #include "platform/directory_lister.h"
 #include "platform/file_ops.h"
 #include "platform/system.h"
@@ -27,12 +29,12 @@ namespace tarvelin {
 namespace {
 
 constexpr const char *kUsage =
-    "usage: tarvelin-cli -o DIR [-n OPTION] [-j N] [-vzq] [--skip-identical] [--dry-run] [--file-time=WHEN] "
-    "[--index=FILE] PATH...";
+    "usage: tarvelin-cli -o DIR [-n OPTION | --format=maildir|mbox] [-j N] [-vzq] [--skip-identical] [--dry-run] "
+    "[--file-time=WHEN] [--index=FILE] PATH...";
 
 // The help up to the table of naming schemes, which comes from the schemes themselves.
-constexpr const char *kHelpBeforeSchemes = R"HELP(usage: tarvelin-cli -o DIR [-n OPTION] [-j N] [-vzq] [--skip-identical] [--dry-run]
-       [--file-time=WHEN] [--index=FILE] PATH...
+constexpr const char *kHelpBeforeSchemes = R"HELP(usage: tarvelin-cli -o DIR [-n OPTION | --format=maildir|mbox] [-j N] [-vzq] [--skip-identical]
+       [--dry-run] [--file-time=WHEN] [--index=FILE] PATH...
 
 Converts MDaemon message files (.msg) into .eml files: each message is copied byte for byte
 below DIR, in folders that repeat its source folders, under a name made by the naming option.
@@ -79,6 +81,8 @@ constexpr const char *kHelpAfterSchemes = R"HELP(      --skip-identical
                        A row (one line, here two):
                          converted,/m/in/a.msg,/out/m/in/a.eml.eml,2048,2015-03-03T09:30:00+01:00,
                          header,Ann Lee <ann@example.org>,"Re: budget, Q1",<1@example.org>,
+      --format=FORMAT  eml (the default): .eml files as above. maildir or mbox: a mail server's
+                       or a mail client's mailboxes instead (see below); -n does not apply
   -v, --verbose        print "source<TAB>output" for each message written, and on stderr
                        "source: already there as output" for each one --skip-identical skips
                        and, with --file-time=message, which copy keeps its file's time
@@ -101,6 +105,29 @@ from the start of the list up to the first one still under way get their names, 
 copy is dropped, and no temporary file stays; a second Ctrl-C ends at once.
 After a kill -9 or a power cut only such temporary files can remain, and they can be deleted.
 
+--format=maildir and --format=mbox write one mailbox tree into DIR. A folder given as PATH is
+INBOX and its subfolders are its child mailboxes, named relative to PATH (not from the drive's
+root as for .eml files); files given as PATH go to INBOX; several PATHs merge into one tree.
+A folder name the target would refuse or hide is changed and reported ("cur", "new", "tmp" and
+a top-level "Inbox" get a "_" after, a leading "~" a "_" before; for mbox also a leading "." or
+"#", a trailing "~" and the endings .msf, .sbd, .snm, .toc).
+  maildir  the layout of Dovecot's LAYOUT=fs: DIR holds INBOX's cur/, new/ and tmp/, each child
+           mailbox is a folder beside them (names in IMAP modified UTF-7: "Ärchiv" is
+           "&AMQ-rchiv"). Each message keeps its bytes, is copied into tmp/, gets the
+           time of its Date (else its newest Received, else the file's) as its modification
+           time, which the server takes as the received date, and is renamed into cur/ as
+           "<seconds>.H<hex>.tarvelin". A rerun never replaces a file; with --skip-identical
+           it skips the messages already there. To load it, write into a staging folder,
+           keep the times when moving it (rsync -rt, robocopy /E /COPY:DAT), run once:
+             doveadm import -u USER -s "maildir:DIR:LAYOUT=fs:INDEX=MEMORY:CONTROL=/tmp/c" "" ALL
+           Never write into a live store, and never import twice (it copies everything again).
+  mbox     the layout of Thunderbird's local folders, in mboxrd form: INBOX is the file
+           "Inbox", each mailbox a file of its name, its children in "<name>.sbd/". This is no
+           byte copy: CR LF becomes LF and lines starting ">*From " get one more ">", so
+           Dovecot users should take maildir. Each file is written under a temporary name and
+           named only when complete, never replacing nor appending: when "Inbox" exists, the
+           new file is "Inbox (1)", and says so. --skip-identical does not apply.
+
 stderr: on a terminal a progress line ("Scanning: N messages found" while folders are read),
 one line per failure (path: reason), and a summary "N converted, K failed, S skipped" (with
 --skip-identical also "A already there"; a dry run says "would convert").
@@ -112,9 +139,14 @@ Exit status: 0 every listed message converted; 1 any message failed or a folder 
 // measurable against one (bench/README.md).
 constexpr unsigned kDefaultJobs = 8;
 
+enum class OutputFormat { Eml, Maildir, Mbox };
+
 struct Options {
     std::string output;
     NamingOption naming = NamingOption::OptOriginal;
+    bool namingGiven = false;
+    bool fileTimeGiven = false;
+    OutputFormat format = OutputFormat::Eml;
     bool dryRun = false;
     bool skipIdentical = false;
     RunOptions::FileTime fileTime = RunOptions::FileTime::Source;
@@ -133,7 +165,7 @@ struct UsageError {
 };
 
 // Values of the long options that have no short form.
-enum : int { kSkipIdentical = 256, kDryRun, kFileTime, kIndex };
+enum : int { kSkipIdentical = 256, kDryRun, kFileTime, kIndex, kFormat };
 
 constexpr const char *kShortOptions = ":o:n:j:qvzhV";
 constexpr option kLongOptions[] = {
@@ -144,6 +176,7 @@ constexpr option kLongOptions[] = {
     {"jobs", required_argument, nullptr, 'j'},
     {"file-time", required_argument, nullptr, kFileTime},
     {"index", required_argument, nullptr, kIndex},
+    {"format", required_argument, nullptr, kFormat},
     {"quiet", no_argument, nullptr, 'q'},
     {"verbose", no_argument, nullptr, 'v'},
     {"null", no_argument, nullptr, 'z'},
@@ -160,6 +193,7 @@ std::string OptionFault(int value, const char *word) {
         if (o->has_arg == no_argument) return "--" + std::string(o->name) + " takes no value";
         if (o->val == kFileTime) return "--file-time needs source or message";
         if (o->val == kIndex) return "--index needs a file";
+        if (o->val == kFormat) return "--format needs eml, maildir or mbox";
         return std::string("-") + static_cast<char>(o->val) + ", --" + o->name + " needs " +
                (o->val == 'o' ? "a folder" : o->val == 'j' ? "a number" : "an option name");
     }
@@ -205,6 +239,20 @@ std::variant<Options, UsageError> ParseArguments(const std::vector<std::string> 
             auto option = NamingOptionFromName(optarg);
             if (!option) return UsageError{"unknown naming option '" + std::string(optarg) + "'"};
             options.naming = *option;
+            options.namingGiven = true;
+            break;
+        }
+        case kFormat: {
+            const std::string_view format = optarg;
+            if (EqualsIgnoringAsciiCase(format, "eml")) {
+                options.format = OutputFormat::Eml;
+            } else if (EqualsIgnoringAsciiCase(format, "maildir")) {
+                options.format = OutputFormat::Maildir;
+            } else if (EqualsIgnoringAsciiCase(format, "mbox")) {
+                options.format = OutputFormat::Mbox;
+            } else {
+                return UsageError{"unknown format '" + std::string(format) + "' (eml, maildir or mbox)"};
+            }
             break;
         }
         case 'j': {
@@ -222,6 +270,7 @@ std::variant<Options, UsageError> ParseArguments(const std::vector<std::string> 
         case kSkipIdentical: options.skipIdentical = true; break;
         case kDryRun: options.dryRun = true; break;
         case kFileTime:
+            options.fileTimeGiven = true;
             if (std::string_view(optarg) == "source") {
                 options.fileTime = RunOptions::FileTime::Source;
             } else if (std::string_view(optarg) == "message") {
@@ -250,6 +299,13 @@ std::variant<Options, UsageError> ParseArguments(const std::vector<std::string> 
     if (options.help || options.version) return options;
     if (!haveOutput) return UsageError{"-o, --output DIR is required"};
     if (options.paths.empty()) return UsageError{"no PATH given"};
+    if (options.format != OutputFormat::Eml && options.namingGiven)
+        return UsageError{"-n, --naming applies to .eml files only, not to --format=maildir or mbox"};
+    // The mailbox formats always take the message's date, and write no index.
+    if (options.format != OutputFormat::Eml && (options.fileTimeGiven || !options.index.empty()))
+        return UsageError{"--file-time and --index apply to .eml files only, not to --format=maildir or mbox"};
+    if (options.format == OutputFormat::Mbox && options.skipIdentical)
+        return UsageError{"--skip-identical does not apply to --format=mbox, which never adds to a file"};
     return options;
 }
 
@@ -262,7 +318,7 @@ void PrintPair(std::ostream &out, const std::string &source, const std::string &
     }
 }
 
-class CliObserver : public RunObserver {
+class CliObserver : public MailboxRunObserver {
 public:
     CliObserver(CliStreams streams, const Options &options, ProgressMeter *meter, RunIndex *index)
         : streams_(streams), options_(options), meter_(meter), index_(index) {}
@@ -301,6 +357,11 @@ public:
     }
 
     void RowSkipped(const std::string &) override { AddRow({IndexStatus::Skipped, {}, {}, {}, {}}); }
+
+    void NameChanged(const std::string &wanted, const std::string &written) override {
+        if (meter_) meter_->Interrupt();
+        streams_.err << wanted << ": written as " << written << '\n';
+    }
 
     int StopSignal() const { return streams_.stopSignal != nullptr ? *streams_.stopSignal : 0; }
     std::size_t done() const { return done_; }
@@ -406,6 +467,8 @@ int Convert(const Options &options, CliStreams streams) {
         meter = std::make_unique<ProgressMeter>(streams.err, streams.columns ? streams.columns : std::function<int()>(TerminalColumns));
 
     MessageList list;
+    // The folder given on the command line that each row was found below (empty: a file given).
+    std::vector<std::string> rootOfRow;
     std::int64_t foldersNotRead = 0;
     CountingLister lister;
     ScanHooks scanHooks(streams.stopSignal, meter.get(), lister);
@@ -418,9 +481,11 @@ int Convert(const Options &options, CliStreams streams) {
             for (const UnreadFolder &folder : scan.unreadFolders)
                 streams.err << folder.path << ": " << folder.reason << '\n';
             foldersNotRead += scan.FoldersNotRead();
+            rootOfRow.resize(list.EntryCount(), absolute);
         } else {
             list.AddFileToList(absolute);
             ++scanHooks.filesGiven;
+            rootOfRow.resize(list.EntryCount());
         }
         if (scanHooks.StopRequested()) break;
     }
@@ -436,6 +501,14 @@ int Convert(const Options &options, CliStreams streams) {
     ConversionReport report;
     if (scanHooks.StopRequested()) {
         report.stopped = true;
+    } else if (rows > 0 && options.format != OutputFormat::Eml) {
+        std::vector<MailboxSource> sources;
+        sources.reserve(rows);
+        for (std::size_t i = 0; i < rows; ++i) sources.push_back({std::string(list.RowText(i)), rootOfRow[i]});
+        const MailboxRunOptions mailboxOptions{
+            options.format == OutputFormat::Maildir ? MailboxFormat::Maildir : MailboxFormat::Mbox,
+            options.skipIdentical, options.dryRun};
+        report = RunMailboxConversion(sources, output, observer, mailboxOptions);
     } else if (rows > 0) {
         RunOptions runOptions;
         runOptions.skipIdentical = options.skipIdentical;

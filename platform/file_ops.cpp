@@ -252,6 +252,38 @@ Status StageCopy(const std::string &source, const std::string &folder, StagedCop
     return Status::Ok();
 }
 
+Status StageNew(const std::string &folder, StagedCopy &staged, const SysCalls &sys) {
+    staged = StagedCopy();
+    if (folder.find('\0') != std::string::npos) return NoValidPath("cannot create the file");
+    StagedCopy file;
+    OpenFile out(sys);
+    if (Status made = CreateTemporaryIn(sys, folder, 0666, file.temporary_, out); !made) return made;
+    file.sys_ = &sys;
+    file.open_ = out.Release();
+    staged = std::move(file);
+    return Status::Ok();
+}
+
+Status StagedCopy::Append(std::string_view bytes) {
+    if (!staged() || open_ == kNoFile) return Status::Failure(ErrorKind::Other, "cannot write the file: it is not open");
+    return WriteAll(*sys_, open_, bytes.data(), bytes.size());
+}
+
+Status StagedCopy::SetModified(std::int64_t unixSeconds) {
+    if (!staged() || open_ == kNoFile) {
+        return Status::Failure(ErrorKind::Other, "cannot set the time: the file is not open");
+    }
+    SourceFacts facts;
+    facts.accessed = facts.modified = native::SystemTimeFromUnix(unixSeconds);
+    native::ChosenTime chosen;
+    chosen.time = facts.modified;
+    return native::FinishContent(*sys_, open_, facts, chosen);
+}
+
+void RemoveFile(const std::string &path, const SysCalls &sys) {
+    if (UsablePath(path)) native::RemoveQuietly(sys, path);
+}
+
 bool SameContent(const std::string &a, const std::string &b, const SysCalls &sys) {
     OpenFile first(sys), second(sys);
     SourceFacts firstFacts, secondFacts;

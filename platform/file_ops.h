@@ -90,9 +90,17 @@ public:
     // A time was chosen for the copy, and the file system refused it: the copy has the source's.
     bool KeptSourceTime() const { return keptSourceTime_; }
 
+    // Adds bytes at the end of a file still open (one from StageNew, before Flush).
+    Status Append(std::string_view bytes);
+    // Gives the complete file this modification (and access) time in seconds since 1970, before
+    // Flush: a file system that keeps no times is no failure. A file from StageNew is visible on
+    // Windows only from here on, like a copy once complete.
+    Status SetModified(std::int64_t unixSeconds);
+
 private:
     friend Status StageCopy(const std::string &, const std::string &, StagedCopy &, const SysCalls &,
                             WorkHooks *, std::optional<std::int64_t>, SourceHead *);
+    friend Status StageNew(const std::string &, StagedCopy &, const SysCalls &);
     void Discard() noexcept;
 
     const SysCalls *sys_ = nullptr;
@@ -113,6 +121,13 @@ private:
 Status StageCopy(const std::string &source, const std::string &folder, StagedCopy &staged,
                  const SysCalls &sys = RealSysCalls(), WorkHooks *hooks = nullptr,
                  std::optional<std::int64_t> modified = std::nullopt, SourceHead *head = nullptr);
+
+// An empty file under a hidden temporary name in `folder` (which must exist), open for Append:
+// for output that is written rather than copied; SetModified completes it, ClaimAs names it.
+Status StageNew(const std::string &folder, StagedCopy &staged, const SysCalls &sys = RealSysCalls());
+
+// Removes a file where it can: for leftovers, which may be gone already.
+void RemoveFile(const std::string &path, const SysCalls &sys = RealSysCalls());
 
 // True when both are regular files with the same bytes: sizes first, contents only when they
 // match, stopping at the first difference. Any failure to read counts as different.

@@ -105,7 +105,17 @@ INSTANTIATE_TEST_SUITE_P(
                                 "-j, --jobs takes a number from 1 to 64, not '65'"},
                       UsageCase{"JobsNotANumber", {"-j", "+4", "-o", "/tmp/x", "a.msg"},
                                 "-j, --jobs takes a number from 1 to 64, not '+4'"},
-                      UsageCase{"JobsWithoutValue", {"-o", "/tmp/x", "a.msg", "--jobs"}, "-j, --jobs needs a number"}),
+                      UsageCase{"JobsWithoutValue", {"-o", "/tmp/x", "a.msg", "--jobs"}, "-j, --jobs needs a number"},
+                      UsageCase{"UnknownFormat", {"-o", "/tmp/x", "--format=pst", "a.msg"},
+                                "unknown format 'pst' (eml, maildir or mbox)"},
+                      UsageCase{"NamingWithMaildir", {"-o", "/tmp/x", "-nOptSD", "--format=maildir", "a.msg"},
+                                "-n, --naming applies to .eml files only, not to --format=maildir or mbox"},
+                      UsageCase{"NamingWithMbox", {"-o", "/tmp/x", "--format=mbox", "-nOptOriginal", "a.msg"},
+                                "-n, --naming applies to .eml files only, not to --format=maildir or mbox"},
+                      UsageCase{"IndexWithMaildir", {"-o", "/tmp/x", "--format=maildir", "--index=i.csv", "a.msg"},
+                                "--file-time and --index apply to .eml files only, not to --format=maildir or mbox"},
+                      UsageCase{"SkipIdenticalWithMbox", {"-o", "/tmp/x", "--format=mbox", "--skip", "a.msg"},
+                                "--skip-identical does not apply to --format=mbox, which never adds to a file"}),
     [](const auto &info) { return std::string(info.param.name); });
 
 // Spellings a user of cp or rsync would try; each converts the one message, quietly. "{out}" and
@@ -158,7 +168,8 @@ TEST(Cli, VersionIsTheProjectVersion) {
 TEST(Cli, HelpDocumentsTheOptions) {
     const CliResult result = RunTool({"--help"});
     EXPECT_EQ(result.status, 0);
-    for (const char *text : {"--output", "--naming", "--jobs", "--dry-run", "--quiet", "OptDFS_MYD", "Exit status"})
+    for (const char *text : {"--output", "--naming", "--jobs", "--dry-run", "--quiet", "--format", "doveadm import",
+                             "OptDFS_MYD", "Exit status"})
         EXPECT_NE(result.out.find(text), std::string::npos) << text;
 }
 

@@ -1,0 +1,156 @@
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "conversion/imap_utf7.h"
+#include "conversion/mailbox_tree.h"
+#include "conversion/maildir_writer.h"
+#include "conversion/mbox_writer.h"
+#include "conversion/sha256.h"
+
+namespace tarvelin {
+namespace {
+
+struct TextCase {
+    const char *name;
+    std::string input;
+    std::string expected;
+};
+
+std::string CaseName(const ::testing::TestParamInfo<TextCase> &info) { return info.param.name; }
+
+class ImapUtf7 : public ::testing::TestWithParam<TextCase> {};
+
+TEST_P(ImapUtf7, EncodesAsServersReadIt) { EXPECT_EQ(ImapUtf7FromUtf8(GetParam().input), GetParam().expected); }
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, ImapUtf7,
+    ::testing::Values(TextCase{"Ascii", "Sent Items", "Sent Items"},
+                      TextCase{"Ampersand", "R&D", "R&-D"},
+                      TextCase{"Umlaut", "\xC3\x84rchiv", "&AMQ-rchiv"},
+                      TextCase{"RunOfThree", "\xE6\x97\xA5\xE6\x9C\xAC\xE8\xAA\x9E", "&ZeVnLIqe-"},
+                      TextCase{"SlashBecomesComma", "\xE5\x8F\xB0\xE5\x8C\x97", "&U,BTFw-"},
+                      TextCase{"OutsideTheBmp", "\xF0\x9F\x98\x80", "&2D3eAA-"},
+                      TextCase{"ControlCharacter", "a\tb", "a&AAk-b"},
+                      TextCase{"InvalidByteAsLatin1", "a\xFF", "a&AP8-"}),
+    CaseName);
+
+class Sha256 : public ::testing::TestWithParam<TextCase> {};
+
+TEST_P(Sha256, MatchesTheStandardVectors) { EXPECT_EQ(Sha256Hex(GetParam().input), GetParam().expected); }
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, Sha256,
+    ::testing::Values(
+        TextCase{"Empty", "", "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855"},
+        TextCase{"Abc", "abc", "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad"},
+        TextCase{"TwoPaddingBlocks", "abcdbcdecdefdefgefghfghighijhijkijkljklmklmnlmnomnopnopq",
+                 "248d6a61d20638b8e5c026930c3e6039a33ce45964ff2167f6ecedd419db06c1"},
+        TextCase{"ManyBlocks", std::string(1000, 'a'),
+                 "41edece42d63e8d9bf515a9ba6932e1c20cbc9f5a5d134645adb5db1b9737ea3"}),
+    CaseName);
+
+struct NameCase {
+    const char *name;
+    MailboxFormat format;
+    std::string folder;
+    bool topLevel;
+    std::string shown;
+};
+
+class TargetName : public ::testing::TestWithParam<NameCase> {};
+
+TEST_P(TargetName, IsOneTheTargetShows) {
+    const NameCase &c = GetParam();
+    EXPECT_EQ(TargetMailboxName(c.format, c.folder, c.topLevel), c.shown);
+}
+
+constexpr MailboxFormat kMaildir = MailboxFormat::Maildir;
+constexpr MailboxFormat kMbox = MailboxFormat::Mbox;
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, TargetName,
+    ::testing::Values(NameCase{"MaildirPlain", kMaildir, "Sent Items", true, "Sent Items"},
+                      NameCase{"MaildirNew", kMaildir, "new", false, "new_"},
+                      NameCase{"MaildirCur", kMaildir, "cur", true, "cur_"},
+                      NameCase{"MaildirTildeBefore", kMaildir, "~old", false, "_~old"},
+                      NameCase{"MaildirTopInbox", kMaildir, "INBOX", true, "INBOX_"},
+                      NameCase{"MaildirDeeperInbox", kMaildir, "Inbox", false, "Inbox"},
+                      NameCase{"MaildirDotIsFine", kMaildir, ".x", false, ".x"},
+                      NameCase{"MboxTopInbox", kMbox, "inbox", true, "inbox_"},
+                      NameCase{"MboxLeadingDot", kMbox, ".hidden", false, "_.hidden"},
+                      NameCase{"MboxLeadingHash", kMbox, "#1", false, "_#1"},
+                      NameCase{"MboxTrailingTilde", kMbox, "old~", false, "old~_"},
+                      NameCase{"MboxIndexEnding", kMbox, "a.MSF", false, "a.MSF_"},
+                      NameCase{"MboxFolderEnding", kMbox, "x.sbd", false, "x.sbd_"},
+                      NameCase{"MboxNewIsFine", kMbox, "new", false, "new"}),
+    [](const auto &info) { return std::string(info.param.name); });
+
+TEST(MailboxFor, FoldersBelowTheRootNameTheMailboxAndGivenFilesGoToInbox) {
+    const MailboxPath nested = MailboxFor(kMaildir, "/m/root", "/m/root/new/b/x.msg", '/');
+    EXPECT_EQ(nested.names, (std::vector<std::string>{"new_", "b"}));
+    EXPECT_EQ(nested.changedFrom, (std::vector<std::string>{"new", "b"}));
+    EXPECT_EQ(MailboxFor(kMbox, "C:\\m\\", "C:\\m\\a\\x.msg", '\\').names, std::vector<std::string>{"a"});
+    EXPECT_TRUE(MailboxFor(kMaildir, "/m/root", "/m/root/x.msg", '/').names.empty());
+    EXPECT_TRUE(MailboxFor(kMaildir, "", "/m/root/a/x.msg", '/').names.empty());
+    EXPECT_TRUE(MailboxFor(kMaildir, "/m/root", "/m/rootless/a/x.msg", '/').names.empty());
+    EXPECT_EQ(RelativeSourcePath("C:\\m", "C:\\m\\a\\x.msg", '\\'), "a/x.msg");
+    EXPECT_EQ(RelativeSourcePath("", "/m/a/x.msg", '/'), "x.msg");
+}
+
+TEST(MaildirName, CarriesTheTokenThatARerunFindsWhateverTheServerAdded) {
+    const std::string token = MaildirToken("a/x.msg");
+    ASSERT_EQ(token.size(), 17u);
+    EXPECT_EQ(token, "H" + Sha256Hex("a/x.msg").substr(0, 16));
+    const std::string name = MaildirFileName(1341136800, token);
+    EXPECT_EQ(name, "1341136800." + token + ".tarvelin");
+    EXPECT_EQ(name.find(':'), std::string::npos);
+    for (const std::string &written : {name, name + ":2,S", name + ",S=120:2,RS"})
+        EXPECT_EQ(TokenOfMaildirName(written), token) << written;
+    EXPECT_EQ(TokenOfMaildirName(MaildirFileName(5, token + "-12") + ":2,"), token + "-12");
+    for (const std::string &foreign : {std::string("1341136800.M1P2.host:2,S"), "x." + token + ".tarvelin",
+                                       "1." + token + ".other", "1." + token + "-.tarvelin"})
+        EXPECT_EQ(TokenOfMaildirName(foreign), "") << foreign;
+}
+
+struct SeparatorCase {
+    const char *name;
+    std::int64_t seconds;
+    std::string line;
+};
+
+class MboxSeparator : public ::testing::TestWithParam<SeparatorCase> {};
+
+TEST_P(MboxSeparator, IsTheUtcAsctime) { EXPECT_EQ(MboxSeparatorLine(GetParam().seconds), GetParam().line); }
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, MboxSeparator,
+    ::testing::Values(SeparatorCase{"Epoch", 0, "From MAILER-DAEMON Thu Jan  1 00:00:00 1970\n"},
+                      SeparatorCase{"PaddedDay", 1341136800, "From MAILER-DAEMON Sun Jul  1 10:00:00 2012\n"},
+                      SeparatorCase{"TwoDigitDay", 1342173600, "From MAILER-DAEMON Fri Jul 13 10:00:00 2012\n"},
+                      SeparatorCase{"LeapDay", 951868799, "From MAILER-DAEMON Tue Feb 29 23:59:59 2000\n"},
+                      SeparatorCase{"BeforeTheEpoch", -1, "From MAILER-DAEMON Wed Dec 31 23:59:59 1969\n"}),
+    [](const auto &info) { return std::string(info.param.name); });
+
+class MboxMessage : public ::testing::TestWithParam<TextCase> {};
+
+TEST_P(MboxMessage, IsWrittenInMboxrdForm) {
+    std::string out;
+    AppendMboxMessage(out, 0, GetParam().input);
+    EXPECT_EQ(out, "From MAILER-DAEMON Thu Jan  1 00:00:00 1970\n" + GetParam().expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, MboxMessage,
+    ::testing::Values(TextCase{"CrLfBecomesLf", "S: a\r\n\r\nb\r\n", "S: a\n\nb\n\n"},
+                      TextCase{"FinalLineEndAdded", "S: a\n\nb", "S: a\n\nb\n\n"},
+                      TextCase{"FromLinesQuoted", "S: a\n\nFrom here\n>From there\n>>From x\n",
+                               "S: a\n\n>From here\n>>From there\n>>>From x\n\n"},
+                      TextCase{"OtherLinesKept", "S: a\n\nFromage\n From x\n>From\nx From y\n",
+                               "S: a\n\nFromage\n From x\n>From\nx From y\n\n"},
+                      TextCase{"LoneCrKept", "S: a\r\n\r\nb\rc\r", "S: a\n\nb\rc\r\n\n"}),
+    CaseName);
+
+}  // namespace
+}  // namespace tarvelin
