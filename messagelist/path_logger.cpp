@@ -82,7 +82,7 @@ void pathLogger::LogPath(const std::string &startFolder) {
 
     while (current <= queued) {
         // A copy: appending subfolders below may move the list's storage.
-        const std::string folder = folders.Item(static_cast<std::size_t>(current));
+        const std::string folder(folders.Item(static_cast<std::size_t>(current)));
         DirectoryListing listing = lister_.List(folder);
         if (YieldAndCheckStop()) return;
 
