@@ -97,6 +97,23 @@ def write_same_name(root, count, rng):
             out.write(header + line * 120)
 
 
+def write_store(root, users, folders, per_folder, rng):
+    """A mail store of small messages: users x folders x per_folder, about 1 KB each."""
+    line = b"Lorem ipsum dolor sit amet, a short note\r\n"
+    i = 0
+    for u in range(users):
+        for f in range(folders):
+            folder = os.path.join(root, f"user{u:03d}", f"folder{f:03d}")
+            os.makedirs(folder, exist_ok=True)
+            for m in range(per_folder):
+                header = (f"From: {sender(rng)}\r\nTo: team@example.org\r\nSubject: {subject(rng, i)}\r\n"
+                          f"Date: Mon, {1 + i % 28} Mar 2012 09:{i % 60:02d}:00 +0000\r\n"
+                          f"Message-ID: <{i}@example.org>\r\n\r\n").encode()
+                with open(os.path.join(folder, f"{m:05d}.msg"), "wb") as out:
+                    out.write(header + line * 12)
+                i += 1
+
+
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("root")
@@ -110,8 +127,13 @@ def main():
     parser.add_argument("--same-name", type=int, default=0, metavar="N",
                         help="instead: N messages in one folder, every other one with the same "
                              "subject, sender and date (numbered output names)")
+    parser.add_argument("--store", type=int, nargs=3, metavar=("USERS", "FOLDERS", "PER_FOLDER"),
+                        help="instead: a store of small messages, USERS x FOLDERS x PER_FOLDER")
     args = parser.parse_args()
     rng = random.Random(args.seed)
+    if args.store:
+        write_store(args.root, *args.store, rng)
+        return
     if args.same_name:
         write_same_name(args.root, args.same_name, rng)
         return

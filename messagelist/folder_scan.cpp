@@ -49,7 +49,10 @@ FolderScanResult ScanFolderIntoList(const std::string &folder, MessageList &list
     }
 
     if (yieldAndCheckStop()) return result;
-    for (const std::string &path : paths->Items()) {
+    // Grown once: the walker's paths and the list are both at their largest here.
+    list.Reserve(list.EntryCount() + paths->Count());
+    for (std::size_t position = 1; position <= paths->Count(); ++position) {
+        const std::string_view path = paths->Item(position);
         if (yieldAndCheckStop()) return result;
         if (!IsMessageFilePath(path)) continue;
         if (yieldAndCheckStop()) return result;

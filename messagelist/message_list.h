@@ -2,10 +2,10 @@
 #pragma once
 
 #include <cstddef>
-#include <memory>
 #include <string>
 #include <string_view>
-#include <vector>
+
+#include "messagelist/text_blocks.h"
 
 namespace tarvelin {
 
@@ -26,19 +26,11 @@ public:
     // "0 files", "1 files", "12 files".
     std::string CountText() const;
 
-private:
-    // Paths live in large shared blocks so that an entry costs its bytes plus one small index
-    // record, not a heap allocation of its own.
-    struct Entry {
-        const char *data;
-        std::size_t size;
-    };
-    char *Allocate(std::size_t size);
+    // Room for this many entries in all.
+    void Reserve(std::size_t count) { entries_.reserve(count); }
 
-    std::vector<std::unique_ptr<char[]>> blocks_;
-    std::size_t blockUsed_ = 0;
-    std::size_t blockSize_ = 0;
-    std::vector<Entry> entries_;
+private:
+    TextBlocks entries_;
 };
 
 }  // namespace tarvelin

@@ -1,11 +1,13 @@
 #include "messagelist/path_logger.h"
 
+#include <algorithm>
 #include <cstddef>
 #include <functional>
 #include <unordered_set>
 #include <string_view>
 #include <utility>
 
+#include "messagelist/name_order.h"
 #include "platform/path_split.h"
 
 namespace tarvelin {
@@ -80,7 +82,7 @@ void pathLogger::LogPath(const std::string &startFolder) {
 
     while (current <= queued) {
         // A copy: appending subfolders below may move the list's storage.
-        const std::string folder = folders.Item(static_cast<std::size_t>(current));
+        const std::string folder(folders.Item(static_cast<std::size_t>(current)));
         DirectoryListing listing = lister_.List(folder);
         if (YieldAndCheckStop()) return;
 
@@ -90,6 +92,9 @@ void pathLogger::LogPath(const std::string &startFolder) {
         if (!listing.status.ok()) unreadFolders_.push_back({folder, listing.status.reason()});
 
         if (walkIt) {
+            // The system's own order differs between systems and between copies of one tree, and it
+            // decides which of two messages of one name gets the number.
+            std::ranges::sort(listing.entries, NtfsNameLess, &DirectoryEntry::name);
             for (const DirectoryEntry &entry : listing.entries) {
                 if (!entry.isFolder) continue;
                 ++queued;

@@ -1,5 +1,6 @@
 // pathLogger: collects the full path of every file below a folder, breadth-first, with the folder
-// list as its queue. It knows nothing of message files; the folder scan filters its result.
+// list as its queue and each folder's names in NTFS order. It knows nothing of message files; the
+// folder scan filters its result.
 #pragma once
 
 #include <cstdint>

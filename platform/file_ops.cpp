@@ -216,40 +216,56 @@ Status CopyHead(const SysCalls &sys, FileRef in, FileRef out, const SourceFacts 
     return Status::Ok();
 }
 
+// Size and modification time: what a writer of the message changes, in place or not.
+bool SameState(const SourceFacts &a, const SourceFacts &b) {
+    return a.size == b.size && a.modified.units == b.modified.units && a.modified.fraction == b.modified.fraction;
+}
+
 }  // namespace
 
 Status StageCopy(const std::string &source, const std::string &folder, StagedCopy &staged, const SysCalls &sys,
                  WorkHooks *hooks, std::optional<std::int64_t> modified, SourceHead *head) {
     staged = StagedCopy();
-    OpenFile in(sys);
-    SourceFacts facts;
-    if (Status opened = OpenSource(sys, source, in, facts); !opened) return opened;
-    if (folder.find('\0') != std::string::npos) return NoValidPath("cannot create the copy");
+    // A mail server may deliver to or move the message meanwhile. A copy is kept only when the
+    // source's size and time, from the open file and by its path, are those it had when it was
+    // opened; otherwise it is dropped and made once more, and a second change fails the message.
+    for (int attempt = 1;; ++attempt) {
+        OpenFile in(sys);
+        SourceFacts facts;
+        if (Status opened = OpenSource(sys, source, in, facts); !opened) return opened;
+        if (folder.find('\0') != std::string::npos) return NoValidPath("cannot create the copy");
 
-    StagedCopy copy;
-    OpenFile out(sys);
-    if (Status made = CreateTemporaryIn(sys, folder, facts.permissions, copy.temporary_, out); !made) return made;
-    copy.sys_ = &sys;
+        StagedCopy copy;
+        OpenFile out(sys);
+        if (Status made = CreateTemporaryIn(sys, folder, facts.permissions, copy.temporary_, out); !made) return made;
+        copy.sys_ = &sys;
 
-    SourceFacts rest = facts;
-    if (head != nullptr) {
-        head->read = false;
-        if (Status copied = CopyHead(sys, in.get(), out.get(), facts, *head); !copied) {
+        SourceFacts rest = facts;
+        if (head != nullptr) {
             head->read = false;
-            return copied;
+            if (Status copied = CopyHead(sys, in.get(), out.get(), facts, *head); !copied) {
+                head->read = false;
+                return copied;
+            }
+            rest.size = facts.size > head->bytes.size() ? facts.size - head->bytes.size() : 0;
         }
-        rest.size = facts.size > head->bytes.size() ? facts.size - head->bytes.size() : 0;
+        SliceYield slices(hooks);
+        if (Status copied = CopyBytes(sys, in.get(), out.get(), rest, slices); !copied) return copied;
+        SourceFacts now, byPath;
+        if (Status read = native::ReadFacts(sys, in.get(), now); !read) return read;
+        if (Status read = native::ReadFactsByPath(sys, source, byPath); !read) return read;
+        if (SameState(facts, now) && SameState(facts, byPath)) {
+            // Before the copy has a name, so that a named copy never shows another time.
+            native::ChosenTime chosen;
+            if (modified) chosen.time = native::SystemTimeFromUnix(*modified);
+            if (Status finished = native::FinishContent(sys, out.get(), facts, chosen); !finished) return finished;
+            copy.keptSourceTime_ = chosen.time && !chosen.taken;
+            copy.open_ = out.Release();
+            staged = std::move(copy);
+            return Status::Ok();
+        }
+        if (attempt == 2) return Status::Failure(ErrorKind::Other, "the message changed while it was copied");
     }
-    SliceYield slices(hooks);
-    if (Status copied = CopyBytes(sys, in.get(), out.get(), rest, slices); !copied) return copied;
-    // Before the copy has a name, so that a named copy never shows another time.
-    native::ChosenTime chosen;
-    if (modified) chosen.time = native::SystemTimeFromUnix(*modified);
-    if (Status finished = native::FinishContent(sys, out.get(), facts, chosen); !finished) return finished;
-    copy.keptSourceTime_ = chosen.time && !chosen.taken;
-    copy.open_ = out.Release();
-    staged = std::move(copy);
-    return Status::Ok();
 }
 
 Status StageNew(const std::string &folder, StagedCopy &staged, const SysCalls &sys) {

@@ -40,6 +40,9 @@ struct SourceFacts {
 
 // Opens an existing file read-only, without waiting on a pipe, and reads its facts.
 Status OpenForReading(const SysCalls &sys, const std::string &path, FileRef &file, SourceFacts &facts);
+// The facts of an open file, read again; and those of the file a path names now.
+Status ReadFacts(const SysCalls &sys, FileRef file, SourceFacts &facts);
+Status ReadFactsByPath(const SysCalls &sys, const std::string &path, SourceFacts &facts);
 
 // Creates a file that did not exist (hidden on Windows until FinishContent). An existing name gives
 // AlreadyExists; every other failure is ErrorKind::Other, reported as "what: reason".

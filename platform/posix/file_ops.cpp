@@ -98,19 +98,38 @@ Status Taken() { return Status::Failure(ErrorKind::AlreadyExists, "the name is t
 
 namespace native {
 
-Status OpenForReading(const SysCalls &sys, const std::string &path, FileRef &file, SourceFacts &facts) {
-    // Without blocking: a FIFO named like a message must not hang the run.
-    const int fd = RetryOnEintr([&] { return sys.Open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY, 0); });
-    if (fd < 0) return Status::FromErrno(errno, "cannot open the message");
-    file = fd;
-    struct stat info {};
-    if (sys.Fstat(fd, &info) != 0) return OtherFailure(errno, "cannot read the message");
+namespace {
+
+void FillFacts(const struct stat &info, SourceFacts &facts) {
     facts.folder = S_ISDIR(info.st_mode);
     facts.regular = S_ISREG(info.st_mode);
     facts.size = info.st_size > 0 ? static_cast<std::uint64_t>(info.st_size) : 0;
     facts.permissions = info.st_mode & 0777;
     facts.accessed = FromTimespec(info.st_atim);
     facts.modified = FromTimespec(info.st_mtim);
+}
+
+}  // namespace
+
+Status OpenForReading(const SysCalls &sys, const std::string &path, FileRef &file, SourceFacts &facts) {
+    // Without blocking: a FIFO named like a message must not hang the run.
+    const int fd = RetryOnEintr([&] { return sys.Open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY, 0); });
+    if (fd < 0) return Status::FromErrno(errno, "cannot open the message");
+    file = fd;
+    return ReadFacts(sys, file, facts);
+}
+
+Status ReadFacts(const SysCalls &sys, FileRef file, SourceFacts &facts) {
+    struct stat info {};
+    if (sys.Fstat(Fd(file), &info) != 0) return OtherFailure(errno, "cannot read the message");
+    FillFacts(info, facts);
+    return Status::Ok();
+}
+
+Status ReadFactsByPath(const SysCalls &sys, const std::string &path, SourceFacts &facts) {
+    struct stat info {};
+    if (sys.Stat(path.c_str(), &info) != 0) return Status::FromErrno(errno, "cannot read the message");
+    FillFacts(info, facts);
     return Status::Ok();
 }
 

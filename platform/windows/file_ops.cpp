@@ -93,14 +93,30 @@ Status OpenForReading(const SysCalls &sys, const std::string &path, FileRef &fil
                                   FILE_FLAG_SEQUENTIAL_SCAN | FILE_FLAG_BACKUP_SEMANTICS);
     if (handle == nullptr) return LastError("cannot open the message");
     file = reinterpret_cast<FileRef>(handle);
+    return ReadFacts(sys, file, facts);
+}
+
+// The size and the last-write time GetFileInformationByHandle gives.
+Status ReadFacts(const SysCalls &sys, FileRef file, SourceFacts &facts) {
     FileFacts read;
-    if (!sys.Facts(handle, &read)) return OtherFailure(::GetLastError(), "cannot read the message");
+    if (!sys.Facts(Handle(file), &read)) return OtherFailure(::GetLastError(), "cannot read the message");
     facts.folder = (read.attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
     facts.regular = read.type == FILE_TYPE_DISK;
     facts.size = read.size;
     facts.accessed = {static_cast<std::int64_t>(read.times.lastAccess), 0};
     facts.modified = {static_cast<std::int64_t>(read.times.lastWrite), 0};
     return Status::Ok();
+}
+
+// Through a handle that reads attributes only, which a server holding the message without
+// sharing still grants.
+Status ReadFactsByPath(const SysCalls &sys, const std::string &path, SourceFacts &facts) {
+    void *const handle =
+        sys.Open(Win32Path(path).c_str(), FILE_READ_ATTRIBUTES, kShareAll, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS);
+    if (handle == nullptr) return LastError("cannot read the message");
+    const Status read = ReadFacts(sys, reinterpret_cast<FileRef>(handle), facts);
+    sys.Close(handle);
+    return read;
 }
 
 // Created hidden; FinishContent makes it visible once complete.

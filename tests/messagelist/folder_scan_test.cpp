@@ -78,7 +78,7 @@ TEST(FolderScan, AddsMatchingPathsExactlyAsListed) {
     EXPECT_EQ(list.RowText(4), dir / "sub/g.msg");  // deeper files after the folder's own
 }
 
-TEST(FolderScan, KeepsTheWalksOrder) {
+TEST(FolderScan, ListsEachFolderInNameOrderLevelByLevel) {
     FakeLister lister;
     lister.Folder(Native("/r/"), {{"2.msg", false}, {"b", true}, {"1.msg", false}, {"a", true}});
     lister.Folder(Native("/r/b/"), {{"inner", true}, {"b.msg", false}, {"skip.txt", false}});
@@ -87,8 +87,8 @@ TEST(FolderScan, KeepsTheWalksOrder) {
 
     MessageList list;
     ScanFolderIntoList(Native("/r"), list, NoWorkHooks(), lister);
-    EXPECT_EQ(Rows(list), (std::vector<std::string>{Native("/r/2.msg"), Native("/r/1.msg"), Native("/r/b/b.msg"),
-                                                    Native("/r/a/a.msg"), Native("/r/b/inner/deep.msg")}));
+    EXPECT_EQ(Rows(list), (std::vector<std::string>{Native("/r/1.msg"), Native("/r/2.msg"), Native("/r/a/a.msg"),
+                                                    Native("/r/b/b.msg"), Native("/r/b/inner/deep.msg")}));
 }
 
 TEST(FolderScan, StartWithOrWithoutSeparatorGivesTheSamePaths) {

@@ -23,18 +23,33 @@ namespace tarvelin::testing {
 
 namespace fs = std::filesystem;
 
+namespace {
+
+// Wine sets TMP and TEMP from its registry, so tests on another volume (an NTFS image) are
+// pointed there by a variable of their own.
+std::filesystem::path TemporaryRoot() {
+#ifdef _WIN32
+    if (const wchar_t *root = ::_wgetenv(L"TARVELIN_TEST_TMPDIR"); root != nullptr && *root != 0) return root;
+#else
+    if (const char *root = std::getenv("TARVELIN_TEST_TMPDIR"); root != nullptr && *root != 0) return root;
+#endif
+    return std::filesystem::temp_directory_path();
+}
+
+}  // namespace
+
 TempDir::TempDir() {
 #ifdef _WIN32
     // No mkdtemp there; an exclusive create_directory on a random name does its job.
     std::random_device seed;
     for (int attempt = 0; attempt < 100 && path_.empty(); ++attempt) {
-        const auto candidate = std::filesystem::temp_directory_path() /
+        const auto candidate = TemporaryRoot() /
                                ("tarvelin-test-" + std::to_string(seed() % 1000000000u));
         if (std::filesystem::create_directory(candidate)) path_ = candidate;
     }
     if (path_.empty()) throw std::runtime_error("no temporary folder");
 #else
-    std::string pattern = (std::filesystem::temp_directory_path() / "tarvelin-test-XXXXXX").string();
+    std::string pattern = (TemporaryRoot() / "tarvelin-test-XXXXXX").string();
     if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
     path_ = pattern;
 #endif
