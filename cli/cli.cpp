@@ -82,7 +82,8 @@ constexpr const char *kHelpAfterSchemes = R"HELP(      --skip-identical
                          converted,/m/in/a.msg,/out/m/in/a.eml.eml,2048,2015-03-03T09:30:00+01:00,
                          header,Ann Lee <ann@example.org>,"Re: budget, Q1",<1@example.org>,
       --format=FORMAT  eml (the default): .eml files as above. maildir or mbox: a mail server's
-                       or a mail client's mailboxes instead (see below); -n does not apply
+                       or a mail client's mailboxes instead (see below); -n does not apply,
+                       and they are written one message at a time whatever -j says
   -v, --verbose        print "source<TAB>output" for each message written, and on stderr
                        "source: already there as output" for each one --skip-identical skips
                        and, with --file-time=message, which copy keeps its file's time
