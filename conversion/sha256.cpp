@@ -53,11 +53,11 @@ void Compress(std::array<std::uint32_t, 8> &state, const unsigned char *block) {
 std::string Sha256Hex(std::string_view bytes) {
     std::array<std::uint32_t, 8> state = {0x6a09e667, 0xbb67ae85, 0x3c6ef372, 0xa54ff53a,
                                           0x510e527f, 0x9b05688c, 0x1f83d9ab, 0x5be0cd19};
-    std::size_t whole = bytes.size() / 64 * 64;
+    const std::size_t rest = bytes.size() % 64;  // below 64, as the compiler can see
+    const std::size_t whole = bytes.size() - rest;
     for (std::size_t i = 0; i < whole; i += 64) Compress(state, reinterpret_cast<const unsigned char *>(bytes.data() + i));
     // The rest, the 0x80 marker and the length in bits fill one or two last blocks.
     unsigned char tail[128] = {};
-    const std::size_t rest = bytes.size() - whole;
     for (std::size_t i = 0; i < rest; ++i) tail[i] = static_cast<unsigned char>(bytes[whole + i]);
     tail[rest] = 0x80;
     const std::size_t tailSize = rest < 56 ? 64 : 128;
