@@ -24,9 +24,6 @@ std::string_view TrimSpaces(std::string_view text) {
     return text;
 }
 
-std::string ProgressCaption(std::size_t done, std::size_t rows) {
-    return "Message " + std::to_string(done) + " (of " + std::to_string(rows) + ")";
-}
 
 // 1970-01-01 and 2107-01-01 (UTC): the years a file time holds on every file system we write to.
 constexpr std::int64_t kFirstFileTime = 0;
@@ -363,6 +360,10 @@ private:
 };
 
 }  // namespace
+
+std::string ProgressCaption(std::size_t done, std::size_t rows) {
+    return "Message " + std::to_string(done) + " (of " + std::to_string(rows) + ")";
+}
 
 ConversionReport RunConversion(const MessageList &list, const std::string &outputFolder,
                                DuplicateCounter &duplicateCounter, RunObserver &observer,

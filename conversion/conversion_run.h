@@ -91,6 +91,9 @@ inline constexpr unsigned kMaxJobs = 64;
 // few enough that memory does not follow the list.
 inline constexpr std::size_t kAheadPerJob = 4;
 
+// The progress caption after the `done`-th of `rows` messages: "Message k (of M)".
+std::string ProgressCaption(std::size_t done, std::size_t rows);
+
 // Runs the list from its first row to its last (the bound fixed at the start). outputFolder gets
 // a separator when missing. duplicateCounter belongs to the caller and carries over between runs.
 ConversionReport RunConversion(const MessageList &list, const std::string &outputFolder,

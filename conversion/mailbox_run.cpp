@@ -232,8 +232,7 @@ private:
         ++done_;
         const std::size_t rows = sources_.size();
         const double share = static_cast<double>(done_) / static_cast<double>(rows) * 100.0;
-        observer_.ShowProgress(static_cast<float>(share),
-                               "Message " + std::to_string(done_) + " (of " + std::to_string(rows) + ")");
+        observer_.ShowProgress(static_cast<float>(share), ProgressCaption(done_, rows));
     }
 
     bool YieldStops() {
