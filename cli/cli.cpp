@@ -468,8 +468,9 @@ int Convert(const Options &options, CliStreams streams) {
         meter = std::make_unique<ProgressMeter>(streams.err, streams.columns ? streams.columns : std::function<int()>(TerminalColumns));
 
     MessageList list;
-    // The folder given on the command line that each row was found below (empty: a file given).
-    std::vector<std::string> rootOfRow;
+    // The folder given on the command line that the rows from each first row on were found below
+    // (empty: a file given): one entry per PATH, not per row.
+    std::vector<std::pair<std::size_t, std::string>> rootFromRow;
     std::int64_t foldersNotRead = 0;
     CountingLister lister;
     ScanHooks scanHooks(streams.stopSignal, meter.get(), lister);
@@ -482,11 +483,11 @@ int Convert(const Options &options, CliStreams streams) {
             for (const UnreadFolder &folder : scan.unreadFolders)
                 streams.err << folder.path << ": " << folder.reason << '\n';
             foldersNotRead += scan.FoldersNotRead();
-            rootOfRow.resize(list.EntryCount(), absolute);
+            rootFromRow.emplace_back(list.EntryCount() - static_cast<std::size_t>(scan.added), absolute);
         } else {
+            rootFromRow.emplace_back(list.EntryCount(), std::string());
             list.AddFileToList(absolute);
             ++scanHooks.filesGiven;
-            rootOfRow.resize(list.EntryCount());
         }
         if (scanHooks.StopRequested()) break;
     }
@@ -505,7 +506,11 @@ int Convert(const Options &options, CliStreams streams) {
     } else if (rows > 0 && options.format != OutputFormat::Eml) {
         std::vector<MailboxSource> sources;
         sources.reserve(rows);
-        for (std::size_t i = 0; i < rows; ++i) sources.push_back({std::string(list.RowText(i)), rootOfRow[i]});
+        auto root = rootFromRow.begin();
+        for (std::size_t i = 0; i < rows; ++i) {
+            while (std::next(root) != rootFromRow.end() && std::next(root)->first <= i) ++root;
+            sources.push_back({std::string(list.RowText(i)), root->second});
+        }
         const MailboxRunOptions mailboxOptions{
             options.format == OutputFormat::Maildir ? MailboxFormat::Maildir : MailboxFormat::Mbox,
             options.skipIdentical, options.dryRun};

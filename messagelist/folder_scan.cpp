@@ -52,6 +52,8 @@ FolderScanResult ScanFolderIntoList(const std::string &folder, MessageList &list
     // Grown once: the walker's paths and the list are both at their largest here.
     list.Reserve(list.EntryCount() + paths->Count());
     for (std::size_t position = 1; position <= paths->Count(); ++position) {
+        // Each path is read once, in order: what is copied goes, so the paths exist about once.
+        if (position % 1024 == 0) paths->ReleaseUpTo(position - 1);
         const std::string_view path = paths->Item(position);
         if (yieldAndCheckStop()) return result;
         if (!IsMessageFilePath(path)) continue;

@@ -34,6 +34,13 @@ public:
         if (position == 0 || position > values_.size()) throw std::out_of_range("no such position");
         return values_[position - 1];
     }
+    // The first `count` values will not be read again (texts only): their memory may go.
+    void ReleaseUpTo(std::size_t count)
+        requires std::is_same_v<T, std::string>
+    {
+        values_.ReleaseUpTo(count);
+    }
+
     // Every value, copied.
     std::vector<T> Items() const {
         std::vector<T> items;

@@ -15,6 +15,7 @@ char *TextBlocks::Allocate(std::size_t size) {
         // left unused, which costs at most one text per block.
         blockSize_ = std::max(kBlockBytes, size);
         blocks_.push_back(std::make_unique<char[]>(blockSize_));
+        blockFirst_.push_back(entries_.size());
         blockUsed_ = 0;
     }
     char *place = blocks_.back().get() + blockUsed_;
@@ -28,10 +29,17 @@ void TextBlocks::push_back(std::string_view text) {
     entries_.push_back(Entry{place, text.size()});
 }
 
+void TextBlocks::ReleaseUpTo(std::size_t count) {
+    // The last block is still being filled.
+    while (released_ + 1 < blocks_.size() && blockFirst_[released_ + 1] <= count) blocks_[released_++].reset();
+}
+
 void TextBlocks::clear() {
     entries_.clear();
     entries_.shrink_to_fit();
     blocks_.clear();
+    blockFirst_.clear();
+    released_ = 0;
     blockUsed_ = 0;
     blockSize_ = 0;
 }

@@ -19,6 +19,9 @@ public:
     // Room for this many texts in all, so that a list grown to a known length is not grown twice.
     void reserve(std::size_t count) { entries_.reserve(count); }
     void clear();
+    // The first `count` texts will not be read again: the blocks that hold nothing else are freed,
+    // so that a list copied into another in order never exists twice over.
+    void ReleaseUpTo(std::size_t count);
 
 private:
     struct Entry {
@@ -28,6 +31,8 @@ private:
     char *Allocate(std::size_t size);
 
     std::vector<std::unique_ptr<char[]>> blocks_;
+    std::vector<std::size_t> blockFirst_;  // the index of each block's first text
+    std::size_t released_ = 0;             // blocks freed, from the first
     std::size_t blockUsed_ = 0;
     std::size_t blockSize_ = 0;
     std::vector<Entry> entries_;
