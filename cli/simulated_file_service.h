@@ -18,6 +18,7 @@ public:
                      std::unique_ptr<StagedFile> &staged, std::optional<std::int64_t> modified = std::nullopt,
                      SourceHead *head = nullptr) override;
     bool SameContent(const std::string &source, const std::string &existing) override;
+    void RemoveEmptyFolder(const std::string &) override {}  // a dry run makes none
 
 private:
     friend class SimulatedStagedFile;

@@ -10,6 +10,7 @@
 #include "conversion/mail_message.h"
 #include "conversion/ordered_workers.h"
 #include "conversion/output_names.h"
+#include "conversion/staging_folders.h"
 #include "platform/file_ops.h"
 #include "platform/path_split.h"
 #include "platform/slice_yield.h"
@@ -54,6 +55,7 @@ struct MessageJob {
     std::string sourcePath;  // the trimmed row, which names the output
     std::string outputDir;
     Status folder;           // making outputDir
+    std::string stagingDir;  // where a worker stages the copy: outputDir, or a folder near it
     NamingOption option = NamingOption::OptOriginal;
     std::string name;        // cleaned
     MessageFacts facts;
@@ -86,7 +88,7 @@ private:
     ConversionReport ExecuteInline(std::size_t rows) {
         for (std::size_t i = 0; i < rows; ++i) {
             if (YieldStops()) return Stopped();
-            std::optional<MessageJob> job = Prepare(i);
+            std::optional<MessageJob> job = Prepare(i, nullptr);
             if (!job) return Stopped();
             if (!job->blank) Work(*job, observer_);
             if (!Name(*job)) return Stopped();
@@ -97,8 +99,11 @@ private:
     }
 
     ConversionReport ExecuteParallel(std::size_t rows) {
+        // Made before the workers, so it goes after them and their copies.
+        StagingFolders staging(files_, outputRoot_, options_.jobs);
         OrderedWorkers<MessageJob> workers(options_.jobs, kAheadPerJob * options_.jobs,
                                            [this](MessageJob &job, WorkHooks &hooks) { Work(job, hooks); });
+        workers_ = &workers;
         std::size_t handedOut = 0, named = 0;
         while (named < rows) {
             // Refilled in batches, so that idle workers are woken together rather than one per
@@ -106,7 +111,7 @@ private:
             const std::size_t batch = std::min<std::size_t>(options_.jobs, rows - handedOut);
             for (const bool refill = workers.Room() >= batch; refill && handedOut < rows && workers.Room() > 0;) {
                 if (YieldStops()) return StoppedParallel(workers, named);
-                std::optional<MessageJob> job = Prepare(handedOut);
+                std::optional<MessageJob> job = Prepare(handedOut, &staging);
                 if (!job) return StoppedParallel(workers, named);
                 ++handedOut;
                 const bool needsWork = !job->blank;
@@ -137,7 +142,7 @@ private:
 
     // The calling thread's share before the copy: the row, its folder and the naming option.
     // Nothing when the run must stop.
-    std::optional<MessageJob> Prepare(std::size_t row) {
+    std::optional<MessageJob> Prepare(std::size_t row, StagingFolders *staging) {
         MessageJob job;
         const std::string_view text = list_.RowText(row);
         // The trimmed row names the output; the file read is the one the row names exactly,
@@ -153,6 +158,7 @@ private:
                          : job.sourcePath;
         job.outputDir = OutputFolderFor(outputRoot_, FolderFromPath(MakeEmlPath(job.sourcePath)));
         job.folder = EnsureFolder(job.outputDir);
+        job.stagingDir = staging != nullptr && job.folder ? staging->For(row, job.outputDir) : job.outputDir;
         if (YieldStops()) return std::nullopt;
         job.option = observer_.SelectedNamingOption();
         return job;
@@ -175,7 +181,7 @@ private:
                 head.complete = MailMessage::HeaderComplete;
                 head.limit = MailMessage::kMaxHeaderBytes;
             }
-            job.staged = files_.StageCopy(job.source, job.outputDir, hooks, job.copy, std::nullopt,
+            job.staged = files_.StageCopy(job.source, job.stagingDir, hooks, job.copy, std::nullopt,
                                           fields ? &head : nullptr);
             if (job.staged.kind() == ErrorKind::Stopped) return;
             ComposeName(job, head.read ? &head : nullptr);
@@ -198,7 +204,7 @@ private:
                 return;
             }
         }
-        job.staged = files_.StageCopy(job.source, job.outputDir, hooks, job.copy, job.fileTime);
+        job.staged = files_.StageCopy(job.source, job.stagingDir, hooks, job.copy, job.fileTime);
         if (job.staged && parallel_) job.flushed = job.copy->Flush();
     }
 
@@ -297,6 +303,11 @@ private:
             } else {
                 ++report_.converted;
                 observer_.MessageConverted(pending.source, placed.path, pending.facts);
+                // On a share the temporary name's removal is one more round trip: a worker's.
+                if (workers_ != nullptr && pending.copy->LeftToRemove())
+                    workers_->GiveChore([copy = std::shared_ptr<StagedFile>(std::move(pending.copy))]() mutable {
+                        copy.reset();
+                    });
             }
         }
         pending_.clear();
@@ -346,6 +357,7 @@ private:
     OutputNames names_;
     const RunOptions options_;
     const bool parallel_;
+    OrderedWorkers<MessageJob> *workers_ = nullptr;  // while a parallel run has them
     std::unordered_set<std::string> ensuredFolders_;
     struct PendingCopy {
         std::string source, outputDir;

@@ -50,6 +50,14 @@ public:
         }
     }
 
+    // Small work for the next idle worker, ahead of the jobs: what the calling thread would
+    // otherwise wait for after taking a job back. What is left when the workers stop, Stop does.
+    void GiveChore(std::function<void()> chore) {
+        std::lock_guard lock(mutex_);
+        chores_.push_back(std::move(chore));
+        workGiven_.notify_one();
+    }
+
     // The oldest job, once it is finished; nothing when it is not finished within `wait`.
     std::optional<Job> TakeFinished(std::chrono::milliseconds wait) {
         std::unique_lock lock(mutex_);
@@ -72,6 +80,12 @@ public:
         for (std::jthread &thread : threads_) thread.request_stop();
         for (std::jthread &thread : threads_)
             if (thread.joinable()) thread.join();
+        // No worker is left to race for them.
+        while (!chores_.empty()) {
+            const std::function<void()> chore = std::move(chores_.front());
+            chores_.pop_front();
+            chore();
+        }
     }
 
 private:
@@ -94,12 +108,22 @@ private:
         StopHooks hooks(stop);
         for (;;) {
             Slot *slot = nullptr;
+            std::function<void()> chore;
             {
                 std::unique_lock lock(mutex_);
-                workGiven_.wait(lock, [this] { return stopping_ || !todo_.empty(); });
+                workGiven_.wait(lock, [this] { return stopping_ || !todo_.empty() || !chores_.empty(); });
                 if (stopping_) return;
-                slot = todo_.front();
-                todo_.pop_front();
+                if (!chores_.empty()) {
+                    chore = std::move(chores_.front());
+                    chores_.pop_front();
+                } else {
+                    slot = todo_.front();
+                    todo_.pop_front();
+                }
+            }
+            if (chore) {
+                chore();
+                continue;
             }
             work_(slot->job, hooks);
             bool front = false;
@@ -123,6 +147,7 @@ private:
     // A deque keeps each slot where it is while others are added and taken.
     std::deque<Slot> slots_;
     std::deque<Slot *> todo_;
+    std::deque<std::function<void()>> chores_;  // under mutex_, but for Stop's own
     // Last, so the threads end before what they use goes.
     std::vector<std::jthread> threads_;
 };

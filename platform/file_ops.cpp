@@ -8,6 +8,7 @@
 #include <utility>
 
 #include "platform/file_primitives.h"
+#include "platform/path_split.h"
 #include "platform/temporary_name.h"
 
 namespace tarvelin {
@@ -146,6 +147,7 @@ Status CheckStaging(const std::string &source, const std::string &folder, const 
 StagedCopy::StagedCopy(StagedCopy &&other) noexcept
     : sys_(std::exchange(other.sys_, nullptr)),
       temporary_(std::exchange(other.temporary_, {})),
+      leftLink_(std::exchange(other.leftLink_, {})),
       open_(std::exchange(other.open_, kNoFile)),
       keptSourceTime_(other.keptSourceTime_) {}
 
@@ -154,6 +156,7 @@ StagedCopy &StagedCopy::operator=(StagedCopy &&other) noexcept {
         Discard();
         sys_ = std::exchange(other.sys_, nullptr);
         temporary_ = std::exchange(other.temporary_, {});
+        leftLink_ = std::exchange(other.leftLink_, {});
         open_ = std::exchange(other.open_, kNoFile);
         keptSourceTime_ = other.keptSourceTime_;
     }
@@ -163,9 +166,10 @@ StagedCopy &StagedCopy::operator=(StagedCopy &&other) noexcept {
 StagedCopy::~StagedCopy() { Discard(); }
 
 void StagedCopy::Discard() noexcept {
-    if (!staged()) return;
+    if (sys_ == nullptr) return;
+    if (!leftLink_.empty()) native::RemoveQuietly(*sys_, std::exchange(leftLink_, {}));
     if (open_ != kNoFile) native::CloseQuietly(*sys_, std::exchange(open_, kNoFile));
-    native::RemoveQuietly(*sys_, temporary_);
+    if (!temporary_.empty()) native::RemoveQuietly(*sys_, temporary_);
     sys_ = nullptr;
     temporary_.clear();
 }
@@ -183,10 +187,23 @@ Status StagedCopy::ClaimAs(const std::string &destination, ClaimRoute *route) {
     if (Status flushed = Flush(); !flushed) return flushed;
     if (!UsablePath(destination)) return NoValidPath("cannot name the copy");
     ClaimRoute fresh = ClaimRoute::NoReplaceRename;
-    Status named = native::MoveWithoutReplace(*sys_, temporary_, destination, route != nullptr ? *route : fresh);
+    ClaimRoute &taken = route != nullptr ? *route : fresh;
+    Status named = native::MoveWithoutReplace(*sys_, temporary_, destination, taken);
+    if (named.kind() == ErrorKind::OtherVolume) {
+        // Staged away from its folder (where claims are quicker), on a file system of its own.
+        StagedCopy near;
+        if (Status copied = StageCopy(temporary_, FolderFromPath(destination), near, *sys_); !copied) return copied;
+        *this = std::move(near);
+        if (Status flushed = Flush(); !flushed) return flushed;
+        named = native::MoveWithoutReplace(*sys_, temporary_, destination, taken);
+    }
     if (named.kind() == ErrorKind::AlreadyExists) return NameTaken();
     if (named) {
-        sys_ = nullptr;
+        if (taken == ClaimRoute::HardLink) {
+            leftLink_ = std::move(temporary_);
+        } else {
+            sys_ = nullptr;
+        }
         temporary_.clear();
     }
     return named;
@@ -298,6 +315,10 @@ Status StagedCopy::SetModified(std::int64_t unixSeconds) {
 
 void RemoveFile(const std::string &path, const SysCalls &sys) {
     if (UsablePath(path)) native::RemoveQuietly(sys, path);
+}
+
+void RemoveEmptyFolder(const std::string &path, const SysCalls &sys) {
+    if (UsablePath(path)) native::RemoveFolderQuietly(sys, path);
 }
 
 bool SameContent(const std::string &a, const std::string &b, const SysCalls &sys) {

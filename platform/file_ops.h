@@ -80,12 +80,18 @@ public:
     // journal commit for all of them instead of one each.
     Status Flush();
 
-    // Gives the copy its final name in the same folder without ever replacing what is there:
-    // AlreadyExists when the name is taken (the copy then stays staged for another name).
-    // Where the file system refuses a no-replace rename, a hard link does the same; where it has
-    // no hard links, an exclusive create claims the name and the copy is renamed over that claim.
-    // With a route, the claim starts with it and leaves the one that worked there.
+    // Gives the copy its final name without ever replacing what is there: AlreadyExists when the
+    // name is taken (the copy then stays staged for another name). Where the file system refuses
+    // a no-replace rename, a hard link does the same, and the temporary name goes when the copy is
+    // dropped (LeftToRemove); where it has no hard links, an exclusive create claims the name and
+    // the copy is renamed over that claim. With a route, the claim starts with it and leaves the
+    // one that worked there. A copy staged on another file system than its name is copied there
+    // first.
     Status ClaimAs(const std::string &destination, ClaimRoute *route = nullptr);
+
+    // Claimed by a hard link, the temporary name is still there until the copy is dropped: one
+    // more call, which a caller in a hurry can leave to another thread.
+    bool LeftToRemove() const { return !leftLink_.empty(); }
 
     // A time was chosen for the copy, and the file system refused it: the copy has the source's.
     bool KeptSourceTime() const { return keptSourceTime_; }
@@ -105,6 +111,7 @@ private:
 
     const SysCalls *sys_ = nullptr;
     std::string temporary_;
+    std::string leftLink_;  // the temporary name of a copy claimed by a hard link
     // The copy's descriptor (POSIX) or handle (Windows) until it is flushed; -1 when closed.
     std::intptr_t open_ = -1;
     bool keptSourceTime_ = false;
@@ -128,6 +135,8 @@ Status StageNew(const std::string &folder, StagedCopy &staged, const SysCalls &s
 
 // Removes a file where it can: for leftovers, which may be gone already.
 void RemoveFile(const std::string &path, const SysCalls &sys = RealSysCalls());
+// Removes a folder when it is empty; otherwise, or when it cannot, leaves it.
+void RemoveEmptyFolder(const std::string &path, const SysCalls &sys = RealSysCalls());
 
 // True when both are regular files with the same bytes: sizes first, contents only when they
 // match, stopping at the first difference. Any failure to read counts as different.

@@ -78,10 +78,13 @@ Status FlushAndClose(const SysCalls &sys, FileRef file);
 // Cleaning up after a failure, which keeps the failure's own error code.
 void CloseQuietly(const SysCalls &sys, FileRef file) noexcept;
 void RemoveQuietly(const SysCalls &sys, const std::string &path) noexcept;
+// Removes a folder if it is empty; anything else is left as it is.
+void RemoveFolderQuietly(const SysCalls &sys, const std::string &path) noexcept;
 
 // Renames a closed file without ever replacing what is there: AlreadyExists when the name is
-// taken, and the file stays where it was. Starts with the route given and leaves there the one
-// the file system took (Windows has one).
+// taken, and the file stays where it was; OtherVolume when `to` is on another file system. Starts
+// with the route given and leaves there the one the file system took (Windows has one). A hard
+// link leaves `from` in place too: the caller removes it when it likes.
 Status MoveWithoutReplace(const SysCalls &sys, const std::string &from, const std::string &to, ClaimRoute &route);
 
 // Seconds since 1970, as time_t counts them.

@@ -17,6 +17,7 @@ public:
         return claimed;
     }
     bool KeptSourceTime() const override { return copy_.KeptSourceTime(); }
+    bool LeftToRemove() const override { return copy_.LeftToRemove(); }
 
 private:
     NativeFileService &files_;
@@ -50,6 +51,8 @@ Status NativeFileService::StageCopy(const std::string &source, const std::string
     if (status) staged = std::make_unique<NativeStagedFile>(*this, std::move(copy));
     return status;
 }
+
+void NativeFileService::RemoveEmptyFolder(const std::string &folder) { tarvelin::RemoveEmptyFolder(folder, sys_); }
 
 bool NativeFileService::SameContent(const std::string &source, const std::string &existing) {
     return tarvelin::SameContent(source, existing, sys_);

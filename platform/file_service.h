@@ -29,6 +29,9 @@ public:
     virtual Status ClaimAs(const std::string &destination) = 0;
     // A modification time was asked for and the file system refused it: the copy has the source's.
     virtual bool KeptSourceTime() const { return false; }
+    // Claimed, dropping the copy still removes its temporary name (a call that a hurried caller
+    // may leave to another thread).
+    virtual bool LeftToRemove() const { return false; }
 };
 
 class FileService {
@@ -45,6 +48,8 @@ public:
                              SourceHead *head = nullptr) = 0;
     // Whether the two files hold the same bytes; any failure to read counts as different.
     [[nodiscard]] virtual bool SameContent(const std::string &source, const std::string &existing) = 0;
+    // Removes a folder if it is empty (one this run made for its own use).
+    virtual void RemoveEmptyFolder(const std::string &folder) = 0;
 };
 
 // The real file system, through the file utilities and the system calls given (tests fake them).
@@ -58,6 +63,7 @@ public:
                      std::unique_ptr<StagedFile> &staged, std::optional<std::int64_t> modified = std::nullopt,
                      SourceHead *head = nullptr) override;
     bool SameContent(const std::string &source, const std::string &existing) override;
+    void RemoveEmptyFolder(const std::string &folder) override;
 
 private:
     friend class NativeStagedFile;

@@ -12,6 +12,7 @@ enum class ErrorKind {
     AlreadyExists,  // the destination is taken; callers that number names count on
     NotFound,
     Stopped,  // the caller's hooks asked to stop; nothing was left behind
+    OtherVolume,  // a move between two file systems, which only a copy can do
     Other,
 };
 

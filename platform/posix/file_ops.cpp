@@ -94,6 +94,10 @@ bool HardLinksUnavailable(int err) {
 
 Status Taken() { return Status::Failure(ErrorKind::AlreadyExists, "the name is taken"); }
 
+Status OnOtherVolume() {
+    return Status::Failure(ErrorKind::OtherVolume, "cannot name the copy: its folder is on another file system");
+}
+
 }  // namespace
 
 namespace native {
@@ -223,22 +227,27 @@ void RemoveQuietly(const SysCalls &sys, const std::string &path) noexcept {
     errno = saved;
 }
 
+void RemoveFolderQuietly(const SysCalls &sys, const std::string &path) noexcept {
+    const int saved = errno;
+    sys.Rmdir(path.c_str());
+    errno = saved;
+}
+
 Status MoveWithoutReplace(const SysCalls &sys, const std::string &from, const std::string &to, ClaimRoute &route) {
     int err = 0;
     if (route == ClaimRoute::NoReplaceRename) {
         if (sys.RenameNoReplace(from.c_str(), to.c_str()) == 0) return Status::Ok();
         err = errno;
         if (err == EEXIST) return Taken();
+        if (err == EXDEV) return OnOtherVolume();
         if (!NoReplaceRenameUnavailable(err)) return OtherFailure(err, "cannot name the copy");
         route = ClaimRoute::HardLink;
     }
     if (route == ClaimRoute::HardLink) {
-        if (sys.Link(from.c_str(), to.c_str()) == 0) {
-            sys.Unlink(from.c_str());
-            return Status::Ok();
-        }
+        if (sys.Link(from.c_str(), to.c_str()) == 0) return Status::Ok();
         err = errno;
         if (err == EEXIST) return Taken();
+        if (err == EXDEV) return OnOtherVolume();
         if (!HardLinksUnavailable(err)) return OtherFailure(err, "cannot name the copy");
         route = ClaimRoute::ExclusiveCreate;
     }

@@ -43,6 +43,8 @@ int SysCalls::Mkdir(const char *path, mode_t mode) const { return ::mkdir(path, 
 
 int SysCalls::Unlink(const char *path) const { return ::unlink(path); }
 
+int SysCalls::Rmdir(const char *path) const { return ::rmdir(path); }
+
 int SysCalls::Rename(const char *from, const char *to) const { return ::rename(from, to); }
 
 int SysCalls::RenameNoReplace(const char *from, const char *to) const {

@@ -28,6 +28,7 @@ public:
     virtual int Futimens(int fd, const struct timespec times[2]) const;
     virtual int Mkdir(const char *path, mode_t mode) const;
     virtual int Unlink(const char *path) const;
+    virtual int Rmdir(const char *path) const;
     virtual int Rename(const char *from, const char *to) const;
     // renameat2(2) with RENAME_NOREPLACE: EEXIST when `to` is taken; EINVAL, ENOSYS or ENOTSUP
     // where the file system or the kernel does not offer it.

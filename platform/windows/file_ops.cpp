@@ -193,11 +193,20 @@ void RemoveQuietly(const SysCalls &sys, const std::string &path) noexcept {
     ::SetLastError(saved);
 }
 
+void RemoveFolderQuietly(const SysCalls &sys, const std::string &path) noexcept {
+    const DWORD saved = ::GetLastError();
+    sys.RemoveFolder(Win32Path(path).c_str());
+    ::SetLastError(saved);
+}
+
 // Without MOVEFILE_REPLACE_EXISTING the rename never replaces a file.
 Status MoveWithoutReplace(const SysCalls &sys, const std::string &from, const std::string &to, ClaimRoute &) {
     if (sys.Move(Win32Path(from).c_str(), Win32Path(to).c_str(), 0)) return Status::Ok();
     const DWORD err = ::GetLastError();
     if (err == ERROR_ALREADY_EXISTS || err == ERROR_FILE_EXISTS) return Taken();
+    if (err == ERROR_NOT_SAME_DEVICE) {
+        return Status::Failure(ErrorKind::OtherVolume, "cannot put the copy in place: its folder is on another volume");
+    }
     return OtherFailure(err, "cannot put the copy in place");
 }
 

@@ -65,6 +65,8 @@ bool SysCalls::MakeFolder(const wchar_t *path) const { return ::CreateDirectoryW
 
 bool SysCalls::Remove(const wchar_t *path) const { return ::DeleteFileW(path) != 0; }
 
+bool SysCalls::RemoveFolder(const wchar_t *path) const { return ::RemoveDirectoryW(path) != 0; }
+
 bool SysCalls::Move(const wchar_t *from, const wchar_t *to, unsigned long flags) const {
     return ::MoveFileExW(from, to, flags) != 0;
 }

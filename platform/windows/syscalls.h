@@ -43,6 +43,7 @@ public:
     virtual unsigned long Attributes(const wchar_t *path) const;                 // GetFileAttributesW
     virtual bool MakeFolder(const wchar_t *path) const;                          // CreateDirectoryW
     virtual bool Remove(const wchar_t *path) const;                              // DeleteFileW
+    virtual bool RemoveFolder(const wchar_t *path) const;                        // RemoveDirectoryW
     virtual bool Move(const wchar_t *from, const wchar_t *to, unsigned long flags) const;  // MoveFileExW
 };
 

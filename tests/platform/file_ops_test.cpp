@@ -294,6 +294,9 @@ TEST_P(ClaimsWithoutReplacing, OnEveryFileSystem) {
     EXPECT_EQ(ReadFile(dir / "taken.eml"), "old");
     ASSERT_TRUE(copy.ClaimAs(dir / "free.eml").ok());
     EXPECT_EQ(ReadFile(dir / "free.eml"), Bytes(5000));
+    // A hard link leaves the temporary name until the copy is dropped.
+    EXPECT_EQ(copy.LeftToRemove(), GetParam().noReplaceError != 0 && GetParam().linkError == 0);
+    copy = StagedCopy();
     EXPECT_EQ(Entries(dir.path()), (std::set<std::string>{"m.msg", "taken.eml", "free.eml"}));
 }
 
