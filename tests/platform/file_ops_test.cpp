@@ -306,6 +306,46 @@ INSTANTIATE_TEST_SUITE_P(
                       ClaimCase{"ExclusiveCreateWithoutLinks", ENOSYS, EPERM}),
     [](const auto &info) { return std::string(info.param.name); });
 
+// A copy staged in a folder of another file system than its name's is copied beside the name
+// first, whichever way the file system names copies; nothing stays behind in either folder.
+class TwoFileSystems : public FaultySysCalls {
+public:
+    int RenameNoReplace(const char *from, const char *to) const override {
+        return Apart(from, to) ? Fail(EXDEV) : FaultySysCalls::RenameNoReplace(from, to);
+    }
+    int Link(const char *from, const char *to) const override {
+        return Apart(from, to) ? Fail(EXDEV) : FaultySysCalls::Link(from, to);
+    }
+
+private:
+    static bool Apart(const char *from, const char *to) {
+        return fs::path(from).parent_path() != fs::path(to).parent_path();
+    }
+    static int Fail(int err) {
+        errno = err;
+        return -1;
+    }
+};
+
+TEST(StagedCopy, ClaimedAcrossFileSystemsIsCopiedBesideItsName) {
+    for (const int noReplaceError : {0, EINVAL}) {
+        SCOPED_TRACE(noReplaceError);
+        TempDir dir;
+        fs::create_directory(dir / "staging");
+        fs::create_directory(dir / "out");
+        WriteFile(dir / "m.msg", Bytes(70000));
+        TwoFileSystems sys;
+        sys.noReplaceError = noReplaceError;
+        StagedCopy copy;
+        ASSERT_TRUE(StageCopy(dir / "m.msg", dir / "staging", copy, sys).ok());
+        ASSERT_TRUE(copy.ClaimAs(dir / "out/m.eml").ok());
+        copy = StagedCopy();
+        EXPECT_EQ(ReadFile(dir / "out/m.eml"), Bytes(70000));
+        EXPECT_TRUE(Entries(dir / "staging").empty());
+        EXPECT_EQ(Entries(dir / "out"), std::set<std::string>{"m.eml"});
+    }
+}
+
 TEST(StagedCopy, DroppedUnclaimedLeavesNothing) {
     TempDir dir;
     WriteFile(dir / "m.msg", "message");
