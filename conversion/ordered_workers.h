@@ -3,9 +3,11 @@
 // slow first job holds up the workers, never the memory.
 #pragma once
 
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <cstddef>
+#include <cstdint>
 #include <deque>
 #include <functional>
 #include <mutex>
@@ -15,6 +17,7 @@
 #include <utility>
 #include <vector>
 
+#include "platform/system.h"
 #include "platform/work_hooks.h"
 
 namespace tarvelin {
@@ -26,11 +29,15 @@ public:
     // once Stop() is called, so a long copy ends at its next slice.
     using Work = std::function<void(Job &, WorkHooks &)>;
 
+    // Up to `threads` workers. Only as many as the processor has cores take jobs at first; more
+    // join in while the jobs mostly wait (on a disk's flush, on a network's round trips), and
+    // leave again when the jobs mostly compute, where more threads would only take turns.
     OrderedWorkers(std::size_t threads, std::size_t window, Work work)
-        : window_(window), work_(std::move(work)) {
+        : window_(window), work_(std::move(work)), fewest_(std::min(threads, Cores())), active_(fewest_),
+          most_(threads) {
         threads_.reserve(threads);
         for (std::size_t i = 0; i < threads; ++i)
-            threads_.emplace_back([this](std::stop_token stop) { Serve(stop); });
+            threads_.emplace_back([this, i](std::stop_token stop) { Serve(i, stop); });
     }
     ~OrderedWorkers() { Stop(); }
     OrderedWorkers(const OrderedWorkers &) = delete;
@@ -68,6 +75,12 @@ public:
         return job;
     }
 
+    // How many workers take jobs now.
+    std::size_t Active() const {
+        std::lock_guard lock(mutex_);
+        return active_;
+    }
+
     // Asks the workers to stop and waits for them. Jobs not started stay unfinished.
     void Stop() {
         {
@@ -77,6 +90,7 @@ public:
             stopping_ = true;
         }
         workGiven_.notify_all();
+        needed_.notify_all();
         for (std::jthread &thread : threads_) thread.request_stop();
         for (std::jthread &thread : threads_)
             if (thread.joinable()) thread.join();
@@ -104,15 +118,27 @@ private:
         std::stop_token stop_;
     };
 
-    void Serve(std::stop_token stop) {
+    static std::size_t Cores() { return std::max(1u, std::thread::hardware_concurrency()); }
+
+    void Serve(std::size_t index, std::stop_token stop) {
         StopHooks hooks(stop);
         for (;;) {
             Slot *slot = nullptr;
             std::function<void()> chore;
             {
                 std::unique_lock lock(mutex_);
-                workGiven_.wait(lock, [this] { return stopping_ || !todo_.empty() || !chores_.empty(); });
+                // A worker not needed waits apart, so that a notice of new work always wakes
+                // one that takes it.
+                needed_.wait(lock, [&] { return stopping_ || index < active_; });
+                workGiven_.wait(lock, [&] {
+                    return stopping_ || !chores_.empty() || !todo_.empty() || index >= active_;
+                });
                 if (stopping_) return;
+                if (index >= active_) {
+                    // Told to go while a notice may have been meant for it: pass it on.
+                    if (!chores_.empty() || !todo_.empty()) workGiven_.notify_one();
+                    continue;
+                }
                 if (!chores_.empty()) {
                     chore = std::move(chores_.front());
                     chores_.pop_front();
@@ -125,12 +151,19 @@ private:
                 chore();
                 continue;
             }
+            const auto started = std::chrono::steady_clock::now();
+            const std::int64_t computingBefore = ThreadCpuNanoseconds();
             work_(slot->job, hooks);
+            const std::int64_t took = std::chrono::duration_cast<std::chrono::nanoseconds>(
+                                          std::chrono::steady_clock::now() - started)
+                                          .count();
+            const std::int64_t computed = ThreadCpuNanoseconds() - computingBefore;
             bool front = false;
             {
                 std::lock_guard lock(mutex_);
                 slot->finished = true;
                 front = slot == &slots_.front();
+                Weigh(took, std::clamp<std::int64_t>(took - computed, 0, took));
             }
             // Only the oldest job lets the calling thread go on; waking it for others costs a
             // switch per message.
@@ -138,16 +171,42 @@ private:
         }
     }
 
+    // After every few jobs, under mutex_: more workers while the jobs spent most of their time
+    // waiting, fewer when they spent it computing. A busy processor also makes jobs wait (for a
+    // turn on a core), so only a large share of waiting adds workers.
+    void Weigh(std::int64_t took, std::int64_t waited) {
+        took_ += took;
+        waited_ += waited;
+        if (++weighed_ < 4 * active_) return;
+        const std::size_t before = active_;
+        if (waited_ * 4 > took_ * 3) {
+            active_ = std::min(most_, active_ * 2);
+        } else if (waited_ * 5 < took_ * 2) {
+            active_ = std::max(fewest_, active_ / 2);
+        }
+        took_ = waited_ = 0;
+        weighed_ = 0;
+        if (active_ > before) needed_.notify_all();
+        if (active_ < before) workGiven_.notify_all();
+    }
+
     const std::size_t window_;
     const Work work_;
-    std::mutex mutex_;
+    mutable std::mutex mutex_;
     std::condition_variable workGiven_;
+    std::condition_variable needed_;  // workers not taking jobs wait here for more to be needed
     bool stopping_ = false;  // under mutex_
     std::condition_variable finished_;
     // A deque keeps each slot where it is while others are added and taken.
     std::deque<Slot> slots_;
     std::deque<Slot *> todo_;
-    std::deque<std::function<void()>> chores_;  // under mutex_, but for Stop's own
+    std::deque<std::function<void()>> chores_;  // under mutex_ while the workers run
+    // Workers numbered below active_ take jobs; the rest wait for more to be needed.
+    const std::size_t fewest_;
+    std::size_t active_;  // under mutex_
+    const std::size_t most_;
+    std::int64_t took_ = 0, waited_ = 0;  // nanoseconds, since the last weighing; under mutex_
+    std::size_t weighed_ = 0;             // jobs since the last weighing; under mutex_
     // Last, so the threads end before what they use goes.
     std::vector<std::jthread> threads_;
 };

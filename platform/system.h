@@ -2,6 +2,7 @@
 // have no better home. Each half of the platform layer gives its own answers.
 #pragma once
 
+#include <cstdint>
 #include <ctime>
 #include <string>
 
@@ -36,5 +37,9 @@ std::string AbsolutePath(const std::string &path);
 
 // The width of the terminal that standard error shows, or 0 when it is none or does not say.
 int ErrorTerminalColumns();
+
+// The processor time the calling thread has used, in nanoseconds (on Windows counted in the
+// scheduler's ticks), for telling work that waits from work that computes.
+std::int64_t ThreadCpuNanoseconds();
 
 }  // namespace tarvelin

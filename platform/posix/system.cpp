@@ -1,6 +1,7 @@
 #include "platform/system.h"
 
 #include <sys/ioctl.h>
+#include <time.h>
 #include <unistd.h>
 #ifdef __linux__
 #include <iconv.h>
@@ -58,6 +59,12 @@ int ErrorTerminalColumns() {
     struct winsize size {};
     if (::ioctl(STDERR_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 0) return size.ws_col;
     return 0;
+}
+
+std::int64_t ThreadCpuNanoseconds() {
+    timespec now{};
+    if (clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now) != 0) return 0;
+    return static_cast<std::int64_t>(now.tv_sec) * 1000000000 + now.tv_nsec;
 }
 
 }  // namespace tarvelin

@@ -35,4 +35,13 @@ int ErrorTerminalColumns() {
     return 0;
 }
 
+std::int64_t ThreadCpuNanoseconds() {
+    FILETIME created{}, exited{}, kernel{}, user{};
+    if (!::GetThreadTimes(::GetCurrentThread(), &created, &exited, &kernel, &user)) return 0;
+    const auto units = [](const FILETIME &time) {
+        return static_cast<std::int64_t>((static_cast<std::uint64_t>(time.dwHighDateTime) << 32) | time.dwLowDateTime);
+    };
+    return (units(kernel) + units(user)) * 100;
+}
+
 }  // namespace tarvelin
