@@ -117,18 +117,20 @@ After a kill -9 or a power cut only such temporary files can remain, and they ca
 --format=maildir and --format=mbox write one mailbox tree into DIR. A folder given as PATH is
 INBOX and its subfolders are its child mailboxes, named relative to PATH (not from the drive's
 root as for .eml files); files given as PATH go to INBOX; several PATHs merge into one tree.
-A folder name the target would refuse or hide is changed and reported ("cur", "new", "tmp" and
-a top-level "Inbox" get a "_" after, a leading "~" a "_" before; for mbox also a leading "." or
-"#", a trailing "~" and the endings .msf, .sbd, .snm, .toc).
+A folder name the target would refuse or hide is changed and reported, on stderr and in the
+index: a top-level "Inbox" gets a "_" after; for maildir also "cur", "new" and "tmp" (after) and
+a leading "~" (before); for mbox a leading "." or "#" (before), a trailing "~" and the endings
+.msf, .sbd, .snm, .toc (after).
   maildir  the layout of Dovecot's LAYOUT=fs: DIR holds INBOX's cur/, new/ and tmp/, each child
            mailbox is a folder beside them (names in IMAP modified UTF-7: "Ärchiv" is
            "&AMQ-rchiv"). Each message keeps its bytes, is copied into tmp/, gets the
            time of its Date (else its newest Received, else the file's) as its modification
            time, which the server takes as the received date (--file-time=source keeps the
            .msg file's), and is renamed into cur/ as "<seconds>.H<hex>.tarvelin", where the
-           seconds are always the message's date. A rerun never replaces a file; with --skip-identical
-           it skips the messages already there. To load it, write into a staging folder,
-           keep the times when moving it (rsync -rt, robocopy /E /COPY:DAT), run once:
+           seconds are always the message's date. A rerun never replaces a file; with
+           --skip-identical it skips the messages already there. To load it, write into a
+           staging folder, keep the times when moving it (rsync -rt, robocopy /E /COPY:DAT),
+           and run once:
              doveadm import -u USER -s "maildir:DIR:LAYOUT=fs:INDEX=MEMORY:CONTROL=/tmp/c" "" ALL
            Never write into a live store, and never import twice (it copies everything again).
   mbox     the layout of Thunderbird's local folders, in mboxrd form: INBOX is the file
