@@ -95,8 +95,9 @@ constexpr const char *kHelpAfterSchemes = R"HELP(      --skip-identical
                        number in the file, as --dry-run prints it), and on stderr
                        "source: already there as output" for each one --skip-identical skips
                        and, with --file-time=message, which copy keeps its file's time
-  -z, --null           with -v or --dry-run: end the source and the output each with a NUL
-                       byte instead of TAB and newline, for names that hold those (find -print0)
+  -z, --null           with -v or --dry-run: end the source, the output (and an mbox number)
+                       each with a NUL byte instead of TAB and newline, for names that hold
+                       those (find -print0)
   -q, --quiet          no progress line and no summary (failures are still printed)
   -h, --help           this text
   -V, --version        print the version
