@@ -226,7 +226,10 @@ TEST_P(JobCount, GivesTheSameTreeAndEventsInTheSameOrder) {
     std::vector<std::map<std::string, std::string>> trees(2);
     for (unsigned run = 0; run < 2; ++run) {
         TempDir out;
-        WriteFile(out / (maildir ? "cur/1.other" : "Inbox"), "before the run");
+        const std::string before = out / (maildir ? "cur/1.other" : "Inbox");
+        WriteFile(before, "before the run");
+        fs::last_write_time(testing::SystemPath(before), fs::file_time_type::clock::from_sys(
+                                                             std::chrono::sys_seconds{std::chrono::seconds{1000000000}}));
         for (bool skipIdentical : {false, maildir, false}) {
             Recorder observer;
             const MailboxRunOptions options{GetParam().format, skipIdentical, false, run == 0 ? 1u : GetParam().jobs};
