@@ -59,36 +59,45 @@ constexpr const char *kHelpAfterSchemes = R"HELP(      --skip-identical
                        (" (n)"), already holds the same bytes: a rerun of an interrupted or
                        finished run adds exactly the missing messages ("already there")
       --dry-run        write nothing; print "source<TAB>output" for each message that would be
-                       written. It makes the real run's checks, so it gives the same names,
+                       written (for mbox "source<TAB>file<TAB>number", its number in the
+                       file). It makes the real run's checks, so it gives the same names,
                        failures and exit status
   -j, --jobs=N         copy up to N messages at once, 1 to 64 (default 8). Names, numbers,
                        output and failures are the same for every N: copies are named in
                        list order. More than one pays on network shares, where each file
-                       call waits for the server
+                       call waits for the server. maildir copies N messages at once too; mbox
+                       builds up to N mailbox files at once, each one's messages in turn
       --file-time=WHEN the modification time of each .eml (on Windows also its creation time):
                        "source" (default) the .msg file's, "message" the message's date, the
                        one the naming uses (its Date in its own zone, else the newest Received,
                        else the file's time). A date before 1970 or after 2106, or one the file
-                       system refuses, keeps the file's time (-v says so)
+                       system refuses, keeps the file's time (-v says so). For maildir the
+                       default is "message": the server takes the file's time as the received
+                       date. Not for mbox, whose messages carry their dates inside
       --index=FILE     write a CSV index of the run to FILE, a new file (an existing FILE is
                        never replaced: the run does not start): UTF-8 with a byte-order mark,
                        CRLF, one row per listed message in list order, written as the run goes.
                        Columns: status,source,output,bytes,date,date_source,from,subject,
-                       message_id,error. status is converted, failed, already-there, skipped
-                       or would-convert (--dry-run); date is ISO 8601 with the offset it was
+                       message_id,error,number_in_file. status is converted, failed,
+                       already-there, skipped, would-convert (--dry-run) or, for maildir and
+                       mbox, renamed: a folder or file written under another name (source is
+                       the one wanted, output the one written), before its first message.
+                       bytes is the source's size; number_in_file the message's number in its
+                       mbox file, from 1 (empty otherwise); date is ISO 8601 with the offset it was
                        written with ("Z": the file's time); date_source is header, received or
                        file; a cell a spreadsheet would run as a formula starts with "'".
                        A row (one line, here two):
                          converted,/m/in/a.msg,/out/m/in/a.eml.eml,2048,2015-03-03T09:30:00+01:00,
-                         header,Ann Lee <ann@example.org>,"Re: budget, Q1",<1@example.org>,
+                         header,Ann Lee <ann@example.org>,"Re: budget, Q1",<1@example.org>,,
       --format=FORMAT  eml (the default): .eml files as above. maildir or mbox: a mail server's
-                       or a mail client's mailboxes instead (see below); -n does not apply,
-                       and they are written one message at a time whatever -j says
-  -v, --verbose        print "source<TAB>output" for each message written, and on stderr
+                       or a mail client's mailboxes instead (see below); -n does not apply
+  -v, --verbose        print "source<TAB>output" for each message written (for mbox with its
+                       number in the file, as --dry-run prints it), and on stderr
                        "source: already there as output" for each one --skip-identical skips
                        and, with --file-time=message, which copy keeps its file's time
-  -z, --null           with -v or --dry-run: end the source and the output each with a NUL
-                       byte instead of TAB and newline, for names that hold those (find -print0)
+  -z, --null           with -v or --dry-run: end the source, the output (and an mbox number)
+                       each with a NUL byte instead of TAB and newline, for names that hold
+                       those (find -print0)
   -q, --quiet          no progress line and no summary (failures are still printed)
   -h, --help           this text
   -V, --version        print the version
@@ -109,17 +118,20 @@ After a kill -9 or a power cut only such temporary files can remain, and they ca
 --format=maildir and --format=mbox write one mailbox tree into DIR. A folder given as PATH is
 INBOX and its subfolders are its child mailboxes, named relative to PATH (not from the drive's
 root as for .eml files); files given as PATH go to INBOX; several PATHs merge into one tree.
-A folder name the target would refuse or hide is changed and reported ("cur", "new", "tmp" and
-a top-level "Inbox" get a "_" after, a leading "~" a "_" before; for mbox also a leading "." or
-"#", a trailing "~" and the endings .msf, .sbd, .snm, .toc).
+A folder name the target would refuse or hide is changed and reported, on stderr and in the
+index: a top-level "Inbox" gets a "_" after; for maildir also "cur", "new" and "tmp" (after) and
+a leading "~" (before); for mbox a leading "." or "#" (before), a trailing "~" and the endings
+.msf, .sbd, .snm, .toc (after).
   maildir  the layout of Dovecot's LAYOUT=fs: DIR holds INBOX's cur/, new/ and tmp/, each child
            mailbox is a folder beside them (names in IMAP modified UTF-7: "Ärchiv" is
            "&AMQ-rchiv"). Each message keeps its bytes, is copied into tmp/, gets the
            time of its Date (else its newest Received, else the file's) as its modification
-           time, which the server takes as the received date, and is renamed into cur/ as
-           "<seconds>.H<hex>.tarvelin". A rerun never replaces a file; with --skip-identical
-           it skips the messages already there. To load it, write into a staging folder,
-           keep the times when moving it (rsync -rt, robocopy /E /COPY:DAT), run once:
+           time, which the server takes as the received date (--file-time=source keeps the
+           .msg file's), and is renamed into cur/ as "<seconds>.H<hex>.tarvelin", where the
+           seconds are always the message's date. A rerun never replaces a file; with
+           --skip-identical it skips the messages already there. To load it, write into a
+           staging folder, keep the times when moving it (rsync -rt, robocopy /E /COPY:DAT),
+           and run once:
              doveadm import -u USER -s "maildir:DIR:LAYOUT=fs:INDEX=MEMORY:CONTROL=/tmp/c" "" ALL
            Never write into a live store, and never import twice (it copies everything again).
   mbox     the layout of Thunderbird's local folders, in mboxrd form: INBOX is the file
@@ -127,7 +139,8 @@ a top-level "Inbox" get a "_" after, a leading "~" a "_" before; for mbox also a
            byte copy: CR LF becomes LF and lines starting ">*From " get one more ">", so
            Dovecot users should take maildir. Each file is written under a temporary name and
            named only when complete, never replacing nor appending: when "Inbox" exists, the
-           new file is "Inbox (1)", and says so. --skip-identical does not apply.
+           new file is "Inbox (1)", and says so. --skip-identical does not apply. A file's
+           modification time is its newest message's date.
 
 stderr: on a terminal a progress line ("Scanning: N messages found" while folders are read),
 one line per failure (path: reason), and a summary "N converted, K failed, S skipped" (with
@@ -302,21 +315,26 @@ std::variant<Options, UsageError> ParseArguments(const std::vector<std::string> 
     if (options.paths.empty()) return UsageError{"no PATH given"};
     if (options.format != OutputFormat::Eml && options.namingGiven)
         return UsageError{"-n, --naming applies to .eml files only, not to --format=maildir or mbox"};
-    // The mailbox formats always take the message's date, and write no index.
-    if (options.format != OutputFormat::Eml && (options.fileTimeGiven || !options.index.empty()))
-        return UsageError{"--file-time and --index apply to .eml files only, not to --format=maildir or mbox"};
+    // An mbox file's messages carry their dates in their separator lines, which readers take; the
+    // file's own time is no message's.
+    if (options.format == OutputFormat::Mbox && options.fileTimeGiven)
+        return UsageError{"--file-time does not apply to --format=mbox, whose messages carry their dates inside"};
+    // A Maildir server takes the file's time as the received date.
+    if (options.format == OutputFormat::Maildir && !options.fileTimeGiven)
+        options.fileTime = RunOptions::FileTime::Message;
     if (options.format == OutputFormat::Mbox && options.skipIdentical)
         return UsageError{"--skip-identical does not apply to --format=mbox, which never adds to a file"};
     return options;
 }
 
-// Prints "source<TAB>output" lines, or with -z the two fields each ended by a NUL.
-void PrintPair(std::ostream &out, const std::string &source, const std::string &output, bool nullSeparated) {
-    if (nullSeparated) {
-        out << source << '\0' << output << '\0';
-    } else {
-        out << source << '\t' << output << '\n';
-    }
+// Prints "source<TAB>output" lines, or with -z the two fields each ended by a NUL; a message in
+// an mbox file has its number there as a third field.
+void PrintPair(std::ostream &out, const std::string &source, const std::string &output, std::size_t numberInFile,
+               bool nullSeparated) {
+    const char separator = nullSeparated ? '\0' : '\t';
+    out << source << separator << output;
+    if (numberInFile > 0) out << separator << numberInFile;
+    out << (nullSeparated ? '\0' : '\n');
 }
 
 class CliObserver : public MailboxRunObserver {
@@ -334,12 +352,19 @@ public:
     }
 
     void MessageConverted(const std::string &source, const std::string &output, const MessageFacts &facts) override {
-        if (options_.dryRun || options_.verbose) PrintPair(streams_.out, source, output, options_.nullSeparated);
+        MessageWritten(source, output, 0, facts);
+    }
+
+    void MessageWritten(const std::string &source, const std::string &output, std::size_t numberInFile,
+                        const MessageFacts &facts) override {
+        if (options_.dryRun || options_.verbose)
+            PrintPair(streams_.out, source, output, numberInFile, options_.nullSeparated);
         if (options_.verbose && !facts.timeNote.empty()) {
             if (meter_) meter_->Interrupt();
             streams_.err << source << ": " << facts.timeNote << '\n';
         }
-        AddRow({options_.dryRun ? IndexStatus::WouldConvert : IndexStatus::Converted, source, output, facts, {}});
+        AddRow({options_.dryRun ? IndexStatus::WouldConvert : IndexStatus::Converted, source, output, facts, {},
+                numberInFile});
     }
 
     // On stderr, so that stdout keeps listing only the messages written.
@@ -362,6 +387,7 @@ public:
     void NameChanged(const std::string &wanted, const std::string &written) override {
         if (meter_) meter_->Interrupt();
         streams_.err << wanted << ": written as " << written << '\n';
+        AddRow({IndexStatus::Renamed, wanted, written, {}, {}});
     }
 
     int StopSignal() const { return streams_.stopSignal != nullptr ? *streams_.stopSignal : 0; }
@@ -513,7 +539,7 @@ int Convert(const Options &options, CliStreams streams) {
         }
         const MailboxRunOptions mailboxOptions{
             options.format == OutputFormat::Maildir ? MailboxFormat::Maildir : MailboxFormat::Mbox,
-            options.skipIdentical, options.dryRun};
+            options.skipIdentical, options.dryRun, options.jobs, options.fileTime};
         report = RunMailboxConversion(sources, output, observer, mailboxOptions);
     } else if (rows > 0) {
         RunOptions runOptions;

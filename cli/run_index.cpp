@@ -15,6 +15,7 @@ std::string_view StatusWord(IndexStatus status) {
     case IndexStatus::AlreadyThere: return "already-there";
     case IndexStatus::Skipped: return "skipped";
     case IndexStatus::WouldConvert: return "would-convert";
+    case IndexStatus::Renamed: return "renamed";
     }
     return "";
 }
@@ -77,17 +78,18 @@ std::string IsoDate(const MessageInstant &date) {
 
 std::string IndexHeader() {
     return "\xEF\xBB\xBF"
-           "status,source,output,bytes,date,date_source,from,subject,message_id,error\r\n";
+           "status,source,output,bytes,date,date_source,from,subject,message_id,error,number_in_file\r\n";
 }
 
 std::string IndexLine(const IndexRow &row) {
     const MessageFacts &facts = row.facts;
     const std::string bytes = HasSize(row.status) && facts.bytes ? std::to_string(*facts.bytes) : "";
     const std::string date = IsoDate(facts.date);
+    const std::string number = row.numberInFile > 0 ? std::to_string(row.numberInFile) : "";
     const std::string_view cells[] = {StatusWord(row.status), row.source,    row.output,
                                       bytes,                  date,          DateSourceWord(facts.date.source),
                                       facts.from,             facts.subject, facts.messageId,
-                                      row.error};
+                                      row.error,              number};
     std::string line = CsvCell(cells[0]);
     for (std::size_t i = 1; i < std::size(cells); ++i) line += ',' + CsvCell(cells[i]);
     return line + "\r\n";

@@ -13,7 +13,9 @@
 
 namespace tarvelin {
 
-enum class IndexStatus { Converted, Failed, AlreadyThere, Skipped, WouldConvert };
+// Renamed: not a message but a mailbox whose name a target refuses or that was taken, said once
+// before the first message it holds.
+enum class IndexStatus { Converted, Failed, AlreadyThere, Skipped, WouldConvert, Renamed };
 
 struct IndexRow {
     IndexStatus status = IndexStatus::Converted;
@@ -21,6 +23,7 @@ struct IndexRow {
     std::string output;  // empty when nothing was written
     MessageFacts facts;
     std::string error;
+    std::size_t numberInFile = 0;  // in an mbox file, from 1; 0 for a file of its own
 };
 
 // One cell: a CR or LF becomes a space; a cell a spreadsheet would run as a formula gets a

@@ -34,8 +34,8 @@ MessageFacts FactsOf(const MailMessage &message) {
     return {message.FileSize(), message.Instant(), message.From(), message.Subject(), message.MessageId(), {}};
 }
 
-// The time the copy is to get instead of the source's, or nothing (the note then says why, when
-// the message's date was asked for).
+}  // namespace
+
 std::optional<std::int64_t> MessageFileTime(RunOptions::FileTime choice, MessageFacts &facts) {
     if (choice != RunOptions::FileTime::Message || facts.date.source == DateSource::File) return std::nullopt;
     if (!facts.date.known()) return std::nullopt;
@@ -45,6 +45,8 @@ std::optional<std::int64_t> MessageFileTime(RunOptions::FileTime choice, Message
     }
     return facts.date.unixSeconds;
 }
+
+namespace {
 
 // One message's work: handed out in list order, read and copied (by a worker when there are
 // several), then named in list order. What the copy learns for the naming travels here.

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -90,6 +91,10 @@ inline constexpr unsigned kMaxJobs = 64;
 // Messages handed out and not yet named, per job: enough that fast ones go on while one is slow,
 // few enough that memory does not follow the list.
 inline constexpr std::size_t kAheadPerJob = 4;
+
+// The time a copy is to get in place of its source's, or nothing: the source's is kept, and
+// when the message's date was asked for and cannot be given, facts.timeNote says why.
+std::optional<std::int64_t> MessageFileTime(RunOptions::FileTime choice, MessageFacts &facts);
 
 // The progress caption after the `done`-th of `rows` messages: "Message k (of M)".
 std::string ProgressCaption(std::size_t done, std::size_t rows);

@@ -1,6 +1,9 @@
 #include "conversion/mailbox_run.h"
 
+#include <algorithm>
+#include <chrono>
 #include <map>
+#include <optional>
 #include <set>
 #include <utility>
 
@@ -8,6 +11,7 @@
 #include "conversion/mail_message.h"
 #include "conversion/maildir_writer.h"
 #include "conversion/mbox_writer.h"
+#include "conversion/ordered_workers.h"
 #include "platform/file_ops.h"
 #include "platform/input_file.h"
 #include "platform/path_split.h"
@@ -18,16 +22,25 @@ namespace {
 
 constexpr const char *kInboxFile = "Inbox";
 constexpr std::size_t kReadChunk = 256 * 1024;
+// Complete Maildir copies waiting to be flushed together when one job does all the work: the
+// disk then commits once for the group instead of once per message.
+constexpr std::size_t kClaimGroup = 32;
+// How long the calling thread waits for the next finished job before it yields and looks for a stop.
+constexpr std::chrono::milliseconds kWaitSlice{20};
 
-// The date the naming and the server's received date use: Date, else the newest Received, else
-// the file's own.
-std::int64_t MessageInstant(const std::string &source) {
-    MailMessage message;
-    (void)message.LoadFromFile(source);
-    return message.Instant().unixSeconds;
+MessageFacts FactsOf(const MailMessage &message) {
+    return {message.FileSize(), message.Instant(), message.From(), message.Subject(), message.MessageId(), {}};
 }
 
-Status ReadWhole(const std::string &source, std::string &bytes, WorkHooks &hooks) {
+Status StopStatus() { return Status::Failure(ErrorKind::Stopped, "stopped"); }
+
+bool StopsNow(WorkHooks &hooks) {
+    hooks.Yield();
+    return hooks.StopRequested();
+}
+
+// The whole message, read once for both the mbox file and the header reader.
+Status ReadWhole(const std::string &source, std::string &bytes, MailMessage &message, WorkHooks &hooks) {
     InputFile file(source);
     if (!file.status()) return file.status();
     if (file.kind() == InputFile::Kind::Folder)
@@ -41,87 +54,239 @@ Status ReadWhole(const std::string &source, std::string &bytes, WorkHooks &hooks
         const std::ptrdiff_t got = file.Read(bytes.data() + before, kReadChunk);
         if (got < 0) return Status::Failure(ErrorKind::Other, "cannot read the message");
         bytes.resize(before + static_cast<std::size_t>(got));
-        if (got == 0) return Status::Ok();
-        hooks.Yield();
-        if (hooks.StopRequested()) return Status::Failure(ErrorKind::Stopped, "stopped");
+        if (got == 0) break;
+        if (StopsNow(hooks)) return StopStatus();
     }
+    (void)message.LoadFromHead(bytes, file.modified(), file.size());
+    return Status::Ok();
 }
 
-struct Placed {
-    const MailboxSource *source;
-    MailboxPath mailbox;
+// Runs `count` jobs: each is made on the calling thread in order, worked on by up to `jobs`
+// worker threads (by the calling thread itself when 1), and finished on the calling thread in
+// order. At a stop the jobs finished at the front are finished still, up to the first one under
+// way. False when the run stopped: at a stop, or when `finish` says so.
+template <typename Job, typename Make, typename Finish>
+bool RunInOrder(std::size_t count, std::size_t jobs, WorkHooks &hooks, Make make,
+                const typename OrderedWorkers<Job>::Work &work, Finish finish) {
+    if (jobs <= 1) {
+        for (std::size_t i = 0; i < count; ++i) {
+            if (StopsNow(hooks)) return false;
+            Job job = make(i);
+            work(job, hooks);
+            if (!finish(job)) return false;
+        }
+        return true;
+    }
+    OrderedWorkers<Job> workers(jobs, kAheadPerJob * jobs, work);
+    const auto stopped = [&] {
+        workers.Stop();
+        while (std::optional<Job> job = workers.TakeFinished(std::chrono::milliseconds(0)))
+            if (!finish(*job)) break;
+        return false;
+    };
+    std::size_t given = 0, finished = 0;
+    while (finished < count) {
+        // Refilled in batches, so that idle workers are woken together.
+        const std::size_t batch = std::min(jobs, count - given);
+        for (const bool refill = workers.Room() >= batch; refill && given < count && workers.Room() > 0; ++given) {
+            if (StopsNow(hooks)) return stopped();
+            workers.Give(make(given), true);
+        }
+        std::optional<Job> job = workers.TakeFinished(kWaitSlice);
+        if (!job) {
+            if (StopsNow(hooks)) return stopped();
+            continue;
+        }
+        if (!finish(*job)) return stopped();
+        ++finished;
+    }
+    return true;
+}
+
+// One message on its way into a Maildir mailbox.
+struct MaildirJob {
+    std::size_t item = 0;
+    std::string folder;                // the mailbox's, with its separator
+    std::string base;                  // the token's base, from the path below the root
+    std::vector<std::string> earlier;  // files of the base named when the job was made
+    Status status;                     // the mailbox's, then the copy's
+    MessageFacts facts;
+    std::int64_t instant = 0;          // the name's leading number
+    std::string identical;             // an earlier file of the same bytes
+    StagedCopy copy;
+    bool flushed = false;
+};
+
+// One mbox file and its messages, in list order.
+struct MboxJob {
+    std::vector<std::size_t> items;
+    std::string folder;  // where the file goes, with its separator
+    std::string name;    // the name it wants there
+    Status ready;        // the folder, then the file
+    struct Message {
+        Status status;
+        MessageFacts facts;
+    };
+    std::vector<Message> messages;
+    MboxFile file;
+    bool stopped = false;
 };
 
 class MailboxRun {
 public:
     MailboxRun(const std::vector<MailboxSource> &sources, const std::string &outputFolder,
                MailboxRunObserver &observer, MailboxRunOptions options)
-        : sources_(sources), root_(AddSeparator(outputFolder)), observer_(observer), options_(options) {}
+        : sources_(sources), root_(AddSeparator(outputFolder)), observer_(observer), options_(options),
+          maildirs_(options.dryRun) {}
 
     ConversionReport Execute() {
-        std::vector<Placed> placed;
-        placed.reserve(sources_.size());
+        mailboxes_.reserve(sources_.size());
         for (const MailboxSource &source : sources_)
-            placed.push_back({&source, MailboxFor(options_.format, source.root, source.path, kNativeSeparator)});
-        if (YieldStops()) return Stopped();
-        const bool complete = options_.format == MailboxFormat::Maildir ? WriteMaildir(placed) : WriteMboxes(placed);
+            mailboxes_.push_back(MailboxFor(options_.format, source.root, source.path, kNativeSeparator));
+        if (StopsNow(observer_)) return Stopped();
+        const bool complete = options_.format == MailboxFormat::Maildir ? WriteMaildir() : WriteMboxes();
         if (!complete) return Stopped();
         return std::move(report_);
     }
 
 private:
-    bool WriteMaildir(const std::vector<Placed> &placed) {
-        MaildirWriter writer(options_.skipIdentical, options_.dryRun);
-        for (std::size_t i = 0; i < placed.size(); ++i) {
-            const Placed &item = placed[i];
-            if (YieldStops()) {
-                Report(placed, writer.Finish());
-                return false;
-            }
-            const std::string &source = item.source->path;
-            ReportChangedNames(item);
-            for (std::size_t level = 0; level < item.mailbox.names.size(); ++level)
-                (void)writer.Prepare(MaildirFolder(item.mailbox, level));  // its own message tells a failure
-            const std::int64_t instant = MessageInstant(source);
-            std::vector<MaildirWriter::Placement> settled =
-                writer.Write(i, source, MaildirFolder(item.mailbox, item.mailbox.names.size()),
-                             RelativeSourcePath(item.source->root, source, kNativeSeparator), instant, observer_);
-            const bool stopped = !settled.empty() && settled.back().status.kind() == ErrorKind::Stopped;
-            if (stopped) settled.pop_back();
-            Report(placed, settled);
-            if (stopped) return false;
-            ShowProgress();
+    // A dry run writes nothing, so there is nothing to overlap.
+    std::size_t Jobs(std::size_t count) const {
+        return options_.dryRun ? 1 : std::min<std::size_t>(options_.jobs, count);
+    }
+
+    bool WriteMaildir() {
+        const std::size_t count = sources_.size();
+        parallel_ = Jobs(count) > 1;
+        const bool complete = RunInOrder<MaildirJob>(
+            count, Jobs(count), observer_, [this](std::size_t item) { return MakeMaildirJob(item); },
+            [this](MaildirJob &job, WorkHooks &hooks) { CopyIntoTmp(job, hooks); },
+            [this](MaildirJob &job) { return NameMaildirJob(job); });
+        // What is complete is kept, also at a stop.
+        SettlePending();
+        return complete;
+    }
+
+    MaildirJob MakeMaildirJob(std::size_t item) {
+        const MailboxPath &mailbox = mailboxes_[item];
+        for (std::size_t level = 0; level < mailbox.names.size(); ++level)
+            (void)maildirs_.Open(MaildirFolder(mailbox, level));  // its own message tells a failure
+        MaildirJob job;
+        job.item = item;
+        job.folder = MaildirFolder(mailbox, mailbox.names.size());
+        job.status = maildirs_.Open(job.folder);
+        const MailboxSource &source = sources_[item];
+        job.base = MaildirToken(RelativeSourcePath(source.root, source.path, kNativeSeparator));
+        if (job.status && options_.skipIdentical) job.earlier = maildirs_.FilesOf(job.folder, job.base);
+        return job;
+    }
+
+    // The slow part, on a worker when there are several: touches nothing but the job.
+    void CopyIntoTmp(MaildirJob &job, WorkHooks &hooks) const {
+        if (!job.status) return;
+        if (StopsNow(hooks)) {
+            job.status = StopStatus();
+            return;
         }
-        Report(placed, writer.Finish());
+        const std::string &source = sources_[job.item].path;
+        MailMessage message;
+        (void)message.LoadFromFile(source);
+        job.facts = FactsOf(message);
+        job.instant = message.Instant().unixSeconds;
+        // The file's time is the server's received date.
+        const std::optional<std::int64_t> time = MessageFileTime(options_.fileTime, job.facts);
+        if (options_.skipIdentical) {
+            for (const std::string &existing : job.earlier) {
+                if (!SameContent(source, existing)) continue;
+                job.identical = existing;
+                return;
+            }
+        }
+        if (options_.dryRun) {
+            job.status = CheckStaging(source, job.folder);
+            return;
+        }
+        job.status = StageCopy(source, job.folder + "tmp" + kNativeSeparator, job.copy, RealSysCalls(), &hooks, time);
+        if (!job.status) return;
+        if (job.copy.KeptSourceTime())
+            job.facts.timeNote = "keeps the source's time: the file system refused the message's date";
+        if (parallel_) {
+            job.status = job.copy.Flush();
+            job.flushed = true;
+        }
+    }
+
+    // In list order. False at a stop.
+    bool NameMaildirJob(MaildirJob &job) {
+        if (job.status.kind() == ErrorKind::Stopped) return false;
+        ReportChangedNames(job.item);
+        const std::string &source = sources_[job.item].path;
+        if (job.status && options_.skipIdentical && job.identical.empty()) {
+            // The copies of this run: those before this one take their names first.
+            if (PendingWith(job.folder, job.base)) SettlePending();
+            const std::vector<std::string> &files = maildirs_.FilesOf(job.folder, job.base);
+            for (std::size_t i = job.earlier.size(); i < files.size() && job.identical.empty(); ++i)
+                if (SameContent(source, files[i])) job.identical = files[i];
+        }
+        if (!job.status || !job.identical.empty()) {
+            SettlePending();
+            if (!job.status) {
+                Fail(source, job.status.reason(), job.facts);
+            } else {
+                ++report_.alreadyThere;
+                job.facts.timeNote.clear();  // nothing was written
+                observer_.MessageAlreadyThere(source, job.identical, job.facts);
+            }
+        } else {
+            pending_.push_back(std::move(job));
+            if (parallel_ || options_.dryRun || pending_.size() >= kClaimGroup) SettlePending();
+        }
+        ShowProgress();
         return true;
     }
 
-    void Report(const std::vector<Placed> &placed, const std::vector<MaildirWriter::Placement> &settled) {
-        for (const MaildirWriter::Placement &placement : settled) {
-            const std::string &source = placed[placement.item].source->path;
-            if (!placement.status) {
-                Fail(source, placement.status.reason());
-            } else if (placement.alreadyThere) {
-                ++report_.alreadyThere;
-                observer_.MessageAlreadyThere(source, placement.path, {});
-            } else {
-                ++report_.converted;
-                observer_.MessageWritten(source, placement.path, 0);
-            }
+    bool PendingWith(const std::string &folder, const std::string &base) const {
+        return std::any_of(pending_.begin(), pending_.end(),
+                           [&](const MaildirJob &job) { return job.base == base && job.folder == folder; });
+    }
+
+    // Names the waiting copies in their order: all flushed first, then each renamed into cur/.
+    void SettlePending() {
+        for (MaildirJob &job : pending_) {
+            if (job.flushed || options_.dryRun) continue;
+            job.status = job.copy.Flush();
+            observer_.Yield();
         }
+        for (MaildirJob &job : pending_) {
+            const std::string &source = sources_[job.item].path;
+            std::string path;
+            Status named = job.status;
+            if (named) named = maildirs_.Name(job.folder, job.base, job.instant, options_.dryRun ? nullptr : &job.copy, path);
+            if (!named) {
+                Fail(source, named.reason(), job.facts);
+                continue;
+            }
+            ++report_.converted;
+            observer_.MessageWritten(source, path, 0, job.facts);
+        }
+        pending_.clear();
     }
 
     // One file per mailbox, in the order of each mailbox's first message; inside a file, list order.
-    bool WriteMboxes(const std::vector<Placed> &placed) {
-        std::vector<std::vector<const Placed *>> groups;
+    bool WriteMboxes() {
+        std::vector<std::vector<std::size_t>> groups;
         std::map<std::vector<std::string>, std::size_t> groupOf;
-        for (const Placed &item : placed) {
-            auto [found, added] = groupOf.try_emplace(item.mailbox.names, groups.size());
+        for (std::size_t item = 0; item < mailboxes_.size(); ++item) {
+            auto [found, added] = groupOf.try_emplace(mailboxes_[item].names, groups.size());
             if (added) groups.emplace_back();
-            groups[found->second].push_back(&item);
+            groups[found->second].push_back(item);
         }
-        for (const auto &group : groups)
-            if (!WriteMbox(group)) return false;
+        const std::size_t count = groups.size();
+        if (!RunInOrder<MboxJob>(
+                count, Jobs(count), observer_, [&](std::size_t group) { return MakeMboxJob(groups[group]); },
+                [this](MboxJob &job, WorkHooks &hooks) { BuildMbox(job, hooks); },
+                [this](MboxJob &job) { return NameMbox(job); }))
+            return false;
         // A parent without a file of its own (no message, or none that could be read) still needs
         // one, or its .sbd folder is never read.
         std::set<std::vector<std::string>> parents;
@@ -138,54 +303,79 @@ private:
             Status made = EnsureFolder(folder);
             if (made) made = file.Start(folder);
             if (made) made = file.Finish(folder, parent.back(), written);
-            if (!made) Fail(path, made.reason());
+            if (!made) Fail(path, made.reason(), {});
         }
         return true;
     }
 
-    bool WriteMbox(const std::vector<const Placed *> &group) {
-        const MailboxPath &mailbox = group.front()->mailbox;
-        const std::string folder = MboxFolder(mailbox.names, mailbox.names.size() - (mailbox.names.empty() ? 0 : 1));
-        const std::string name = mailbox.names.empty() ? kInboxFile : mailbox.names.back();
-        for (const Placed *item : group) ReportChangedNames(*item);
+    MboxJob MakeMboxJob(std::vector<std::size_t> items) {
+        const MailboxPath &mailbox = mailboxes_[items.front()];
+        MboxJob job;
+        job.items = std::move(items);
+        job.folder = MboxFolder(mailbox.names, mailbox.names.size() - (mailbox.names.empty() ? 0 : 1));
+        job.name = mailbox.names.empty() ? kInboxFile : mailbox.names.back();
+        job.ready = options_.dryRun ? CheckFolderCreatable(job.folder) : EnsureFolder(job.folder);
+        return job;
+    }
 
-        Status ready = options_.dryRun ? CheckFolderCreatable(folder) : EnsureFolder(folder);
-        MboxFile file;
-        if (ready && !options_.dryRun) ready = file.Start(folder);
-        std::vector<const Placed *> written;
+    // The slow part, on a worker when there are several: touches nothing but the job.
+    void BuildMbox(MboxJob &job, WorkHooks &hooks) const {
+        if (job.ready && !options_.dryRun) job.ready = job.file.Start(job.folder);
         std::string bytes;
-        for (const Placed *item : group) {
-            if (YieldStops()) return false;
-            const std::string &source = item->source->path;
-            Status added = ready;
-            if (added) added = ReadWhole(source, bytes, observer_);
-            if (added.kind() == ErrorKind::Stopped) return false;
-            if (added && !options_.dryRun) added = file.Add(MessageInstant(source), bytes);
-            if (added) {
-                written.push_back(item);
+        bool any = false;
+        for (const std::size_t item : job.items) {
+            if (StopsNow(hooks)) {
+                job.stopped = true;
+                return;
+            }
+            MboxJob::Message &added = job.messages.emplace_back();
+            added.status = job.ready;
+            MailMessage message;
+            if (added.status) added.status = ReadWhole(sources_[item].path, bytes, message, hooks);
+            if (added.status.kind() == ErrorKind::Stopped) {
+                job.stopped = true;
+                return;
+            }
+            if (!added.status) continue;
+            added.facts = FactsOf(message);
+            if (!options_.dryRun) added.status = job.file.Add(message.Instant().unixSeconds, bytes);
+            any = any || added.status;
+        }
+        if (any && !options_.dryRun) job.ready = job.file.Complete();
+    }
+
+    // In the order of the files. False at a stop.
+    bool NameMbox(MboxJob &job) {
+        if (job.stopped) return false;
+        for (const std::size_t item : job.items) ReportChangedNames(item);
+        std::vector<std::size_t> written;
+        for (std::size_t i = 0; i < job.items.size(); ++i) {
+            if (job.messages[i].status) {
+                written.push_back(i);
             } else {
-                Fail(source, added.reason());
+                Fail(sources_[job.items[i]].path, job.messages[i].status.reason(), job.messages[i].facts);
             }
             ShowProgress();
         }
-        if (written.empty() || !ready) return true;
+        if (written.empty()) return true;
 
         std::string path;
-        Status named = Status::Ok();
-        if (options_.dryRun) {
-            path = FreeMboxPath(folder, name);
-        } else {
-            named = file.Finish(folder, name, path);
+        Status named = job.ready;
+        if (named && options_.dryRun) {
+            path = FreeMboxPath(job.folder, job.name);
+        } else if (named) {
+            named = job.file.Finish(job.folder, job.name, path);
         }
         if (!named) {
-            for (const Placed *item : written) Fail(item->source->path, named.reason());
+            // Nothing of the file is kept: it may end in part of a message.
+            for (const std::size_t i : written) Fail(sources_[job.items[i]].path, named.reason(), job.messages[i].facts);
             return true;
         }
-        mboxesWritten_.insert(mailbox.names);
-        if (path != folder + name) observer_.NameChanged(folder + name, path);
-        for (std::size_t i = 0; i < written.size(); ++i) {
+        mboxesWritten_.insert(mailboxes_[job.items.front()].names);
+        if (path != job.folder + job.name) observer_.NameChanged(job.folder + job.name, path);
+        for (std::size_t number = 1; const std::size_t i : written) {
             ++report_.converted;
-            observer_.MessageWritten(written[i]->source->path, path, i + 1);
+            observer_.MessageWritten(sources_[job.items[i]].path, path, number++, job.messages[i].facts);
         }
         return true;
     }
@@ -205,14 +395,16 @@ private:
     }
 
     // Once for each source folder whose name had to change, at the level where it changed.
-    void ReportChangedNames(const Placed &item) {
-        const MailboxPath &mailbox = item.mailbox;
+    void ReportChangedNames(std::size_t item) {
+        const MailboxPath &mailbox = mailboxes_[item];
         if (mailbox.changedFrom.empty()) return;
-        std::string sourceFolder = AddSeparator(item.source->root);
+        std::string sourceFolder = AddSeparator(sources_[item].root);
         sourceFolder.pop_back();
         for (std::size_t i = 0; i < mailbox.names.size(); ++i) {
             sourceFolder += kNativeSeparator + mailbox.changedFrom[i];
             if (mailbox.names[i] == mailbox.changedFrom[i] || !reportedFolders_.insert(sourceFolder).second) continue;
+            // Heard after every message before this one, however many copies are waiting.
+            SettlePending();
             std::string written;
             if (options_.format == MailboxFormat::Maildir) {
                 written = MaildirFolder(mailbox, i + 1);
@@ -223,8 +415,8 @@ private:
         }
     }
 
-    void Fail(const std::string &source, std::string reason) {
-        observer_.MessageFailed(source, reason, {});
+    void Fail(const std::string &source, std::string reason, const MessageFacts &facts) {
+        observer_.MessageFailed(source, reason, facts);
         report_.failures.push_back({source, std::move(reason)});
     }
 
@@ -233,11 +425,6 @@ private:
         const std::size_t rows = sources_.size();
         const double share = static_cast<double>(done_) / static_cast<double>(rows) * 100.0;
         observer_.ShowProgress(static_cast<float>(share), ProgressCaption(done_, rows));
-    }
-
-    bool YieldStops() {
-        observer_.Yield();
-        return observer_.StopRequested();
     }
 
     ConversionReport Stopped() {
@@ -249,6 +436,10 @@ private:
     const std::string root_;
     MailboxRunObserver &observer_;
     const MailboxRunOptions options_;
+    std::vector<MailboxPath> mailboxes_;  // of each source
+    MaildirMailboxes maildirs_;
+    bool parallel_ = false;
+    std::vector<MaildirJob> pending_;
     std::set<std::string> reportedFolders_;
     std::set<std::vector<std::string>> mboxesWritten_;
     std::size_t done_ = 0;

@@ -27,10 +27,12 @@ public:
         (void)wanted;
         (void)written;
     }
-    // Each message written: its Maildir file, or its mbox file and its number there (from 1).
-    virtual void MessageWritten(const std::string &source, const std::string &output, std::size_t numberInFile) {
+    // Each message written: its Maildir file (numberInFile 0), or its mbox file and its number
+    // there (from 1).
+    virtual void MessageWritten(const std::string &source, const std::string &output, std::size_t numberInFile,
+                                const MessageFacts &facts) {
         (void)numberInFile;
-        MessageConverted(source, output, {});
+        MessageConverted(source, output, facts);
     }
 };
 
@@ -38,6 +40,12 @@ struct MailboxRunOptions {
     MailboxFormat format = MailboxFormat::Maildir;
     bool skipIdentical = false;  // Maildir only: mbox files are never appended to
     bool dryRun = false;         // nothing is written; the names are those a run would give
+    // Maildir messages copied at once, or mbox files built at once, on as many worker threads.
+    // Names, numbers and the observer's calls are the same whatever the count.
+    unsigned jobs = 1;
+    // The Maildir file's time, which servers take as the received date. An mbox file gets that
+    // of its newest message: its messages carry their own dates.
+    RunOptions::FileTime fileTime = RunOptions::FileTime::Message;
 };
 
 // The Maildir (or mbox) tree of INBOX is `outputFolder` itself (or the file "Inbox" in it).

@@ -60,14 +60,14 @@ std::string TokenOfMaildirName(std::string_view name) {
     return std::string(rest.substr(0, end));
 }
 
-MaildirWriter::Mailbox &MaildirWriter::Open(const std::string &folder) {
+Status MaildirMailboxes::Open(const std::string &folder) {
     auto [found, added] = mailboxes_.try_emplace(folder);
     Mailbox &mailbox = found->second;
-    if (!added) return mailbox;
+    if (!added) return mailbox.ready;
     for (const char *part : {"cur", "new", "tmp"}) {
         const std::string path = folder + part + kNativeSeparator;
         mailbox.ready = dryRun_ ? CheckFolderCreatable(path) : EnsureFolder(path);
-        if (!mailbox.ready) return mailbox;
+        if (!mailbox.ready) return mailbox.ready;
     }
     if (!dryRun_) {
         const DirectoryListing tmp = NativeDirectoryLister().List(folder + "tmp" + kNativeSeparator);
@@ -75,7 +75,6 @@ MaildirWriter::Mailbox &MaildirWriter::Open(const std::string &folder) {
             if (!entry.isFolder && IsOurTemporary(entry.name))
                 RemoveFile(folder + "tmp" + kNativeSeparator + entry.name);
     }
-    // A server may have moved a message to new/ or cur/ and added flags to its name.
     for (const char *part : {"cur", "new"}) {
         const std::string path = folder + part + kNativeSeparator;
         const DirectoryListing listing = NativeDirectoryLister().List(path);
@@ -85,98 +84,42 @@ MaildirWriter::Mailbox &MaildirWriter::Open(const std::string &folder) {
             Record(mailbox, token.substr(0, 1 + kHexDigits), token, path + entry.name);
         }
     }
-    return mailbox;
+    return mailbox.ready;
 }
 
-void MaildirWriter::Record(Mailbox &mailbox, const std::string &base, const std::string &token,
-                           const std::string &path) {
+const std::vector<std::string> &MaildirMailboxes::FilesOf(const std::string &folder, const std::string &base) const {
+    static const std::vector<std::string> kNone;
+    const auto mailbox = mailboxes_.find(folder);
+    if (mailbox == mailboxes_.end()) return kNone;
+    const auto files = mailbox->second.filesOfToken.find(base);
+    return files == mailbox->second.filesOfToken.end() ? kNone : files->second;
+}
+
+void MaildirMailboxes::Record(Mailbox &mailbox, const std::string &base, const std::string &token,
+                              const std::string &path) {
     mailbox.takenTokens.insert(token);
     mailbox.filesOfToken[base].push_back(path);
 }
 
-bool MaildirWriter::WaitingWithToken(const std::string &mailboxFolder, const std::string &base) const {
-    for (const Waiting &waiting : waiting_)
-        if (waiting.base == base && waiting.mailboxFolder == mailboxFolder) return true;
-    return false;
-}
-
-std::vector<MaildirWriter::Placement> MaildirWriter::Write(std::size_t item, const std::string &source,
-                                                           const std::string &mailboxFolder,
-                                                           std::string_view relativePath, std::int64_t unixSeconds,
-                                                           WorkHooks &hooks) {
-    std::vector<Placement> placements;
-    // Settles the waiting copies first, so that the placements stay in the order of the calls.
-    const auto settled = [&](Status status, std::string path = {}, bool alreadyThere = false) {
-        for (Placement &placement : Finish()) placements.push_back(std::move(placement));
-        placements.push_back({item, std::move(status), std::move(path), alreadyThere});
-        return std::move(placements);
-    };
-    Mailbox &mailbox = Open(mailboxFolder);
-    if (!mailbox.ready) return settled(mailbox.ready);
-    const std::string base = MaildirToken(relativePath);
-    if (skipIdentical_) {
-        // A copy of the same token still waiting must be in place before the bytes are compared.
-        if (WaitingWithToken(mailboxFolder, base)) placements = Finish();
-        if (auto files = mailbox.filesOfToken.find(base); files != mailbox.filesOfToken.end()) {
-            for (const std::string &existing : files->second)
-                if (SameContent(source, existing)) return settled(Status::Ok(), existing, true);
-        }
-    }
-    const std::string token = FreeToken(mailbox.takenTokens, base);
-    if (dryRun_) {
-        if (Status usable = CheckStaging(source, mailboxFolder); !usable) return settled(usable);
-        const std::string path = mailboxFolder + "cur" + kNativeSeparator + MaildirFileName(unixSeconds, token);
-        Record(mailbox, base, token, path);
-        return settled(Status::Ok(), path);
-    }
-
-    Waiting waiting{item, mailboxFolder, base, token, unixSeconds, StagedCopy()};
-    if (Status staged = StageCopy(source, mailboxFolder + "tmp" + kNativeSeparator, waiting.copy, RealSysCalls(), &hooks);
-        !staged) {
-        return settled(staged);
-    }
-    // The file's time is the server's received date.
-    if (Status timed = waiting.copy.SetModified(unixSeconds); !timed) return settled(timed);
-    mailbox.takenTokens.insert(token);  // reserved for this copy
-    waiting_.push_back(std::move(waiting));
-    if (waiting_.size() >= kClaimGroup)
-        for (Placement &placement : Finish()) placements.push_back(std::move(placement));
-    return placements;
-}
-
-std::vector<MaildirWriter::Placement> MaildirWriter::Finish() {
-    std::vector<Status> flushed;
-    flushed.reserve(waiting_.size());
-    for (Waiting &waiting : waiting_) flushed.push_back(waiting.copy.Flush());
-    std::vector<Placement> placements;
-    placements.reserve(waiting_.size());
-    for (std::size_t i = 0; i < waiting_.size(); ++i) placements.push_back(Claim(waiting_[i], flushed[i]));
-    waiting_.clear();
-    return placements;
-}
-
-MaildirWriter::Placement MaildirWriter::Claim(Waiting &waiting, const Status &flushed) {
-    Mailbox &mailbox = mailboxes_[waiting.mailboxFolder];
-    if (!flushed) {
-        mailbox.takenTokens.erase(waiting.token);
-        return {waiting.item, flushed, {}, false};
-    }
-    const std::string cur = waiting.mailboxFolder + "cur" + kNativeSeparator;
-    std::string token = waiting.token;
+Status MaildirMailboxes::Name(const std::string &folder, const std::string &base, std::int64_t unixSeconds,
+                              StagedCopy *copy, std::string &path) {
+    Mailbox &mailbox = mailboxes_[folder];
+    const std::string cur = folder + "cur" + kNativeSeparator;
     for (int attempt = 0; attempt < kNumberAttempts; ++attempt) {
-        const std::string path = cur + MaildirFileName(waiting.unixSeconds, token);
-        Status claimed = waiting.copy.ClaimAs(path);
+        const std::string token = FreeToken(mailbox.takenTokens, base);
+        const std::string wanted = cur + MaildirFileName(unixSeconds, token);
+        // Taken by someone else meanwhile: the next free number.
+        const Status claimed = copy != nullptr ? copy->ClaimAs(wanted) : Status::Ok();
         if (claimed.kind() == ErrorKind::AlreadyExists) {
-            // Taken by someone else meanwhile: the next free number.
-            token = FreeToken(mailbox.takenTokens, waiting.base);
             mailbox.takenTokens.insert(token);
             continue;
         }
-        if (!claimed) return {waiting.item, claimed, {}, false};
-        mailbox.filesOfToken[waiting.base].push_back(path);
-        return {waiting.item, Status::Ok(), path, false};
+        if (!claimed) return claimed;
+        Record(mailbox, base, token, wanted);
+        path = wanted;
+        return claimed;
     }
-    return {waiting.item, Status::Failure(ErrorKind::Other, "cannot name the copy: no free name"), {}, false};
+    return Status::Failure(ErrorKind::Other, "cannot name the copy: no free name");
 }
 
 }  // namespace tarvelin

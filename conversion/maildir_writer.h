@@ -12,7 +12,6 @@
 
 #include "platform/file_ops.h"
 #include "platform/status.h"
-#include "platform/work_hooks.h"
 
 namespace tarvelin {
 
@@ -29,35 +28,28 @@ std::string MaildirToken(std::string_view relativePath);
 // empty for any other name.
 std::string TokenOfMaildirName(std::string_view name);
 
-class MaildirWriter {
+// The Maildir mailboxes of one run: their folders, made on first use, and the names taken in them.
+// The calling thread alone uses it; copies are staged anywhere and named here in list order.
+class MaildirMailboxes {
 public:
-    struct Placement {
-        std::size_t item = 0;       // the caller's number for the message
-        Status status;
-        std::string path;           // the file written, or found already there
-        bool alreadyThere = false;  // identical bytes found under the message's token
-    };
+    // dryRun: nothing is created or removed; the names are those a run would give.
+    explicit MaildirMailboxes(bool dryRun) : dryRun_(dryRun) {}
 
-    // skipIdentical: a message whose token already names a file of the same bytes is not copied
-    // again. dryRun: nothing is created or removed; the names are those a run would give.
-    MaildirWriter(bool skipIdentical, bool dryRun) : skipIdentical_(skipIdentical), dryRun_(dryRun) {}
+    // Makes the mailbox's cur/, new/ and tmp/ on its first use, removes what an earlier stopped
+    // run left in its tmp/, and learns the names in its cur/ and new/ (a server may have moved a
+    // message to either and added flags to its name). Later calls give the first one's status.
+    // A parent mailbox without messages is opened too: the server shows it as one that cannot
+    // be opened otherwise.
+    Status Open(const std::string &mailboxFolder);
 
-    // Copies the message into tmp/ of its mailbox (`mailboxFolder` ends with the separator). The
-    // mailbox's folders are made on its first message, and what an earlier stopped run left in its
-    // tmp/ is removed then. Returns the placements that are settled, in the order of the calls:
-    // complete copies wait in groups of `kClaimGroup` and are flushed together before they are
-    // renamed into cur/, which costs the disk about one commit per group instead of one per
-    // message; a message that fails or is found already there settles the waiting ones first.
-    // A stop during the copy ends the list with this message's placement of ErrorKind::Stopped.
-    std::vector<Placement> Write(std::size_t item, const std::string &source, const std::string &mailboxFolder,
-                                 std::string_view relativePath, std::int64_t unixSeconds, WorkHooks &hooks);
-    // Makes a mailbox's folders without a message in it: a parent mailbox with no message of its
-    // own, which the server would otherwise show as one that cannot be opened.
-    Status Prepare(const std::string &mailboxFolder) { return Open(mailboxFolder).ready; }
-    // Names the waiting copies (also at a stop: what is complete is kept).
-    std::vector<Placement> Finish();
+    // The files of an opened mailbox named with a token of this base ("H<hex>"): those found when
+    // it was opened, then those named since, in that order.
+    const std::vector<std::string> &FilesOf(const std::string &mailboxFolder, const std::string &base) const;
 
-    static constexpr std::size_t kClaimGroup = 32;
+    // Names the copy in cur/ with the first free token of its base, never replacing a file; `path`
+    // gets its name. Without a copy (a dry run) the name is taken all the same.
+    Status Name(const std::string &mailboxFolder, const std::string &base, std::int64_t unixSeconds,
+                StagedCopy *copy, std::string &path);
 
 private:
     struct Mailbox {
@@ -65,22 +57,10 @@ private:
         std::set<std::string> takenTokens;
         std::map<std::string, std::vector<std::string>, std::less<>> filesOfToken;  // base token -> paths
     };
-    Mailbox &Open(const std::string &folder);
     void Record(Mailbox &mailbox, const std::string &base, const std::string &token, const std::string &path);
 
-    struct Waiting {
-        std::size_t item;
-        std::string mailboxFolder, base, token;
-        std::int64_t unixSeconds;
-        StagedCopy copy;
-    };
-    Placement Claim(Waiting &waiting, const Status &flushed);
-    bool WaitingWithToken(const std::string &mailboxFolder, const std::string &base) const;
-
-    const bool skipIdentical_;
     const bool dryRun_;
     std::map<std::string, Mailbox> mailboxes_;
-    std::vector<Waiting> waiting_;
 };
 
 }  // namespace tarvelin

@@ -77,20 +77,33 @@ Status MboxFile::Start(const std::string &folder) {
     buffer_.clear();
     newest_ = 0;
     messages_ = 0;
+    written_ = Status::Ok();
+    complete_ = false;
     return StageNew(folder, file_);
 }
 
 Status MboxFile::Add(std::int64_t unixSeconds, std::string_view message) {
+    if (!written_) return written_;
     newest_ = messages_++ == 0 ? unixSeconds : std::max(newest_, unixSeconds);
     buffer_.clear();
     AppendMboxMessage(buffer_, unixSeconds, message);
-    return file_.Append(buffer_);
+    written_ = file_.Append(buffer_);
+    return written_;
 }
 
-Status MboxFile::Finish(const std::string &folder, const std::string &name, std::string &written) {
+Status MboxFile::Complete() {
+    if (!written_) return written_;
     // A file without messages (a parent's) is simply new.
     const std::int64_t time = messages_ == 0 ? static_cast<std::int64_t>(std::time(nullptr)) : newest_;
     if (Status timed = file_.SetModified(time); !timed) return timed;
+    if (Status flushed = file_.Flush(); !flushed) return flushed;
+    complete_ = true;
+    return Status::Ok();
+}
+
+Status MboxFile::Finish(const std::string &folder, const std::string &name, std::string &written) {
+    if (!complete_)
+        if (Status completed = Complete(); !completed) return completed;
     for (int number = 0; number < kNumberedNameAttempts; ++number) {
         const std::string path = folder + name + (number == 0 ? "" : " (" + std::to_string(number) + ")");
         Status claimed = file_.ClaimAs(path);

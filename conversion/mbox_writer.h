@@ -24,14 +24,20 @@ class MboxFile {
 public:
     // Starts the file in `folder`, which must exist.
     Status Start(const std::string &folder);
+    // Once a write failed, the file may end in part of a message, so it takes no more.
     Status Add(std::int64_t unixSeconds, std::string_view message);
-    // The first free of `name`, "name (1)", "name (2)", ... in the folder; `written` gets the path.
+    // Gives the file its time (that of its newest message) and waits until it is on the disk.
+    Status Complete();
+    // Names the complete file the first free of `name`, "name (1)", "name (2)", ... in the folder;
+    // `written` gets the path.
     Status Finish(const std::string &folder, const std::string &name, std::string &written);
 
 private:
     StagedCopy file_;
     std::string buffer_;
     std::size_t messages_ = 0;
+    Status written_;  // the first failed write
+    bool complete_ = false;
     std::int64_t newest_ = 0;  // the file's time: that of its newest message
 };
 

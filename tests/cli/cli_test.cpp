@@ -112,8 +112,8 @@ INSTANTIATE_TEST_SUITE_P(
                                 "-n, --naming applies to .eml files only, not to --format=maildir or mbox"},
                       UsageCase{"NamingWithMbox", {"-o", "/tmp/x", "--format=mbox", "-nOptOriginal", "a.msg"},
                                 "-n, --naming applies to .eml files only, not to --format=maildir or mbox"},
-                      UsageCase{"IndexWithMaildir", {"-o", "/tmp/x", "--format=maildir", "--index=i.csv", "a.msg"},
-                                "--file-time and --index apply to .eml files only, not to --format=maildir or mbox"},
+                      UsageCase{"FileTimeWithMbox", {"-o", "/tmp/x", "--format=mbox", "--file-time=source", "a.msg"},
+                                "--file-time does not apply to --format=mbox, whose messages carry their dates inside"},
                       UsageCase{"SkipIdenticalWithMbox", {"-o", "/tmp/x", "--format=mbox", "--skip", "a.msg"},
                                 "--skip-identical does not apply to --format=mbox, which never adds to a file"}),
     [](const auto &info) { return std::string(info.param.name); });

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "cli/cli.h"
+#include "conversion/maildir_writer.h"
 #include "tests/support/messages.h"
 #include "tests/support/temp_dir.h"
 
@@ -176,12 +177,13 @@ TEST(RunIndexFile, OneRowPerMessageAndTheMessagesDatesOnTheCopies) {
     EXPECT_EQ(run.status, 1) << run.err;
     ASSERT_EQ(run.rows.size(), kListed.size() + 1);
     EXPECT_EQ(run.rows[0], (std::vector<std::string>{"status", "source", "output", "bytes", "date", "date_source",
-                                                      "from", "subject", "message_id", "error"}));
+                                                      "from", "subject", "message_id", "error", "number_in_file"}));
     for (std::size_t i = 0; i < kListed.size(); ++i) {
         const Listed &message = kListed[i];
         const std::vector<std::string> &row = run.rows[i + 1];
         SCOPED_TRACE(message.name);
-        ASSERT_EQ(row.size(), 10u);
+        ASSERT_EQ(row.size(), 11u);
+        EXPECT_EQ(row[10], "");
         EXPECT_EQ(row[1], src / (message.name + ".msg"));
         EXPECT_EQ(row[4], message.date);
         EXPECT_EQ(row[5], message.dateSource);
@@ -220,6 +222,82 @@ TEST(RunIndexFile, OneRowPerMessageAndTheMessagesDatesOnTheCopies) {
     EXPECT_EQ(ReadFile(index), before);
     EXPECT_TRUE(fs::is_empty(dryOut.path()));
 }
+
+// --- The mailbox formats: the file, its number in an mbox file and the renamed mailboxes --------
+
+struct MailboxIndexCase {
+    const char *name;
+    std::vector<std::string> args;
+    // status, source, output, number_in_file; "S:" and "O:" stand for the source and output folders.
+    std::vector<std::vector<std::string>> rows;
+    std::int64_t fileTime;  // of every file written
+};
+
+std::string InCur(const std::string &relative) {
+    return "cur/" + MaildirFileName(1341136800, MaildirToken(relative));
+}
+
+class MailboxIndex : public ::testing::TestWithParam<MailboxIndexCase> {};
+
+TEST_P(MailboxIndex, RowsAndVerboseLinesNameTheFileAndTheMessagesNumberInIt) {
+    TempDir src, out, work;
+    for (const char *name : {"b.msg", "c.msg", "Inbox/a.msg"}) {
+        WriteFile(src / name, testing::Message(name));
+        fs::last_write_time(testing::SystemPath(src / name),
+                            fs::file_time_type::clock::from_sys(std::chrono::sys_seconds{std::chrono::seconds{kSourceTime}}));
+    }
+    WriteFile(out / "Inbox", "mine");
+    const fs::path index = work.path() / "index.csv";
+    std::vector<std::string> args = {"-v", "-q", "-o", testing::Utf8(out.path()), "--index=" + index.string()};
+    args.insert(args.end(), GetParam().args.begin(), GetParam().args.end());
+    args.push_back(testing::Utf8(src.path()));
+    std::ostringstream outText, errText;
+    ASSERT_EQ(RunCli(args, {outText, errText, false}), 0) << errText.str();
+
+    const auto resolve = [&](const std::string &cell) {
+        if (cell.starts_with("S:")) return src / cell.substr(2);
+        return cell.starts_with("O:") ? out / cell.substr(2) : cell;
+    };
+    const std::string text = ReadFile(index);
+    const Table rows = ParseCsv(std::string_view(text).substr(3));
+    ASSERT_EQ(rows.size(), GetParam().rows.size() + 1);
+    std::string verbose;
+    for (std::size_t i = 0; i < GetParam().rows.size(); ++i) {
+        const std::vector<std::string> &expected = GetParam().rows[i];
+        const std::vector<std::string> &row = rows[i + 1];
+        SCOPED_TRACE(expected[1]);
+        ASSERT_EQ(row.size(), 11u);
+        EXPECT_EQ(row[0], expected[0]);
+        EXPECT_EQ(row[1], resolve(expected[1]));
+        EXPECT_EQ(row[2], resolve(expected[2]));
+        EXPECT_EQ(row[10], expected[3]);
+        if (row[0] != "converted") continue;
+        EXPECT_EQ(row[3], std::to_string(fs::file_size(testing::SystemPath(row[1]))));
+        EXPECT_EQ(row[4], "2012-07-01T10:00:00+00:00");
+        EXPECT_EQ(ModifiedSeconds(testing::SystemPath(row[2])), GetParam().fileTime);
+        verbose += row[1] + "\t" + row[2] + (row[10].empty() ? "" : "\t" + row[10]) + "\n";
+    }
+    EXPECT_EQ(outText.str(), verbose);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Formats, MailboxIndex,
+    ::testing::Values(MailboxIndexCase{"MaildirWithTheSourcesTime",
+                                       {"--format=maildir", "--file-time=source", "-j3"},
+                                       {{"converted", "S:b.msg", "O:" + InCur("b.msg"), ""},
+                                        {"converted", "S:c.msg", "O:" + InCur("c.msg"), ""},
+                                        {"renamed", "S:Inbox", "O:Inbox_/", ""},
+                                        {"converted", "S:Inbox/a.msg", "O:Inbox_/" + InCur("Inbox/a.msg"), ""}},
+                                       kSourceTime},
+                      MailboxIndexCase{"Mbox",
+                                       {"--format=mbox", "-j3"},
+                                       {{"renamed", "O:Inbox", "O:Inbox (1)", ""},
+                                        {"converted", "S:b.msg", "O:Inbox (1)", "1"},
+                                        {"converted", "S:c.msg", "O:Inbox (1)", "2"},
+                                        {"renamed", "S:Inbox", "O:Inbox_", ""},
+                                        {"converted", "S:Inbox/a.msg", "O:Inbox_", "1"}},
+                                       1341136800}),
+    [](const auto &info) { return std::string(info.param.name); });
 
 }  // namespace
 }  // namespace tarvelin

@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "conversion/conversion_run.h"
+#include "conversion/mailbox_run.h"
 #include "platform/file_service.h"
 #include "tests/support/faulty_syscalls.h"
 #include "tests/support/messages.h"
@@ -246,6 +247,27 @@ TEST(RealFaultInRun, ReadOnlyOutputFolderLosesOnlyTheMessagesBoundForIt) {
     const ConversionReport report = RunConversion(archive.list, archive.out.path().string(), counter, observer, files);
 
     ExpectOnlyTheVictimLost(archive, report, observer, sourcesBefore, outputBefore, "Read-only file system");
+}
+
+// A mailbox file whose write failed may end in part of a message: it is never named, and every
+// message bound for it is reported.
+TEST(RealFaultInRun, MboxFileThatDoesNotFitIsNeverNamed) {
+    TempDir src, out;
+    SmallFileSystem disk(out.path().string(), "size=1m");
+    if (!disk.mounted()) GTEST_SKIP() << disk.why();
+    std::vector<MailboxSource> sources;
+    for (const char *name : {"a", "big", "c"}) {
+        sources.push_back({src / (std::string(name) + ".msg"), src.path().string()});
+        const std::string body = name == std::string("big") ? std::string(2 * kMiB, 'x') : "";
+        WriteFile(sources.back().path, testing::Message(name, "Ann <ann@x.org>", "Sun, 1 Jul 2012 10:00:00 +0000", body));
+    }
+    MailboxRunObserver observer;
+    const ConversionReport report =
+        RunMailboxConversion(sources, out.path().string(), observer, {MailboxFormat::Mbox});
+    EXPECT_EQ(report.converted, 0);
+    ASSERT_EQ(report.failures.size(), 3u);
+    EXPECT_NE(report.failures[0].reason.find("No space left on device"), std::string::npos) << report.failures[0].reason;
+    EXPECT_TRUE(fs::is_empty(out.path()));
 }
 
 // Real paths: a mirrored folder past the platform's path limit fails alone, while a subject that

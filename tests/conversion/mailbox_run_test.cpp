@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <chrono>
 #include <filesystem>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -26,14 +27,24 @@ public:
     int stopAfterYields = -1;
     int yields = 0;
     std::vector<std::string> written, changed;
+    std::vector<std::string> events;  // everything heard, in order
 
     void Yield() override { ++yields; }
     bool StopRequested() const override { return stopAfterYields >= 0 && yields >= stopAfterYields; }
-    void MessageWritten(const std::string &, const std::string &output, std::size_t number) override {
+    void MessageWritten(const std::string &source, const std::string &output, std::size_t number,
+                        const MessageFacts &facts) override {
         written.push_back(output + (number > 0 ? "#" + std::to_string(number) : ""));
+        events.push_back(source + " -> " + written.back() + " " + facts.subject);
+    }
+    void MessageAlreadyThere(const std::string &source, const std::string &output, const MessageFacts &) override {
+        events.push_back(source + " there " + output);
+    }
+    void MessageFailed(const std::string &source, const std::string &reason, const MessageFacts &) override {
+        events.push_back(source + " failed " + reason);
     }
     void NameChanged(const std::string &wanted, const std::string &shown) override {
         changed.push_back(wanted + " -> " + shown);
+        events.push_back(changed.back());
     }
 };
 
@@ -130,47 +141,116 @@ TEST(MboxRun, NeverReplacesAFileAndGivesAParentWithoutMessagesItsFile) {
     EXPECT_EQ(ReadFile(out / "p"), "");
 }
 
-struct StopCase {
+struct FormatCase {
     const char *name;
     MailboxFormat format;
+    unsigned jobs;
 };
 
-class StoppedRun : public ::testing::TestWithParam<StopCase> {};
+class StoppedRun : public ::testing::TestWithParam<FormatCase> {};
 
-// Stopped at every yield in turn: what is under a final name is always whole.
+// Stopped at every yield in turn: what is under a final name is always whole, and said.
 TEST_P(StoppedRun, LeavesNoPartialFileUnderAFinalName) {
     TempDir src;
-    WriteFile(src / "a/1.msg", Message("One"));
-    WriteFile(src / "a/2.msg", Message("Two"));
-    const auto sources = Sources(src, {"a/1.msg", "a/2.msg"});
+    std::vector<std::string> relatives;
+    for (const char *folder : {"a", "b", "c"}) {
+        for (const char *subject : {"One", "Two"}) {
+            relatives.push_back(std::string(folder) + "/" + subject + ".msg");
+            WriteFile(src / relatives.back(), Message(subject));
+        }
+    }
+    const auto sources = Sources(src, relatives);
+    const MailboxRunOptions options{GetParam().format, false, false, GetParam().jobs};
     Recorder counting;
     {
         TempDir out;
-        (void)RunMailboxConversion(sources, testing::Utf8(out.path()), counting, {GetParam().format});
+        (void)RunMailboxConversion(sources, testing::Utf8(out.path()), counting, options);
     }
+    std::string both;
+    for (const char *subject : {"One", "Two"}) AppendMboxMessage(both, 1341136800, Message(subject));
     for (int stopAt = 0; stopAt <= counting.yields; ++stopAt) {
         TempDir out;
         Recorder observer;
         observer.stopAfterYields = stopAt;
-        const ConversionReport report =
-            RunMailboxConversion(sources, testing::Utf8(out.path()), observer, {GetParam().format});
+        (void)RunMailboxConversion(sources, testing::Utf8(out.path()), observer, options);
         const std::vector<std::string> files = FilesBelow(out.path());
         for (const std::string &file : files) EXPECT_EQ(file.find(".tarvelin-"), std::string::npos) << file;
         if (GetParam().format == MailboxFormat::Maildir) {
             EXPECT_EQ(files.size(), observer.written.size()) << "stopped at yield " << stopAt;
-        } else if (!files.empty()) {
-            // One mailbox file, named only once both messages are in it.
-            EXPECT_FALSE(report.stopped);
-            std::string both;
-            for (const char *subject : {"One", "Two"}) AppendMboxMessage(both, 1341136800, Message(subject));
-            EXPECT_EQ(ReadFile(out / "a"), both);
+        } else {
+            // Each mailbox file is named only once both its messages are in it.
+            EXPECT_EQ(files.size() * 2, observer.written.size()) << "stopped at yield " << stopAt;
+            for (const std::string &file : files) EXPECT_EQ(ReadFile(out / file), both) << file;
         }
     }
 }
 
 INSTANTIATE_TEST_SUITE_P(Formats, StoppedRun,
-                         ::testing::Values(StopCase{"Maildir", MailboxFormat::Maildir},
-                                           StopCase{"Mbox", MailboxFormat::Mbox}),
+                         ::testing::Values(FormatCase{"Maildir", MailboxFormat::Maildir, 1},
+                                           FormatCase{"MaildirThreeJobs", MailboxFormat::Maildir, 3},
+                                           FormatCase{"Mbox", MailboxFormat::Mbox, 1},
+                                           FormatCase{"MboxThreeJobs", MailboxFormat::Mbox, 3}),
+                         [](const auto &info) { return std::string(info.param.name); });
+
+// Every file below the folder with its bytes and its modification time (the received date).
+std::map<std::string, std::string> TreeWithTimes(const fs::path &folder) {
+    std::map<std::string, std::string> tree;
+    const std::size_t below = testing::Utf8(folder).size() + 1;
+    for (const auto &[path, bytes] : testing::Snapshot(folder)) {
+        const auto time = fs::last_write_time(testing::SystemPath(path));
+        tree[path.substr(below)] =
+            bytes + "@" + std::to_string(std::chrono::system_clock::to_time_t(fs::file_time_type::clock::to_sys(time)));
+    }
+    return tree;
+}
+
+class JobCount : public ::testing::TestWithParam<FormatCase> {};
+
+// Three runs into one folder (for Maildir a rerun that finds every message, then one that numbers
+// new copies) give the same files, times and events with one job and with several.
+TEST_P(JobCount, GivesTheSameTreeAndEventsInTheSameOrder) {
+    TempDir src;
+    std::vector<std::string> relatives;
+    for (int i = 0; i < 48; ++i) {
+        const std::string folder = i % 5 == 0 ? "" : i % 5 == 1 ? "Sent Items/" : i % 5 == 2 ? "new/" : "a/b/";
+        relatives.push_back(folder + "m" + std::to_string(i) + ".msg");
+        const std::string date = "Sun, " + std::to_string(1 + i % 3) + " Jul 2012 10:00:00 +0000";
+        WriteFile(src / relatives.back(), Message(i % 4 == 0 ? "Same" : "S" + std::to_string(i), "Ann <a@x.org>",
+                                                  date, "From here\r\n>From there\r\n"));
+    }
+    relatives.insert(relatives.begin() + 7, "a/gone.msg");
+    relatives.insert(relatives.begin() + 20, relatives[3]);  // listed twice
+    const bool maildir = GetParam().format == MailboxFormat::Maildir;
+
+    std::vector<std::vector<std::string>> events(2);
+    std::vector<std::map<std::string, std::string>> trees(2);
+    for (unsigned run = 0; run < 2; ++run) {
+        TempDir out;
+        const std::string before = out / (maildir ? "cur/1.other" : "Inbox");
+        WriteFile(before, "before the run");
+        fs::last_write_time(testing::SystemPath(before), fs::file_time_type::clock::from_sys(
+                                                             std::chrono::sys_seconds{std::chrono::seconds{1000000000}}));
+        for (bool skipIdentical : {false, maildir, false}) {
+            Recorder observer;
+            const MailboxRunOptions options{GetParam().format, skipIdentical, false, run == 0 ? 1u : GetParam().jobs};
+            (void)RunMailboxConversion(Sources(src, relatives), testing::Utf8(out.path()), observer, options);
+            for (std::string event : observer.events) {
+                for (std::size_t at; (at = event.find(testing::Utf8(out.path()))) != std::string::npos;)
+                    event.replace(at, testing::Utf8(out.path()).size(), "OUT");
+                events[run].push_back(event);
+            }
+        }
+        trees[run] = TreeWithTimes(out.path());
+    }
+    EXPECT_EQ(events[0], events[1]);
+    EXPECT_EQ(trees[0], trees[1]);
+    // Maildir: two runs that copy; mbox: three runs of four files, and the empty parent "a" once.
+    EXPECT_EQ(trees[0].size(), maildir ? 1u + 49 + 49 : 1u + 4 + 4 + 4 + 1);
+}
+
+INSTANTIATE_TEST_SUITE_P(Formats, JobCount,
+                         ::testing::Values(FormatCase{"Maildir", MailboxFormat::Maildir, 4},
+                                           FormatCase{"Mbox", MailboxFormat::Mbox, 3}),
                          [](const auto &info) { return std::string(info.param.name); });
 
 }  // namespace
