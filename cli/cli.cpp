@@ -62,10 +62,11 @@ constexpr const char *kHelpAfterSchemes = R"HELP(      --skip-identical
                        written (for mbox "source<TAB>file<TAB>number", its number in the
                        file). It makes the real run's checks, so it gives the same names,
                        failures and exit status
-  -j, --jobs=N         copy up to N messages at once, 1 to 64 (default 8). Names, numbers,
+  -j, --jobs=N         copy up to N messages at once, 1 to 64 (default 16). Names, numbers,
                        output and failures are the same for every N: copies are named in
-                       list order. More than one pays on network shares, where each file
-                       call waits for the server. maildir copies N messages at once too; mbox
+                       list order. As many as the processor has cores work at first, more
+                       while the copies mostly wait: on network shares, where each file
+                       call waits for the server, and on disks that are slow to flush. maildir copies N messages at once too; mbox
                        builds up to N mailbox files at once, each one's messages in turn
       --file-time=WHEN the modification time of each .eml (on Windows also its creation time):
                        "source" (default) the .msg file's, "message" the message's date, the
@@ -109,7 +110,8 @@ Why abc.eml.eml: OptOriginal keeps the file's whole own name, with its last four
 (".msg") made ".eml" wherever they occur in it, and then adds ".eml" as every scheme does.
 
 Each message is copied under a hidden temporary name (".tarvelin-....part") in its output
-folder and gets its final name only when the copy is complete, so a final name never holds a
+folder (with -j above 1 in numbered folders inside one such folder of DIR) and gets its
+final name only when the copy is complete, so a final name never holds a
 partial message. Ctrl-C, SIGTERM and SIGHUP stop the run: the complete copies of the messages
 from the start of the list up to the first one still under way get their names, every other
 copy is dropped, and no temporary file stays; a second Ctrl-C ends at once.
@@ -151,7 +153,7 @@ Exit status: 0 every listed message converted; 1 any message failed or a folder 
 
 // Eight copies at once hide the round trips of a network share; on a local disk they cost nothing
 // measurable against one (bench/README.md).
-constexpr unsigned kDefaultJobs = 8;
+constexpr unsigned kDefaultJobs = 16;
 
 enum class OutputFormat { Eml, Maildir, Mbox };
 
