@@ -2,9 +2,11 @@
 // observer hears, which must all be as when one message is copied at a time.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <filesystem>
+#include <optional>
 #include <random>
 #include <string>
 #include <thread>
@@ -12,6 +14,7 @@
 #include <vector>
 
 #include "conversion/conversion_run.h"
+#include "conversion/ordered_workers.h"
 #include "tests/support/messages.h"
 #include "tests/support/temp_dir.h"
 
@@ -132,6 +135,34 @@ TEST(ParallelRun, StopAtAnyMomentNamesOnlyTheFinishedFrontOfTheList) {
             } else {
                 EXPECT_EQ(ReadFile(observer.converted[i].second), ReadFile(sources[i]));
             }
+        }
+    }
+}
+
+// Jobs that wait (as on a share) bring every worker in. Every job comes back, in order, also
+// while workers join and leave. (How many compute is up to the machine's load: not checked.)
+TEST(OrderedWorkers, AsManyWorkAsTheJobsNeed) {
+    const std::size_t cores = std::max(1u, std::thread::hardware_concurrency());
+    for (const bool waits : {true, false}) {
+        SCOPED_TRACE(waits ? "waiting jobs" : "computing jobs");
+        OrderedWorkers<int> workers(cores + 6, 4 * (cores + 6), [waits](int &job, WorkHooks &) {
+            if (waits) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+                return;
+            }
+            const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(1);
+            while (std::chrono::steady_clock::now() < until) job += 0;
+        });
+        int given = 0, taken = 0;
+        while (taken < 300) {
+            while (given < 300 && workers.Room() > 0) workers.Give(given++, true);
+            if (const std::optional<int> job = workers.TakeFinished(std::chrono::milliseconds(1000))) {
+                EXPECT_EQ(*job, taken);
+                ++taken;
+            }
+        }
+        if (waits) {
+            EXPECT_EQ(workers.Active(), cores + 6);
         }
     }
 }
