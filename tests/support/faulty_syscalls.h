@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <cstdint>
 #include <map>
+#include <mutex>
 #include <set>
 #include <string>
 #include <string_view>
@@ -44,6 +45,7 @@ public:
     mutable int claimedUnflushed = 0;
 
     int Open(const char *path, int flags, mode_t mode) const override {
+        const std::lock_guard lock(books_);
         if ((flags & O_CREAT) != 0 && Refused(path)) return Fail(createError);
         const bool reading = (flags & O_ACCMODE) == O_RDONLY;
         const bool isVictim = reading && !victim.empty() && path == victim;
@@ -62,6 +64,7 @@ public:
         return fd;
     }
     int Close(int fd) const override {
+        const std::lock_guard lock(books_);
         if (fd == victimFd_) victimFd_ = -1;
         if (fd == victimCopyFd_) victimCopyFd_ = -1;
         copies_.erase(fd);
@@ -71,6 +74,7 @@ public:
         return result;
     }
     int Fdatasync(int fd) const override {
+        const std::lock_guard lock(books_);
         if (flushError != 0 && (victim.empty() || fd == victimCopyFd_)) return Fail(flushError);
         if (const auto copy = copies_.find(fd); copy != copies_.end()) flushed_.insert(copy->second);
         return SysCalls::Fdatasync(fd);
@@ -117,6 +121,7 @@ public:
     }
     // The copy gets its final name by a rename (or a link), which creates that name.
     int RenameNoReplace(const char *from, const char *to) const override {
+        const std::lock_guard lock(books_);
         if (flushed_.count(from) == 0) ++claimedUnflushed;
         if (noReplaceError != 0) return Fail(noReplaceError);
         return Refused(to) ? Fail(createError) : SysCalls::RenameNoReplace(from, to);
@@ -145,6 +150,8 @@ private:
         return result;
     }
 
+    // The books of open and flushed files, kept from the workers of a parallel run at once.
+    mutable std::mutex books_;
     mutable int victimFd_ = -1;
     mutable int victimCopyFd_ = -1;
     mutable std::set<int> writable_;
