@@ -193,6 +193,7 @@ Status StagedCopy::ClaimAs(const std::string &destination, ClaimRoute *route) {
         // Staged away from its folder (where claims are quicker), on a file system of its own.
         StagedCopy near;
         if (Status copied = StageCopy(temporary_, FolderFromPath(destination), near, *sys_); !copied) return copied;
+        near.keptSourceTime_ = keptSourceTime_;
         *this = std::move(near);
         if (Status flushed = Flush(); !flushed) return flushed;
         named = native::MoveWithoutReplace(*sys_, temporary_, destination, taken);
