@@ -66,8 +66,9 @@ constexpr const char *kHelpAfterSchemes = R"HELP(      --skip-identical
                        output and failures are the same for every N: copies are named in
                        list order. As many as the processor has cores work at first, more
                        while the copies mostly wait: on network shares, where each file
-                       call waits for the server, and on disks that are slow to flush. maildir copies N messages at once too; mbox
-                       builds up to N mailbox files at once, each one's messages in turn
+                       call waits for the server, and on disks that are slow to flush.
+                       maildir copies N messages at once too; mbox builds up to N mailbox
+                       files at once, each one's messages in turn
       --file-time=WHEN the modification time of each .eml (on Windows also its creation time):
                        "source" (default) the .msg file's, "message" the message's date, the
                        one the naming uses (its Date in its own zone, else the newest Received,
@@ -84,9 +85,10 @@ constexpr const char *kHelpAfterSchemes = R"HELP(      --skip-identical
                        mbox, renamed: a folder or file written under another name (source is
                        the one wanted, output the one written), before its first message.
                        bytes is the source's size; number_in_file the message's number in its
-                       mbox file, from 1 (empty otherwise); date is ISO 8601 with the offset it was
-                       written with ("Z": the file's time); date_source is header, received or
-                       file; a cell a spreadsheet would run as a formula starts with "'".
+                       mbox file, from 1 (empty otherwise); date is ISO 8601 with the offset it
+                       was written with ("Z": the file's time); date_source is header,
+                       received or file; a cell a spreadsheet would run as a formula starts
+                       with "'".
                        A row (one line, here two):
                          converted,/m/in/a.msg,/out/m/in/a.eml.eml,2048,2015-03-03T09:30:00+01:00,
                          header,Ann Lee <ann@example.org>,"Re: budget, Q1",<1@example.org>,,
@@ -151,8 +153,8 @@ Exit status: 0 every listed message converted; 1 any message failed or a folder 
 2 bad usage or an unusable output folder; 130 stopped by Ctrl-C, 143 by SIGTERM, 129 by SIGHUP.
 )HELP";
 
-// Eight copies at once hide the round trips of a network share; on a local disk they cost nothing
-// measurable against one (bench/README.md).
+// Sixteen copies at once hide the round trips of a network share; on a local disk only as many work
+// as keep waiting on it, so they cost nothing against one (bench/README.md).
 constexpr unsigned kDefaultJobs = 16;
 
 enum class OutputFormat { Eml, Maildir, Mbox };
