@@ -39,26 +39,48 @@ bool StopsNow(WorkHooks &hooks) {
     return hooks.StopRequested();
 }
 
-// The whole message, read once for both the mbox file and the header reader.
-Status ReadWhole(const std::string &source, std::string &bytes, MailMessage &message, WorkHooks &hooks) {
+// Reads the message once, for the header reader and (unless `into` is null: a dry run, which
+// only reads) into the mbox file, a piece at a time: a message of any size costs a piece of
+// memory. One that cannot be read to its end is taken back out of the file.
+Status AddToMbox(const std::string &source, MboxFile *into, MailMessage &message, WorkHooks &hooks) {
     InputFile file(source);
     if (!file.status()) return file.status();
     if (file.kind() == InputFile::Kind::Folder)
         return Status::Failure(ErrorKind::Other, "cannot copy the message: it is a folder");
     if (file.kind() != InputFile::Kind::Regular)
         return Status::Failure(ErrorKind::Other, "cannot copy the message: it is not a regular file");
-    bytes.clear();
-    for (;;) {
+    const auto read = [&file](std::string &bytes) {
         const std::size_t before = bytes.size();
         bytes.resize(before + kReadChunk);
         const std::ptrdiff_t got = file.Read(bytes.data() + before, kReadChunk);
-        if (got < 0) return Status::Failure(ErrorKind::Other, "cannot read the message");
-        bytes.resize(before + static_cast<std::size_t>(got));
-        if (got == 0) break;
-        if (StopsNow(hooks)) return StopStatus();
+        bytes.resize(before + static_cast<std::size_t>(std::max<std::ptrdiff_t>(got, 0)));
+        return got;
+    };
+    const Status unreadable = Status::Failure(ErrorKind::Other, "cannot read the message");
+    // The separator line needs the message's date, so the header comes first.
+    std::string piece;
+    std::ptrdiff_t got = 1;
+    while (got > 0 && piece.size() < MailMessage::kMaxHeaderBytes && !MailMessage::HeaderComplete(piece)) {
+        if ((got = read(piece)) < 0) return unreadable;
     }
-    (void)message.LoadFromHead(bytes, file.modified(), file.size());
-    return Status::Ok();
+    (void)message.LoadFromHead(piece, file.modified(), file.size());
+    if (into != nullptr) {
+        if (Status begun = into->Begin(message.Instant().unixSeconds); !begun) return begun;
+    }
+    const auto giveBack = [into](Status why) {
+        if (into != nullptr) (void)into->Abandon();
+        return why;
+    };
+    while (!piece.empty()) {
+        if (into != nullptr) {
+            if (Status fed = into->Feed(piece); !fed) return fed;
+        }
+        piece.clear();
+        if (got == 0) break;
+        if (StopsNow(hooks)) return giveBack(StopStatus());
+        if ((got = read(piece)) < 0) return giveBack(unreadable);
+    }
+    return into != nullptr ? into->End() : Status::Ok();
 }
 
 // Runs `count` jobs: each is made on the calling thread in order, worked on by up to `jobs`
@@ -321,7 +343,6 @@ private:
     // The slow part, on a worker when there are several: touches nothing but the job.
     void BuildMbox(MboxJob &job, WorkHooks &hooks) const {
         if (job.ready && !options_.dryRun) job.ready = job.file.Start(job.folder);
-        std::string bytes;
         bool any = false;
         for (const std::size_t item : job.items) {
             if (StopsNow(hooks)) {
@@ -331,15 +352,15 @@ private:
             MboxJob::Message &added = job.messages.emplace_back();
             added.status = job.ready;
             MailMessage message;
-            if (added.status) added.status = ReadWhole(sources_[item].path, bytes, message, hooks);
+            if (added.status)
+                added.status = AddToMbox(sources_[item].path, options_.dryRun ? nullptr : &job.file, message, hooks);
             if (added.status.kind() == ErrorKind::Stopped) {
                 job.stopped = true;
                 return;
             }
             if (!added.status) continue;
             added.facts = FactsOf(message);
-            if (!options_.dryRun) added.status = job.file.Add(message.Instant().unixSeconds, bytes);
-            any = any || added.status;
+            any = true;
         }
         if (any && !options_.dryRun) job.ready = job.file.Complete();
     }

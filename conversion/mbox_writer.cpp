@@ -61,20 +61,47 @@ std::string MboxSeparatorLine(std::int64_t unixSeconds) {
 
 void AppendMboxMessage(std::string &out, std::int64_t unixSeconds, std::string_view message) {
     out += MboxSeparatorLine(unixSeconds);
-    while (!message.empty()) {
-        std::size_t end = message.find('\n');
-        std::string_view line = message.substr(0, end);
-        message.remove_prefix(end == std::string_view::npos ? message.size() : end + 1);
-        if (line.ends_with('\r') && end != std::string_view::npos) line.remove_suffix(1);
+    MboxBody body;
+    body.Feed(message, out);
+    body.End(out);
+}
+
+void MboxBody::Feed(std::string_view piece, std::string &out) {
+    while (!piece.empty()) {
+        const std::size_t end = piece.find('\n');
+        if (end == std::string_view::npos) {
+            partial_ += piece;
+            return;
+        }
+        std::string_view line = piece.substr(0, end);
+        piece.remove_prefix(end + 1);
+        if (!partial_.empty()) {
+            partial_ += line;
+            line = partial_;
+        }
+        // Only a CR before the LF goes: a CR elsewhere is the message's own.
+        if (line.ends_with('\r')) line.remove_suffix(1);
         if (IsFromLine(line)) out += '>';
         out += line;
         out += '\n';
+        partial_.clear();
+    }
+}
+
+void MboxBody::End(std::string &out) {
+    if (!partial_.empty()) {
+        if (IsFromLine(partial_)) out += '>';
+        out += partial_;
+        out += '\n';
+        partial_.clear();
     }
     out += '\n';
 }
 
 Status MboxFile::Start(const std::string &folder) {
     buffer_.clear();
+    body_ = MboxBody();
+    size_ = messageStart_ = 0;
     newest_ = 0;
     messages_ = 0;
     written_ = Status::Ok();
@@ -83,11 +110,48 @@ Status MboxFile::Start(const std::string &folder) {
 }
 
 Status MboxFile::Add(std::int64_t unixSeconds, std::string_view message) {
+    if (Status begun = Begin(unixSeconds); !begun) return begun;
+    if (Status fed = Feed(message); !fed) return fed;
+    return End();
+}
+
+Status MboxFile::Write() {
     if (!written_) return written_;
-    newest_ = messages_++ == 0 ? unixSeconds : std::max(newest_, unixSeconds);
-    buffer_.clear();
-    AppendMboxMessage(buffer_, unixSeconds, message);
     written_ = file_.Append(buffer_);
+    if (written_) size_ += buffer_.size();
+    buffer_.clear();
+    return written_;
+}
+
+Status MboxFile::Begin(std::int64_t unixSeconds) {
+    messageStart_ = size_;
+    messageTime_ = unixSeconds;
+    body_ = MboxBody();
+    buffer_ = MboxSeparatorLine(unixSeconds);
+    return Write();
+}
+
+Status MboxFile::Feed(std::string_view piece) {
+    buffer_.clear();
+    body_.Feed(piece, buffer_);
+    return Write();
+}
+
+Status MboxFile::End() {
+    buffer_.clear();
+    body_.End(buffer_);
+    if (Status wrote = Write(); !wrote) return wrote;
+    newest_ = messages_++ == 0 ? messageTime_ : std::max(newest_, messageTime_);
+    return Status::Ok();
+}
+
+Status MboxFile::Abandon() {
+    body_ = MboxBody();
+    buffer_.clear();
+    if (!written_) return written_;
+    // Should the cut fail, the file may end in part of a message: it takes no more.
+    written_ = file_.TruncateTo(messageStart_);
+    if (written_) size_ = messageStart_;
     return written_;
 }
 

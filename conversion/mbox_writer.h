@@ -18,6 +18,19 @@ std::string MboxSeparatorLine(std::int64_t unixSeconds);
 // that reads ">*From ", an LF at the end when missing, and one empty line.
 void AppendMboxMessage(std::string &out, std::int64_t unixSeconds, std::string_view message);
 
+// The same for a message given in pieces, so that a large one never has to be held whole: only a
+// line cut by the end of a piece waits for the next.
+class MboxBody {
+public:
+    // Appends the converted lines that end in this piece.
+    void Feed(std::string_view piece, std::string &out);
+    // Appends the last line, an LF when it had none, and the empty line; ready for the next message.
+    void End(std::string &out);
+
+private:
+    std::string partial_;  // the start of a line not ended yet
+};
+
 // One mailbox file being written under a hidden temporary name; it gets its final name only when
 // complete, never replacing a file, and leaves nothing when dropped before.
 class MboxFile {
@@ -26,6 +39,12 @@ public:
     Status Start(const std::string &folder);
     // Once a write failed, the file may end in part of a message, so it takes no more.
     Status Add(std::int64_t unixSeconds, std::string_view message);
+    // The same in pieces: Begin, Feed for each piece, then End; or Abandon, which takes back
+    // what Begin and Feed wrote (a message that could not be read to its end).
+    Status Begin(std::int64_t unixSeconds);
+    Status Feed(std::string_view piece);
+    Status End();
+    Status Abandon();
     // Gives the file its time (that of its newest message) and waits until it is on the disk.
     Status Complete();
     // Names the complete file the first free of `name`, "name (1)", "name (2)", ... in the folder;
@@ -33,8 +52,14 @@ public:
     Status Finish(const std::string &folder, const std::string &name, std::string &written);
 
 private:
+    Status Write();  // buffer_, appended
+
     StagedCopy file_;
     std::string buffer_;
+    MboxBody body_;
+    std::uint64_t size_ = 0;          // bytes written
+    std::uint64_t messageStart_ = 0;  // where the message being written began
+    std::int64_t messageTime_ = 0;
     std::size_t messages_ = 0;
     Status written_;  // the first failed write
     bool complete_ = false;

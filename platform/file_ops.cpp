@@ -308,6 +308,11 @@ Status StagedCopy::Append(std::string_view bytes) {
     return WriteAll(*sys_, open_, bytes.data(), bytes.size());
 }
 
+Status StagedCopy::TruncateTo(std::uint64_t size) {
+    if (!staged() || open_ == kNoFile) return Status::Failure(ErrorKind::Other, "cannot write the file: it is not open");
+    return native::TruncateTo(*sys_, open_, size);
+}
+
 Status StagedCopy::SetModified(std::int64_t unixSeconds) {
     if (!staged() || open_ == kNoFile) {
         return Status::Failure(ErrorKind::Other, "cannot set the time: the file is not open");

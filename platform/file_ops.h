@@ -98,6 +98,9 @@ public:
 
     // Adds bytes at the end of a file still open (one from StageNew, before Flush).
     Status Append(std::string_view bytes);
+    // Cuts a file still open back to its first `size` bytes, and Append goes on from there: what
+    // was added since is taken back.
+    Status TruncateTo(std::uint64_t size);
     // Gives the complete file this modification (and access) time in seconds since 1970, before
     // Flush: a file system that keeps no times is no failure. A file from StageNew is visible on
     // Windows only from here on, like a copy once complete.

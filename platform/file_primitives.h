@@ -72,6 +72,9 @@ SystemTime SystemTimeFromUnix(std::int64_t seconds);
 // source's times (and makes it visible on Windows), and starts writing it to the disk.
 Status FinishContent(const SysCalls &sys, FileRef out, const SourceFacts &facts, ChosenTime &chosen);
 
+// Cuts an open file back to `size` bytes; writing goes on from there.
+Status TruncateTo(const SysCalls &sys, FileRef file, std::uint64_t size);
+
 // Waits until the file is on the disk, then closes it.
 Status FlushAndClose(const SysCalls &sys, FileRef file);
 

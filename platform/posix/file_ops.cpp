@@ -202,6 +202,11 @@ Status FinishContent(const SysCalls &sys, FileRef out, const SourceFacts &facts,
     return Status::Ok();
 }
 
+Status TruncateTo(const SysCalls &sys, FileRef file, std::uint64_t size) {
+    if (sys.TruncateAndSeek(Fd(file), static_cast<off_t>(size)) != 0) return OtherFailure(errno, "cannot write the file");
+    return Status::Ok();
+}
+
 Status FlushAndClose(const SysCalls &sys, FileRef file) {
     // File systems without the call (EINVAL) keep no cache.
     if (RetryOnEintr([&] { return sys.Fdatasync(Fd(file)); }) != 0 && errno != EINVAL) {

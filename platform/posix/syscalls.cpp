@@ -61,6 +61,11 @@ int SysCalls::RenameNoReplace(const char *from, const char *to) const {
 
 int SysCalls::Link(const char *from, const char *to) const { return ::link(from, to); }
 
+int SysCalls::TruncateAndSeek(int fd, off_t size) const {
+    if (::ftruncate(fd, size) != 0) return -1;
+    return ::lseek(fd, size, SEEK_SET) == size ? 0 : -1;
+}
+
 int SysCalls::Fdatasync(int fd) const { return ::fdatasync(fd); }
 
 int SysCalls::StartWriteback(int fd) const {

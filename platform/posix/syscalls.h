@@ -35,6 +35,8 @@ public:
     virtual int RenameNoReplace(const char *from, const char *to) const;
     virtual int Link(const char *from, const char *to) const;
     virtual int Fdatasync(int fd) const;
+    // ftruncate(2), then lseek(2) to the new end.
+    virtual int TruncateAndSeek(int fd, off_t size) const;
     // Starts writing the file's data to the disk without waiting (sync_file_range(2) on Linux;
     // nothing elsewhere), so that a later Fdatasync mostly finds it done.
     virtual int StartWriteback(int fd) const;

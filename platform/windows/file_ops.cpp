@@ -171,6 +171,11 @@ Status FinishContent(const SysCalls &sys, FileRef out, const SourceFacts &facts,
     return Status::Ok();
 }
 
+Status TruncateTo(const SysCalls &sys, FileRef file, std::uint64_t size) {
+    if (!sys.TruncateAndSeek(Handle(file), size)) return OtherFailure(::GetLastError(), "cannot write the file");
+    return Status::Ok();
+}
+
 Status FlushAndClose(const SysCalls &sys, FileRef file) {
     if (!sys.Flush(Handle(file))) {
         const Status failed = OtherFailure(::GetLastError(), "cannot finish the copy");

@@ -63,6 +63,12 @@ unsigned long SysCalls::Attributes(const wchar_t *path) const { return ::GetFile
 
 bool SysCalls::MakeFolder(const wchar_t *path) const { return ::CreateDirectoryW(path, nullptr) != 0; }
 
+bool SysCalls::TruncateAndSeek(void *handle, unsigned long long size) const {
+    LARGE_INTEGER at{};
+    at.QuadPart = static_cast<LONGLONG>(size);
+    return ::SetFilePointerEx(handle, at, nullptr, FILE_BEGIN) != 0 && ::SetEndOfFile(handle) != 0;
+}
+
 bool SysCalls::Remove(const wchar_t *path) const { return ::DeleteFileW(path) != 0; }
 
 bool SysCalls::RemoveFolder(const wchar_t *path) const { return ::RemoveDirectoryW(path) != 0; }

@@ -38,6 +38,8 @@ public:
     // GetFileInformationByHandle and GetFileType.
     virtual bool Facts(void *handle, FileFacts *facts) const;
     virtual bool Flush(void *handle) const;  // FlushFileBuffers
+    // SetFilePointerEx to `size`, then SetEndOfFile.
+    virtual bool TruncateAndSeek(void *handle, unsigned long long size) const;
     // SetFileInformationByHandle(FileBasicInfo): the times, and the attributes unless 0.
     virtual bool SetBasics(void *handle, const FileTimes &times, unsigned long attributes) const;
     virtual unsigned long Attributes(const wchar_t *path) const;                 // GetFileAttributesW

@@ -8,6 +8,7 @@
 #include "conversion/maildir_writer.h"
 #include "conversion/mbox_writer.h"
 #include "conversion/sha256.h"
+#include "tests/support/temp_dir.h"
 
 namespace tarvelin {
 namespace {
@@ -139,6 +140,34 @@ TEST_P(MboxMessage, IsWrittenInMboxrdForm) {
     std::string out;
     AppendMboxMessage(out, 0, GetParam().input);
     EXPECT_EQ(out, "From MAILER-DAEMON Thu Jan  1 00:00:00 1970\n" + GetParam().expected);
+    // Fed in pieces of every size, which cut lines, CR LF pairs and "From " anywhere.
+    const std::string &input = GetParam().input;
+    for (std::size_t size = 1; size <= input.size(); ++size) {
+        MboxBody body;
+        std::string pieces;
+        for (std::size_t at = 0; at < input.size(); at += size) body.Feed(input.substr(at, size), pieces);
+        body.End(pieces);
+        EXPECT_EQ(pieces, GetParam().expected) << "pieces of " << size;
+    }
+}
+
+// A message that could not be read to its end is taken back out of the file; the messages
+// around it stay whole.
+TEST(MboxFile, AbandonedMessageLeavesNoTrace) {
+    testing::TempDir dir;
+    MboxFile file;
+    ASSERT_TRUE(file.Start(dir.path().string()).ok());
+    ASSERT_TRUE(file.Add(0, "S: one\r\n\r\nbody\r\n").ok());
+    ASSERT_TRUE(file.Begin(60).ok());
+    ASSERT_TRUE(file.Feed("S: two\r\n\r\nFrom a part that").ok());
+    ASSERT_TRUE(file.Abandon().ok());
+    ASSERT_TRUE(file.Add(120, "S: three\n\nend").ok());
+    std::string written;
+    ASSERT_TRUE(file.Finish(dir.path().string() + "/", "Inbox", written).ok());
+    std::string expected;
+    AppendMboxMessage(expected, 0, "S: one\r\n\r\nbody\r\n");
+    AppendMboxMessage(expected, 120, "S: three\n\nend");
+    EXPECT_EQ(testing::ReadFile(written), expected);
 }
 
 INSTANTIATE_TEST_SUITE_P(
