@@ -163,7 +163,7 @@ private:
                 std::lock_guard lock(mutex_);
                 slot->finished = true;
                 front = slot == &slots_.front();
-                Weigh(took, std::clamp<std::int64_t>(took - computed, 0, took));
+                Weigh(took, computed);
             }
             // Only the oldest job lets the calling thread go on; waking it for others costs a
             // switch per message.
@@ -174,17 +174,20 @@ private:
     // After every few jobs, under mutex_: more workers while the jobs spent most of their time
     // waiting, fewer when they spent it computing. A busy processor also makes jobs wait (for a
     // turn on a core), so only a large share of waiting adds workers.
-    void Weigh(std::int64_t took, std::int64_t waited) {
+    // The times are summed before they are compared: a processor time counted in the scheduler's
+    // ticks (Windows) is right only over many jobs.
+    void Weigh(std::int64_t took, std::int64_t computed) {
         took_ += took;
-        waited_ += waited;
+        computed_ += computed;
         if (++weighed_ < 4 * active_) return;
         const std::size_t before = active_;
-        if (waited_ * 4 > took_ * 3) {
+        const std::int64_t waited = std::max<std::int64_t>(took_ - computed_, 0);
+        if (waited * 4 > took_ * 3) {
             active_ = std::min(most_, active_ * 2);
-        } else if (waited_ * 5 < took_ * 2) {
+        } else if (waited * 5 < took_ * 2) {
             active_ = std::max(fewest_, active_ / 2);
         }
-        took_ = waited_ = 0;
+        took_ = computed_ = 0;
         weighed_ = 0;
         if (active_ > before) needed_.notify_all();
         if (active_ < before) workGiven_.notify_all();
@@ -205,7 +208,7 @@ private:
     const std::size_t fewest_;
     std::size_t active_;  // under mutex_
     const std::size_t most_;
-    std::int64_t took_ = 0, waited_ = 0;  // nanoseconds, since the last weighing; under mutex_
+    std::int64_t took_ = 0, computed_ = 0;  // nanoseconds, since the last weighing; under mutex_
     std::size_t weighed_ = 0;             // jobs since the last weighing; under mutex_
     // Last, so the threads end before what they use goes.
     std::vector<std::jthread> threads_;
