@@ -1,7 +1,6 @@
 #include "conversion/conversion_run.h"
 
 #include <algorithm>
-#include <chrono>
 #include <memory>
 #include <optional>
 #include <unordered_set>
@@ -69,8 +68,6 @@ struct MessageJob {
     std::optional<Status> flushed;  // when the worker flushed the copy
 };
 
-// How long the calling thread waits for the next message before it yields and looks for a stop.
-constexpr std::chrono::milliseconds kWaitSlice{20};
 
 class Run {
 public:
@@ -106,40 +103,19 @@ private:
         OrderedWorkers<MessageJob> workers(options_.jobs, kAheadPerJob * options_.jobs,
                                            [this](MessageJob &job, WorkHooks &hooks) { Work(job, hooks); });
         workers_ = &workers;
-        std::size_t handedOut = 0, named = 0;
-        while (named < rows) {
-            // Refilled in batches, so that idle workers are woken together rather than one per
-            // message named.
-            const std::size_t batch = std::min<std::size_t>(options_.jobs, rows - handedOut);
-            for (const bool refill = workers.Room() >= batch; refill && handedOut < rows && workers.Room() > 0;) {
-                if (YieldStops()) return StoppedParallel(workers, named);
-                std::optional<MessageJob> job = Prepare(handedOut, &staging);
-                if (!job) return StoppedParallel(workers, named);
-                ++handedOut;
-                const bool needsWork = !job->blank;
-                workers.Give(std::move(*job), needsWork);
-            }
-            std::optional<MessageJob> job = workers.TakeFinished(kWaitSlice);
-            if (!job) {
-                if (YieldStops()) return StoppedParallel(workers, named);
-                continue;
-            }
-            if (!Name(*job)) return StoppedParallel(workers, named);
-            ShowProgress(named++);
-        }
+        std::size_t named = 0;
+        const bool complete = GiveAndTakeInOrder(
+            workers, rows, observer_, [&](std::size_t row) { return Prepare(row, &staging); },
+            [](const MessageJob &job) { return !job.blank; },
+            [&](MessageJob &job) {
+                if (!Name(job)) return false;
+                ShowProgress(named++);
+                return true;
+            });
+        // A stop keeps what the finished messages at the front of the list did.
+        if (!complete) return Stopped();
         ClaimPending();
         return std::move(report_);
-    }
-
-    // The finished messages at the front of the list keep what was done: they are named up to
-    // the first one still under way; every other copy is dropped with the workers.
-    ConversionReport StoppedParallel(OrderedWorkers<MessageJob> &workers, std::size_t named) {
-        workers.Stop();
-        while (std::optional<MessageJob> job = workers.TakeFinished(std::chrono::milliseconds(0))) {
-            if (!Name(*job)) break;
-            ShowProgress(named++);
-        }
-        return Stopped();
     }
 
     // The calling thread's share before the copy: the row, its folder and the naming option.

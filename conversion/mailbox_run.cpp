@@ -1,7 +1,6 @@
 #include "conversion/mailbox_run.h"
 
 #include <algorithm>
-#include <chrono>
 #include <map>
 #include <optional>
 #include <set>
@@ -25,8 +24,6 @@ constexpr std::size_t kReadChunk = 256 * 1024;
 // Complete Maildir copies waiting to be flushed together when one job does all the work: the
 // disk then commits once for the group instead of once per message.
 constexpr std::size_t kClaimGroup = 32;
-// How long the calling thread waits for the next finished job before it yields and looks for a stop.
-constexpr std::chrono::milliseconds kWaitSlice{20};
 
 MessageFacts FactsOf(const MailMessage &message) {
     return {message.FileSize(), message.Instant(), message.From(), message.Subject(), message.MessageId(), {}};
@@ -100,29 +97,9 @@ bool RunInOrder(std::size_t count, std::size_t jobs, WorkHooks &hooks, Make make
         return true;
     }
     OrderedWorkers<Job> workers(jobs, kAheadPerJob * jobs, work);
-    const auto stopped = [&] {
-        workers.Stop();
-        while (std::optional<Job> job = workers.TakeFinished(std::chrono::milliseconds(0)))
-            if (!finish(*job)) break;
-        return false;
-    };
-    std::size_t given = 0, finished = 0;
-    while (finished < count) {
-        // Refilled in batches, so that idle workers are woken together.
-        const std::size_t batch = std::min(jobs, count - given);
-        for (const bool refill = workers.Room() >= batch; refill && given < count && workers.Room() > 0; ++given) {
-            if (StopsNow(hooks)) return stopped();
-            workers.Give(make(given), true);
-        }
-        std::optional<Job> job = workers.TakeFinished(kWaitSlice);
-        if (!job) {
-            if (StopsNow(hooks)) return stopped();
-            continue;
-        }
-        if (!finish(*job)) return stopped();
-        ++finished;
-    }
-    return true;
+    return GiveAndTakeInOrder(
+        workers, count, hooks, [&](std::size_t i) { return std::optional<Job>(make(i)); },
+        [](const Job &) { return true; }, finish);
 }
 
 // One message on its way into a Maildir mailbox.

@@ -75,7 +75,8 @@ public:
         return job;
     }
 
-    // How many workers take jobs now.
+    // How many workers there are, and how many take jobs now.
+    std::size_t Threads() const { return most_; }
     std::size_t Active() const {
         std::lock_guard lock(mutex_);
         return active_;
@@ -213,5 +214,48 @@ private:
     // Last, so the threads end before what they use goes.
     std::vector<std::jthread> threads_;
 };
+
+// Gives `count` jobs to the workers in order and hands each finished one to `finish` in the same
+// order, on the calling thread. `make(i)` gives the i-th job, or nothing when the run must stop;
+// `needsWork` tells whether a job goes to a worker at all. Between jobs the hooks yield and are
+// asked whether to stop; `finish` says false to stop. At a stop the jobs finished at the front of
+// the list are still finished, up to the first one under way. False when the run stopped.
+template <typename Job, typename Make, typename NeedsWork, typename Finish>
+bool GiveAndTakeInOrder(OrderedWorkers<Job> &workers, std::size_t count, WorkHooks &hooks, Make make,
+                        NeedsWork needsWork, Finish finish) {
+    // How long the calling thread waits for the next job before it yields and looks for a stop.
+    constexpr std::chrono::milliseconds kWaitSlice{20};
+    const auto stopsNow = [&hooks] {
+        hooks.Yield();
+        return hooks.StopRequested();
+    };
+    const auto stopped = [&] {
+        workers.Stop();
+        while (std::optional<Job> job = workers.TakeFinished(std::chrono::milliseconds(0)))
+            if (!finish(*job)) break;
+        return false;
+    };
+    std::size_t given = 0, finished = 0;
+    while (finished < count) {
+        // Refilled in batches, so that idle workers are woken together rather than one per job
+        // finished.
+        const std::size_t batch = std::min(workers.Threads(), count - given);
+        for (const bool refill = workers.Room() >= batch; refill && given < count && workers.Room() > 0; ++given) {
+            if (stopsNow()) return stopped();
+            std::optional<Job> job = make(given);
+            if (!job) return stopped();
+            const bool work = needsWork(*job);
+            workers.Give(std::move(*job), work);
+        }
+        std::optional<Job> job = workers.TakeFinished(kWaitSlice);
+        if (!job) {
+            if (stopsNow()) return stopped();
+            continue;
+        }
+        if (!finish(*job)) return stopped();
+        ++finished;
+    }
+    return true;
+}
 
 }  // namespace tarvelin
