@@ -358,7 +358,9 @@ std::string ProgressCaption(std::size_t done, std::size_t rows) {
 ConversionReport RunConversion(const MessageList &list, const std::string &outputFolder,
                                DuplicateCounter &duplicateCounter, RunObserver &observer,
                                FileService &files, RunOptions options) {
-    return Run(list, outputFolder, duplicateCounter, observer, files, options).Execute();
+    ConversionReport report = Run(list, outputFolder, duplicateCounter, observer, files, options).Execute();
+    files.CloseFolders();
+    return report;
 }
 
 }  // namespace tarvelin

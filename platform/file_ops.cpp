@@ -52,9 +52,10 @@ private:
 
 // Opened as a copy reads it, and refused unless it is a regular file: a device or a pipe has no
 // end to copy up to.
-Status OpenSource(const SysCalls &sys, const std::string &source, OpenFile &in, SourceFacts &facts) {
+Status OpenSource(const SysCalls &sys, const std::string &source, OpenFile &in, SourceFacts &facts,
+                  FolderHandles *folders = nullptr) {
     if (!UsablePath(source)) return NoValidPath("cannot open the message");
-    if (Status opened = native::OpenForReading(sys, source, in.Slot(), facts); !opened) return opened;
+    if (Status opened = native::OpenForReading(sys, source, in.Slot(), facts, folders); !opened) return opened;
     if (facts.folder) return Status::Failure(ErrorKind::Other, "cannot copy the message: it is a folder");
     if (!facts.regular) {
         return Status::Failure(ErrorKind::Other, "cannot copy the message: it is not a regular file");
@@ -63,10 +64,10 @@ Status OpenSource(const SysCalls &sys, const std::string &source, OpenFile &in, 
 }
 
 Status CreateTemporaryIn(const SysCalls &sys, const std::string &folder, unsigned permissions, std::string &path,
-                         OpenFile &out) {
+                         OpenFile &out, FolderHandles *folders = nullptr) {
     for (int attempt = 0; attempt < kTemporaryNameAttempts; ++attempt) {
         std::string candidate = TemporaryNameIn(folder);
-        Status made = native::CreateNew(sys, candidate, permissions, out.Slot(), "cannot create the copy");
+        Status made = native::CreateNew(sys, candidate, permissions, out.Slot(), "cannot create the copy", folders);
         if (made) {
             path = std::move(candidate);
             return Status::Ok();
@@ -146,6 +147,7 @@ Status CheckStaging(const std::string &source, const std::string &folder, const 
 
 StagedCopy::StagedCopy(StagedCopy &&other) noexcept
     : sys_(std::exchange(other.sys_, nullptr)),
+      folders_(std::exchange(other.folders_, nullptr)),
       temporary_(std::exchange(other.temporary_, {})),
       leftLink_(std::exchange(other.leftLink_, {})),
       open_(std::exchange(other.open_, kNoFile)),
@@ -155,6 +157,7 @@ StagedCopy &StagedCopy::operator=(StagedCopy &&other) noexcept {
     if (this != &other) {
         Discard();
         sys_ = std::exchange(other.sys_, nullptr);
+        folders_ = std::exchange(other.folders_, nullptr);
         temporary_ = std::exchange(other.temporary_, {});
         leftLink_ = std::exchange(other.leftLink_, {});
         open_ = std::exchange(other.open_, kNoFile);
@@ -167,10 +170,11 @@ StagedCopy::~StagedCopy() { Discard(); }
 
 void StagedCopy::Discard() noexcept {
     if (sys_ == nullptr) return;
-    if (!leftLink_.empty()) native::RemoveQuietly(*sys_, std::exchange(leftLink_, {}));
+    if (!leftLink_.empty()) native::RemoveQuietly(*sys_, std::exchange(leftLink_, {}), folders_);
     if (open_ != kNoFile) native::CloseQuietly(*sys_, std::exchange(open_, kNoFile));
-    if (!temporary_.empty()) native::RemoveQuietly(*sys_, temporary_);
+    if (!temporary_.empty()) native::RemoveQuietly(*sys_, temporary_, folders_);
     sys_ = nullptr;
+    folders_ = nullptr;
     temporary_.clear();
 }
 
@@ -188,15 +192,18 @@ Status StagedCopy::ClaimAs(const std::string &destination, ClaimRoute *route) {
     if (!UsablePath(destination)) return NoValidPath("cannot name the copy");
     ClaimRoute fresh = ClaimRoute::NoReplaceRename;
     ClaimRoute &taken = route != nullptr ? *route : fresh;
-    Status named = native::MoveWithoutReplace(*sys_, temporary_, destination, taken);
+    Status named = native::MoveWithoutReplace(*sys_, temporary_, destination, taken, folders_);
     if (named.kind() == ErrorKind::OtherVolume) {
         // Staged away from its folder (where claims are quicker), on a file system of its own.
         StagedCopy near;
-        if (Status copied = StageCopy(temporary_, FolderFromPath(destination), near, *sys_); !copied) return copied;
+        if (Status copied = StageCopy(temporary_, FolderFromPath(destination), near, *sys_, nullptr, std::nullopt,
+                                      nullptr, folders_);
+            !copied)
+            return copied;
         near.keptSourceTime_ = keptSourceTime_;
         *this = std::move(near);
         if (Status flushed = Flush(); !flushed) return flushed;
-        named = native::MoveWithoutReplace(*sys_, temporary_, destination, taken);
+        named = native::MoveWithoutReplace(*sys_, temporary_, destination, taken, folders_);
     }
     if (named.kind() == ErrorKind::AlreadyExists) return NameTaken();
     if (named) {
@@ -242,7 +249,7 @@ bool SameState(const SourceFacts &a, const SourceFacts &b) {
 }  // namespace
 
 Status StageCopy(const std::string &source, const std::string &folder, StagedCopy &staged, const SysCalls &sys,
-                 WorkHooks *hooks, std::optional<std::int64_t> modified, SourceHead *head) {
+                 WorkHooks *hooks, std::optional<std::int64_t> modified, SourceHead *head, FolderHandles *folders) {
     staged = StagedCopy();
     // A mail server may deliver to or move the message meanwhile. A copy is kept only when the
     // source's size and time, from the open file and by its path, are those it had when it was
@@ -250,13 +257,15 @@ Status StageCopy(const std::string &source, const std::string &folder, StagedCop
     for (int attempt = 1;; ++attempt) {
         OpenFile in(sys);
         SourceFacts facts;
-        if (Status opened = OpenSource(sys, source, in, facts); !opened) return opened;
+        if (Status opened = OpenSource(sys, source, in, facts, folders); !opened) return opened;
         if (folder.find('\0') != std::string::npos) return NoValidPath("cannot create the copy");
 
         StagedCopy copy;
         OpenFile out(sys);
-        if (Status made = CreateTemporaryIn(sys, folder, facts.permissions, copy.temporary_, out); !made) return made;
+        if (Status made = CreateTemporaryIn(sys, folder, facts.permissions, copy.temporary_, out, folders); !made)
+            return made;
         copy.sys_ = &sys;
+        copy.folders_ = folders;
 
         SourceFacts rest = facts;
         bool whole = false;  // the head was the whole message
@@ -276,7 +285,7 @@ Status StageCopy(const std::string &source, const std::string &folder, StagedCop
             return copied;
         SourceFacts now, byPath;
         if (Status read = native::ReadFacts(sys, in.get(), now); !read) return read;
-        if (Status read = native::ReadFactsByPath(sys, source, byPath); !read) return read;
+        if (Status read = native::ReadFactsByPath(sys, source, byPath, folders); !read) return read;
         if (SameState(facts, now) && SameState(facts, byPath)) {
             // Before the copy has a name, so that a named copy never shows another time.
             native::ChosenTime chosen;

@@ -10,6 +10,7 @@
 #include <string>
 #include <string_view>
 
+#include "platform/folder_handles.h"
 #include "platform/status.h"
 #include "platform/syscalls.h"
 #include "platform/work_hooks.h"
@@ -108,11 +109,12 @@ public:
 
 private:
     friend Status StageCopy(const std::string &, const std::string &, StagedCopy &, const SysCalls &,
-                            WorkHooks *, std::optional<std::int64_t>, SourceHead *);
+                            WorkHooks *, std::optional<std::int64_t>, SourceHead *, FolderHandles *);
     friend Status StageNew(const std::string &, StagedCopy &, const SysCalls &);
     void Discard() noexcept;
 
     const SysCalls *sys_ = nullptr;
+    FolderHandles *folders_ = nullptr;  // the caller's, when it keeps folders open
     std::string temporary_;
     std::string leftLink_;  // the temporary name of a copy claimed by a hard link
     // The copy's descriptor (POSIX) or handle (Windows) until it is flushed; -1 when closed.
@@ -127,10 +129,12 @@ private:
 // ErrorKind::Stopped and no file. With `modified` (seconds since 1970, UTC) the copy gets that
 // modification time, on Windows as its creation time too, in place of the source's, unless the
 // file system refuses it (KeptSourceTime). With a head, the copy reads the source's first bytes
-// into it on the way.
+// into it on the way. With folder handles, the copy and its claim find their files from the open
+// folders kept there; they must outlive the copy.
 Status StageCopy(const std::string &source, const std::string &folder, StagedCopy &staged,
                  const SysCalls &sys = RealSysCalls(), WorkHooks *hooks = nullptr,
-                 std::optional<std::int64_t> modified = std::nullopt, SourceHead *head = nullptr);
+                 std::optional<std::int64_t> modified = std::nullopt, SourceHead *head = nullptr,
+                 FolderHandles *folders = nullptr);
 
 // An empty file under a hidden temporary name in `folder` (which must exist), open for Append:
 // for output that is written rather than copied; SetModified completes it, ClaimAs names it.

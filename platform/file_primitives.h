@@ -11,6 +11,7 @@
 #include <string_view>
 
 #include "platform/file_ops.h"
+#include "platform/folder_handles.h"
 #include "platform/slice_yield.h"
 #include "platform/status.h"
 #include "platform/syscalls.h"
@@ -38,16 +39,21 @@ struct SourceFacts {
     SystemTime modified;
 };
 
+// The calls that name a file take folder handles where the caller keeps them (folder_handles.h),
+// to find the file from its open folder rather than by its whole path.
+
 // Opens an existing file read-only, without waiting on a pipe, and reads its facts.
-Status OpenForReading(const SysCalls &sys, const std::string &path, FileRef &file, SourceFacts &facts);
+Status OpenForReading(const SysCalls &sys, const std::string &path, FileRef &file, SourceFacts &facts,
+                      FolderHandles *folders = nullptr);
 // The facts of an open file, read again; and those of the file a path names now.
 Status ReadFacts(const SysCalls &sys, FileRef file, SourceFacts &facts);
-Status ReadFactsByPath(const SysCalls &sys, const std::string &path, SourceFacts &facts);
+Status ReadFactsByPath(const SysCalls &sys, const std::string &path, SourceFacts &facts,
+                       FolderHandles *folders = nullptr);
 
 // Creates a file that did not exist (hidden on Windows until FinishContent). An existing name gives
 // AlreadyExists; every other failure is ErrorKind::Other, reported as "what: reason".
 Status CreateNew(const SysCalls &sys, const std::string &path, unsigned permissions, FileRef &file,
-                 std::string_view what);
+                 std::string_view what, FolderHandles *folders = nullptr);
 
 // Up to count bytes into the buffer; got is 0 at the end.
 Status ReadSlice(const SysCalls &sys, FileRef file, char *buffer, std::size_t count, std::size_t &got);
@@ -80,7 +86,7 @@ Status FlushAndClose(const SysCalls &sys, FileRef file);
 
 // Cleaning up after a failure, which keeps the failure's own error code.
 void CloseQuietly(const SysCalls &sys, FileRef file) noexcept;
-void RemoveQuietly(const SysCalls &sys, const std::string &path) noexcept;
+void RemoveQuietly(const SysCalls &sys, const std::string &path, FolderHandles *folders = nullptr) noexcept;
 // Removes a folder if it is empty; anything else is left as it is.
 void RemoveFolderQuietly(const SysCalls &sys, const std::string &path) noexcept;
 
@@ -88,7 +94,8 @@ void RemoveFolderQuietly(const SysCalls &sys, const std::string &path) noexcept;
 // taken, and the file stays where it was; OtherVolume when `to` is on another file system. Starts
 // with the route given and leaves there the one the file system took (Windows has one). A hard
 // link leaves `from` in place too: the caller removes it when it likes.
-Status MoveWithoutReplace(const SysCalls &sys, const std::string &from, const std::string &to, ClaimRoute &route);
+Status MoveWithoutReplace(const SysCalls &sys, const std::string &from, const std::string &to, ClaimRoute &route,
+                          FolderHandles *folders = nullptr);
 
 // Seconds since 1970, as time_t counts them.
 std::time_t UnixSeconds(const SystemTime &time);

@@ -47,7 +47,7 @@ Status NativeFileService::StageCopy(const std::string &source, const std::string
                                     SourceHead *head) {
     staged.reset();
     StagedCopy copy;
-    Status status = tarvelin::StageCopy(source, folder, copy, sys_, &hooks, modified, head);
+    Status status = tarvelin::StageCopy(source, folder, copy, sys_, &hooks, modified, head, &folders_);
     if (status) staged = std::make_unique<NativeStagedFile>(*this, std::move(copy));
     return status;
 }

@@ -10,6 +10,7 @@
 #include <unordered_map>
 
 #include "platform/file_ops.h"
+#include "platform/folder_handles.h"
 
 #include "platform/status.h"
 #include "platform/syscalls.h"
@@ -50,13 +51,16 @@ public:
     [[nodiscard]] virtual bool SameContent(const std::string &source, const std::string &existing) = 0;
     // Removes a folder if it is empty (one this run made for its own use).
     virtual void RemoveEmptyFolder(const std::string &folder) = 0;
+    // Lets go of the folders kept open for quicker calls, so that none stays busy (a drive that
+    // will not eject) once a run is over.
+    virtual void CloseFolders() {}
 };
 
 // The real file system, through the file utilities and the system calls given (tests fake them).
 // Takes calls from several threads at once.
 class NativeFileService : public FileService {
 public:
-    explicit NativeFileService(const SysCalls &sys = RealSysCalls()) : sys_(sys) {}
+    explicit NativeFileService(const SysCalls &sys = RealSysCalls()) : sys_(sys), folders_(sys) {}
     Status EnsureFolderExists(const std::string &folder) override;
     bool FileExist(const std::string &path) override;
     Status StageCopy(const std::string &source, const std::string &folder, WorkHooks &hooks,
@@ -64,6 +68,7 @@ public:
                      SourceHead *head = nullptr) override;
     bool SameContent(const std::string &source, const std::string &existing) override;
     void RemoveEmptyFolder(const std::string &folder) override;
+    void CloseFolders() override { folders_.CloseAll(); }
 
 private:
     friend class NativeStagedFile;
@@ -72,6 +77,7 @@ private:
     void KeepRoute(const std::string &folder, ClaimRoute route);
 
     const SysCalls &sys_;
+    FolderHandles folders_;
     std::mutex routesMutex_;
     std::unordered_map<std::string, ClaimRoute> routes_;
 };

@@ -10,6 +10,7 @@
 
 #include "platform/file_primitives.h"
 #include "platform/path_split.h"
+#include "platform/posix/open_folder.h"
 #include "platform/posix/syscalls.h"
 
 namespace tarvelin {
@@ -115,9 +116,12 @@ void FillFacts(const struct stat &info, SourceFacts &facts) {
 
 }  // namespace
 
-Status OpenForReading(const SysCalls &sys, const std::string &path, FileRef &file, SourceFacts &facts) {
+Status OpenForReading(const SysCalls &sys, const std::string &path, FileRef &file, SourceFacts &facts,
+                      FolderHandles *folders) {
+    const FileSpot spot = folders != nullptr ? folders->Locate(path) : FileSpot{};
     // Without blocking: a FIFO named like a message must not hang the run.
-    const int fd = RetryOnEintr([&] { return sys.Open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY, 0); });
+    const int fd =
+        RetryOnEintr([&] { return sys.Open(At(path, spot), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY, 0); });
     if (fd < 0) return Status::FromErrno(errno, "cannot open the message");
     file = fd;
     return ReadFacts(sys, file, facts);
@@ -130,16 +134,19 @@ Status ReadFacts(const SysCalls &sys, FileRef file, SourceFacts &facts) {
     return Status::Ok();
 }
 
-Status ReadFactsByPath(const SysCalls &sys, const std::string &path, SourceFacts &facts) {
+Status ReadFactsByPath(const SysCalls &sys, const std::string &path, SourceFacts &facts, FolderHandles *folders) {
+    const FileSpot spot = folders != nullptr ? folders->Locate(path) : FileSpot{};
     struct stat info {};
-    if (sys.Stat(path.c_str(), &info) != 0) return Status::FromErrno(errno, "cannot read the message");
+    if (sys.Stat(At(path, spot), &info) != 0) return Status::FromErrno(errno, "cannot read the message");
     FillFacts(info, facts);
     return Status::Ok();
 }
 
 Status CreateNew(const SysCalls &sys, const std::string &path, unsigned permissions, FileRef &file,
-                 std::string_view what) {
-    const int fd = RetryOnEintr([&] { return sys.Open(path.c_str(), kCreateFlags, static_cast<mode_t>(permissions)); });
+                 std::string_view what, FolderHandles *folders) {
+    const FileSpot spot = folders != nullptr ? folders->Locate(path) : FileSpot{};
+    const int fd =
+        RetryOnEintr([&] { return sys.Open(At(path, spot), kCreateFlags, static_cast<mode_t>(permissions)); });
     if (fd >= 0) {
         file = fd;
         return Status::Ok();
@@ -226,9 +233,10 @@ void CloseQuietly(const SysCalls &sys, FileRef file) noexcept {
     errno = saved;
 }
 
-void RemoveQuietly(const SysCalls &sys, const std::string &path) noexcept {
+void RemoveQuietly(const SysCalls &sys, const std::string &path, FolderHandles *folders) noexcept {
     const int saved = errno;
-    sys.Unlink(path.c_str());
+    const FileSpot spot = folders != nullptr ? folders->Locate(path) : FileSpot{};
+    sys.Unlink(At(path, spot));
     errno = saved;
 }
 
@@ -238,10 +246,14 @@ void RemoveFolderQuietly(const SysCalls &sys, const std::string &path) noexcept 
     errno = saved;
 }
 
-Status MoveWithoutReplace(const SysCalls &sys, const std::string &from, const std::string &to, ClaimRoute &route) {
+Status MoveWithoutReplace(const SysCalls &sys, const std::string &from, const std::string &to, ClaimRoute &route,
+                          FolderHandles *folders) {
+    const FileSpot fromSpot = folders != nullptr ? folders->Locate(from) : FileSpot{};
+    const FileSpot toSpot = folders != nullptr ? folders->Locate(to) : FileSpot{};
+    const FileAt source = At(from, fromSpot), target = At(to, toSpot);
     int err = 0;
     if (route == ClaimRoute::NoReplaceRename) {
-        if (sys.RenameNoReplace(from.c_str(), to.c_str()) == 0) return Status::Ok();
+        if (sys.RenameNoReplace(source, target) == 0) return Status::Ok();
         err = errno;
         if (err == EEXIST) return Taken();
         if (err == EXDEV) return OnOtherVolume();
@@ -249,7 +261,7 @@ Status MoveWithoutReplace(const SysCalls &sys, const std::string &from, const st
         route = ClaimRoute::HardLink;
     }
     if (route == ClaimRoute::HardLink) {
-        if (sys.Link(from.c_str(), to.c_str()) == 0) return Status::Ok();
+        if (sys.Link(source, target) == 0) return Status::Ok();
         err = errno;
         if (err == EEXIST) return Taken();
         if (err == EXDEV) return OnOtherVolume();
@@ -259,11 +271,11 @@ Status MoveWithoutReplace(const SysCalls &sys, const std::string &from, const st
 
     // The exclusive create claims the name, so the rename can only replace our own empty claim.
     FileRef claim = kNoFile;
-    if (Status claimed = CreateNew(sys, to, 0600, claim, "cannot name the copy"); !claimed) return claimed;
+    if (Status claimed = CreateNew(sys, to, 0600, claim, "cannot name the copy", folders); !claimed) return claimed;
     sys.Close(Fd(claim));
-    if (sys.Rename(from.c_str(), to.c_str()) != 0) {
+    if (sys.Rename(source, target) != 0) {
         err = errno;
-        sys.Unlink(to.c_str());
+        sys.Unlink(target);
         return OtherFailure(err, "cannot name the copy");
     }
     return Status::Ok();

@@ -7,8 +7,14 @@
 #include <cstdio>
 
 namespace tarvelin {
+namespace {
 
-int SysCalls::Open(const char *path, int flags, mode_t mode) const { return ::open(path, flags, mode); }
+int Folder(const FileAt &file) { return file.folder >= 0 ? file.folder : AT_FDCWD; }
+const char *Name(const FileAt &file) { return file.folder >= 0 ? file.path + file.nameAt : file.path; }
+
+}  // namespace
+
+int SysCalls::Open(FileAt file, int flags, mode_t mode) const { return ::openat(Folder(file), Name(file), flags, mode); }
 
 int SysCalls::Close(int fd) const { return ::close(fd); }
 
@@ -35,21 +41,23 @@ int SysCalls::Fstat(int fd, struct stat *result) const { return ::fstat(fd, resu
 
 int SysCalls::Lstat(const char *path, struct stat *result) const { return ::lstat(path, result); }
 
-int SysCalls::Stat(const char *path, struct stat *result) const { return ::stat(path, result); }
+int SysCalls::Stat(FileAt file, struct stat *result) const { return ::fstatat(Folder(file), Name(file), result, 0); }
 
 int SysCalls::Futimens(int fd, const struct timespec times[2]) const { return ::futimens(fd, times); }
 
 int SysCalls::Mkdir(const char *path, mode_t mode) const { return ::mkdir(path, mode); }
 
-int SysCalls::Unlink(const char *path) const { return ::unlink(path); }
+int SysCalls::Unlink(FileAt file) const { return ::unlinkat(Folder(file), Name(file), 0); }
 
 int SysCalls::Rmdir(const char *path) const { return ::rmdir(path); }
 
-int SysCalls::Rename(const char *from, const char *to) const { return ::rename(from, to); }
+int SysCalls::Rename(FileAt from, FileAt to) const {
+    return ::renameat(Folder(from), Name(from), Folder(to), Name(to));
+}
 
-int SysCalls::RenameNoReplace(const char *from, const char *to) const {
+int SysCalls::RenameNoReplace(FileAt from, FileAt to) const {
 #if defined(__linux__) && defined(RENAME_NOREPLACE)
-    return ::renameat2(AT_FDCWD, from, AT_FDCWD, to, RENAME_NOREPLACE);
+    return ::renameat2(Folder(from), Name(from), Folder(to), Name(to), RENAME_NOREPLACE);
 #else
     // Elsewhere the caller falls back to a hard link, which never replaces either.
     (void)from;
@@ -59,7 +67,7 @@ int SysCalls::RenameNoReplace(const char *from, const char *to) const {
 #endif
 }
 
-int SysCalls::Link(const char *from, const char *to) const { return ::link(from, to); }
+int SysCalls::Link(FileAt from, FileAt to) const { return ::linkat(Folder(from), Name(from), Folder(to), Name(to), 0); }
 
 int SysCalls::TruncateAndSeek(int fd, off_t size) const {
     if (::ftruncate(fd, size) != 0) return -1;

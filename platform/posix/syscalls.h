@@ -11,12 +11,26 @@
 
 namespace tarvelin {
 
+// A file for one call: its whole path, and where the system finds it sooner when a folder on the
+// way is open: that folder's descriptor and where the name inside it starts in the path. Fakes in
+// tests read the whole path.
+struct FileAt {
+    FileAt(const char *whole) : path(whole) {}  // NOLINT(google-explicit-constructor): a path is a spot
+    FileAt(const char *whole, int openFolder, std::size_t nameStart)
+        : path(whole), folder(openFolder), nameAt(nameStart) {}
+
+    const char *path;
+    int folder = -1;
+    std::size_t nameAt = 0;
+};
+
 class SysCalls {
 public:
     virtual ~SysCalls() = default;
 
-    // Each mirrors the POSIX call of the same name: -1 and errno on failure.
-    virtual int Open(const char *path, int flags, mode_t mode) const;
+    // Each mirrors the POSIX call of the same name (the *at form where a FileAt is taken): -1 and
+    // errno on failure.
+    virtual int Open(FileAt file, int flags, mode_t mode) const;
     virtual int Close(int fd) const;
     virtual ssize_t Read(int fd, void *buffer, std::size_t count) const;
     virtual ssize_t Write(int fd, const void *buffer, std::size_t count) const;
@@ -24,16 +38,16 @@ public:
     virtual ssize_t CopyFileRange(int inFd, int outFd, std::size_t count) const;
     virtual int Fstat(int fd, struct stat *result) const;
     virtual int Lstat(const char *path, struct stat *result) const;
-    virtual int Stat(const char *path, struct stat *result) const;
+    virtual int Stat(FileAt file, struct stat *result) const;
     virtual int Futimens(int fd, const struct timespec times[2]) const;
     virtual int Mkdir(const char *path, mode_t mode) const;
-    virtual int Unlink(const char *path) const;
+    virtual int Unlink(FileAt file) const;
     virtual int Rmdir(const char *path) const;
-    virtual int Rename(const char *from, const char *to) const;
+    virtual int Rename(FileAt from, FileAt to) const;
     // renameat2(2) with RENAME_NOREPLACE: EEXIST when `to` is taken; EINVAL, ENOSYS or ENOTSUP
     // where the file system or the kernel does not offer it.
-    virtual int RenameNoReplace(const char *from, const char *to) const;
-    virtual int Link(const char *from, const char *to) const;
+    virtual int RenameNoReplace(FileAt from, FileAt to) const;
+    virtual int Link(FileAt from, FileAt to) const;
     virtual int Fdatasync(int fd) const;
     // ftruncate(2), then lseek(2) to the new end.
     virtual int TruncateAndSeek(int fd, off_t size) const;

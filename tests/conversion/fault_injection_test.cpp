@@ -317,23 +317,23 @@ TEST(RealFaultInRun, PathOverTheLimitFailsAndOverlongNameIsShortened) {
 // system refuses the no-replace rename and hard links, tries them once per folder, not per message.
 TEST(RunCalls, OneOpenPerSourceOneMkdirPerFolderAndRefusedClaimsNotRetried) {
     struct Counting : FaultySysCalls {
-        int Open(const char *path, int flags, mode_t mode) const override {
-            ++((flags & O_ACCMODE) == O_RDONLY ? readOpens : otherOpens);
-            return FaultySysCalls::Open(path, flags, mode);
+        int Open(FileAt file, int flags, mode_t mode) const override {
+            ++((flags & O_DIRECTORY) != 0 ? folderOpens : (flags & O_ACCMODE) == O_RDONLY ? readOpens : otherOpens);
+            return FaultySysCalls::Open(file, flags, mode);
         }
         int Mkdir(const char *path, mode_t mode) const override {
             ++mkdirs;
             return FaultySysCalls::Mkdir(path, mode);
         }
-        int RenameNoReplace(const char *from, const char *to) const override {
+        int RenameNoReplace(FileAt from, FileAt to) const override {
             ++noReplaceRenames;
             return FaultySysCalls::RenameNoReplace(from, to);
         }
-        int Link(const char *from, const char *to) const override {
+        int Link(FileAt from, FileAt to) const override {
             ++links;
             return FaultySysCalls::Link(from, to);
         }
-        mutable int readOpens = 0, otherOpens = 0, mkdirs = 0, noReplaceRenames = 0, links = 0;
+        mutable int readOpens = 0, otherOpens = 0, folderOpens = 0, mkdirs = 0, noReplaceRenames = 0, links = 0;
     };
     TempDir src, out;
     MessageList list;
@@ -370,6 +370,9 @@ TEST(RunCalls, OneOpenPerSourceOneMkdirPerFolderAndRefusedClaimsNotRetried) {
         EXPECT_EQ(sys.links, 3);
         // A copy and its exclusive claim of the name.
         EXPECT_EQ(sys.otherOpens, 24);
+        // Files are found from their open folders, each opened once: 3 sources', 3 outputs' and
+        // the staging folders.
+        EXPECT_LE(sys.folderOpens, 6 + (jobs > 1 ? static_cast<int>(jobs) : 0));
         for (const auto &[source, output] : observer.outputs) EXPECT_EQ(ReadFile(output), ReadFile(source));
     }
 }

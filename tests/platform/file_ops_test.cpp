@@ -310,16 +310,16 @@ INSTANTIATE_TEST_SUITE_P(
 // first, whichever way the file system names copies; nothing stays behind in either folder.
 class TwoFileSystems : public FaultySysCalls {
 public:
-    int RenameNoReplace(const char *from, const char *to) const override {
+    int RenameNoReplace(FileAt from, FileAt to) const override {
         return Apart(from, to) ? Fail(EXDEV) : FaultySysCalls::RenameNoReplace(from, to);
     }
-    int Link(const char *from, const char *to) const override {
+    int Link(FileAt from, FileAt to) const override {
         return Apart(from, to) ? Fail(EXDEV) : FaultySysCalls::Link(from, to);
     }
 
 private:
-    static bool Apart(const char *from, const char *to) {
-        return fs::path(from).parent_path() != fs::path(to).parent_path();
+    static bool Apart(FileAt from, FileAt to) {
+        return fs::path(from.path).parent_path() != fs::path(to.path).parent_path();
     }
     static int Fail(int err) {
         errno = err;
@@ -343,6 +343,36 @@ TEST(StagedCopy, ClaimedAcrossFileSystemsIsCopiedBesideItsName) {
         EXPECT_EQ(ReadFile(dir / "out/m.eml"), Bytes(70000));
         EXPECT_TRUE(Entries(dir / "staging").empty());
         EXPECT_EQ(Entries(dir / "out"), std::set<std::string>{"m.eml"});
+    }
+}
+
+// Copies found from open folders, with room for one folder only: every lookup lets the last one
+// go, and a folder still in use by a call or a staged copy must stay open until it is done. Nothing
+// stays open after CloseAll.
+TEST(FolderHandles, FoldersLetGoInUseStayOpenUntilDone) {
+    const auto openDescriptors = [] {
+        return std::distance(fs::directory_iterator("/proc/self/fd"), fs::directory_iterator());
+    };
+    const auto before = openDescriptors();
+    TempDir dir;
+    for (const char *folder : {"a", "b", "staging", "out"}) fs::create_directory(dir / folder);
+    {
+        FolderHandles folders(RealSysCalls(), 1);
+        for (int i = 0; i < 6; ++i) {
+            const std::string name = "m" + std::to_string(i);
+            const std::string source = dir / ((i % 2 == 0 ? "a/" : "b/") + name + ".msg");
+            WriteFile(source, Bytes(100 + i));
+            StagedCopy copy, dropped;
+            ASSERT_TRUE(StageCopy(source, dir / "staging", copy, RealSysCalls(), nullptr, std::nullopt, nullptr,
+                                  &folders).ok());
+            ASSERT_TRUE(StageCopy(source, dir / "staging", dropped, RealSysCalls(), nullptr, std::nullopt, nullptr,
+                                  &folders).ok());
+            ASSERT_TRUE(copy.ClaimAs(dir / ("out/" + name + ".eml")).ok());
+            EXPECT_EQ(ReadFile(dir / ("out/" + name + ".eml")), Bytes(100 + i));
+        }
+        EXPECT_TRUE(Entries(dir / "staging").empty());
+        folders.CloseAll();
+        EXPECT_EQ(openDescriptors(), before);
     }
 }
 

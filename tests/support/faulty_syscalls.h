@@ -44,13 +44,14 @@ public:
     // hold less than the whole message.
     mutable int claimedUnflushed = 0;
 
-    int Open(const char *path, int flags, mode_t mode) const override {
+    int Open(FileAt file, int flags, mode_t mode) const override {
+        const std::string_view path = file.path;
         const std::lock_guard lock(books_);
         if ((flags & O_CREAT) != 0 && Refused(path)) return Fail(createError);
         const bool reading = (flags & O_ACCMODE) == O_RDONLY;
         const bool isVictim = reading && !victim.empty() && path == victim;
         if (isVictim && openError != 0) return Fail(openError);
-        const int fd = SysCalls::Open(path, flags, mode);
+        const int fd = SysCalls::Open(file, flags, mode);
         if (fd < 0) return fd;
         if (isVictim) {
             victimFd_ = fd;
@@ -116,19 +117,19 @@ public:
         if (path == refusedFolder) return Fail(folderError);
         return SysCalls::Mkdir(path, mode);
     }
-    int Rename(const char *from, const char *to) const override {
+    int Rename(FileAt from, FileAt to) const override {
         return renameError != 0 ? Fail(renameError) : SysCalls::Rename(from, to);
     }
     // The copy gets its final name by a rename (or a link), which creates that name.
-    int RenameNoReplace(const char *from, const char *to) const override {
+    int RenameNoReplace(FileAt from, FileAt to) const override {
         const std::lock_guard lock(books_);
-        if (flushed_.count(from) == 0) ++claimedUnflushed;
+        if (flushed_.count(from.path) == 0) ++claimedUnflushed;
         if (noReplaceError != 0) return Fail(noReplaceError);
-        return Refused(to) ? Fail(createError) : SysCalls::RenameNoReplace(from, to);
+        return Refused(to.path) ? Fail(createError) : SysCalls::RenameNoReplace(from, to);
     }
-    int Link(const char *from, const char *to) const override {
+    int Link(FileAt from, FileAt to) const override {
         if (linkError != 0) return Fail(linkError);
-        return Refused(to) ? Fail(createError) : SysCalls::Link(from, to);
+        return Refused(to.path) ? Fail(createError) : SysCalls::Link(from, to);
     }
 
 private:

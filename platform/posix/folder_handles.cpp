@@ -1,0 +1,56 @@
+#include "platform/folder_handles.h"
+
+#include <fcntl.h>
+
+#include <algorithm>
+
+#include "platform/posix/open_folder.h"
+
+namespace tarvelin {
+namespace {
+
+#ifdef O_PATH
+// Enough to name files relative to it; needs no read permission on the folder itself.
+constexpr int kFolderFlags = O_PATH | O_DIRECTORY | O_CLOEXEC;
+#else
+constexpr int kFolderFlags = O_RDONLY | O_DIRECTORY | O_CLOEXEC;
+#endif
+
+}  // namespace
+
+FolderHandles::FolderHandles(const SysCalls &sys, std::size_t most) : sys_(sys), most_(std::max<std::size_t>(most, 1)) {}
+
+FolderHandles::~FolderHandles() = default;
+
+FileSpot FolderHandles::Locate(const std::string &path) {
+    const std::size_t slash = path.rfind('/');
+    // A name of its own is needed: "x" and "/x" and "dir/" are left to the whole path.
+    if (slash == std::string::npos || slash == 0 || slash + 1 == path.size()) return {};
+    const std::string_view folderPath(path.data(), slash);
+    std::lock_guard lock(mutex_);
+    ++uses_;
+    if (auto known = kept_.find(std::string(folderPath)); known != kept_.end()) {
+        known->second.lastUsed = uses_;
+        return {known->second.folder, slash + 1};
+    }
+    const std::string folder(folderPath);
+    const int fd = sys_.Open(folder.c_str(), kFolderFlags, 0);
+    if (fd < 0) return {};
+    if (kept_.size() >= most_) {
+        const auto oldest = std::min_element(kept_.begin(), kept_.end(), [](const auto &a, const auto &b) {
+            return a.second.lastUsed < b.second.lastUsed;
+        });
+        kept_.erase(oldest);
+    }
+    Kept &kept = kept_[folder];
+    kept.folder = std::make_shared<const OpenFolder>(sys_, fd);
+    kept.lastUsed = uses_;
+    return {kept.folder, slash + 1};
+}
+
+void FolderHandles::CloseAll() {
+    std::lock_guard lock(mutex_);
+    kept_.clear();
+}
+
+}  // namespace tarvelin
