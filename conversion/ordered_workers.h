@@ -119,10 +119,13 @@ private:
         std::stop_token stop_;
     };
 
+    static constexpr std::size_t kSampleEvery = 4;
+
     static std::size_t Cores() { return std::max(1u, std::thread::hardware_concurrency()); }
 
     void Serve(std::size_t index, std::stop_token stop) {
         StopHooks hooks(stop);
+        std::size_t jobsDone = 0;
         for (;;) {
             Slot *slot = nullptr;
             std::function<void()> chore;
@@ -152,19 +155,28 @@ private:
                 chore();
                 continue;
             }
-            const auto started = std::chrono::steady_clock::now();
-            const std::int64_t computingBefore = ThreadCpuNanoseconds();
+            // Reading the thread's processor time is a system call, which a tiny message's copy
+            // would feel: one job in kSampleEvery is timed, and enough of them still make a round.
+            const bool timed = ++jobsDone % kSampleEvery == 0;
+            std::chrono::steady_clock::time_point started;
+            std::int64_t computingBefore = 0;
+            if (timed) {
+                started = std::chrono::steady_clock::now();
+                computingBefore = ThreadCpuNanoseconds();
+            }
             work_(slot->job, hooks);
-            const std::int64_t took = std::chrono::duration_cast<std::chrono::nanoseconds>(
-                                          std::chrono::steady_clock::now() - started)
-                                          .count();
-            const std::int64_t computed = ThreadCpuNanoseconds() - computingBefore;
+            std::int64_t took = 0, computed = 0;
+            if (timed) {
+                took = std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now() - started)
+                           .count();
+                computed = ThreadCpuNanoseconds() - computingBefore;
+            }
             bool front = false;
             {
                 std::lock_guard lock(mutex_);
                 slot->finished = true;
                 front = slot == &slots_.front();
-                Weigh(took, computed);
+                if (timed) Weigh(took, computed);
             }
             // Only the oldest job lets the calling thread go on; waking it for others costs a
             // switch per message.
@@ -172,7 +184,7 @@ private:
         }
     }
 
-    // After every few jobs, under mutex_: more workers while the jobs spent most of their time
+    // After every few timed jobs, under mutex_: more workers while the jobs spent most of their time
     // waiting, fewer when they spent it computing. A busy processor also makes jobs wait (for a
     // turn on a core), so only a large share of waiting adds workers.
     // The times are summed before they are compared: a processor time counted in the scheduler's
