@@ -37,6 +37,9 @@ struct SourceFacts {
     unsigned permissions = 0;  // the mode's permission bits on POSIX
     SystemTime accessed;
     SystemTime modified;
+    // Which file it is (device and inode on POSIX), where the system tells it along.
+    bool identified = false;
+    std::uint64_t device = 0, fileNumber = 0;
 };
 
 // The calls that name a file take folder handles where the caller keeps them (folder_handles.h),

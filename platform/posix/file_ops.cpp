@@ -112,6 +112,9 @@ void FillFacts(const struct stat &info, SourceFacts &facts) {
     facts.permissions = info.st_mode & 0777;
     facts.accessed = FromTimespec(info.st_atim);
     facts.modified = FromTimespec(info.st_mtim);
+    facts.identified = true;
+    facts.device = static_cast<std::uint64_t>(info.st_dev);
+    facts.fileNumber = static_cast<std::uint64_t>(info.st_ino);
 }
 
 }  // namespace
