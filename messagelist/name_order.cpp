@@ -221,7 +221,17 @@ char16_t NtfsUpperCase(char16_t unit) {
 }
 
 bool NtfsNameLess(std::string_view a, std::string_view b) {
-    CodeUnits left(a), right(b);
+    // Most names are ASCII, whose only upper-casing is a to z: compared byte by byte up to the first
+    // other character (a scan sorts every folder, so this is most of its time), and from there
+    // code unit by code unit.
+    std::size_t same = 0;
+    for (const std::size_t shorter = std::min(a.size(), b.size()); same < shorter; ++same) {
+        const auto l = static_cast<unsigned char>(a[same]), r = static_cast<unsigned char>(b[same]);
+        if (l >= 0x80 || r >= 0x80) break;
+        const auto upper = [](unsigned char c) { return c >= 'a' && c <= 'z' ? c - ('a' - 'A') : c; };
+        if (upper(l) != upper(r)) return upper(l) < upper(r);
+    }
+    CodeUnits left(a.substr(same)), right(b.substr(same));
     while (!left.Done() && !right.Done()) {
         const char16_t l = NtfsUpperCase(left.Next());
         const char16_t r = NtfsUpperCase(right.Next());

@@ -36,7 +36,9 @@ INSTANTIATE_TEST_SUITE_P(
         OrderCase{"cyrillic_upper_cased", "\xD0\xB0", "\xD0\x91"},         // а = А before Б
         OrderCase{"fullwidth_after_surrogates", "\xF0\x9F\x98\x80", "\xEF\xBC\xA1"},  // 😀 before Ａ
         OrderCase{"not_utf8_after_bmp_letters", "\xE4\xB8\x80", "\xFF"},   // 一 before the lone U+DCFF
-        OrderCase{"same_but_case_by_bytes", "A", "a"}),
+        OrderCase{"same_but_case_by_bytes", "A", "a"},
+        OrderCase{"ascii_then_upper_cased", "ab\xC3\xA9", "AB\xC3\x8A"},  // abé = ABÉ, before ABÊ
+        OrderCase{"ascii_before_the_rest", "a~", "A\xC3\xA0"}),                // ~ before à
     [](const ::testing::TestParamInfo<OrderCase> &info) { return std::string(info.param.label); });
 
 }  // namespace
