@@ -1,6 +1,7 @@
 #include "conversion/mail_message.h"
 
 #include <algorithm>
+#include <array>
 #include <cstring>
 #include <ctime>
 #include <mutex>
@@ -10,6 +11,8 @@
 
 #include "conversion/encoded_words.h"
 #include "conversion/gmime_handles.h"
+#include "conversion/plain_date.h"
+#include "conversion/plain_sender.h"
 #include "platform/ascii_case.h"
 #include "platform/input_file.h"
 #include "platform/system.h"
@@ -19,7 +22,7 @@ namespace tarvelin {
 namespace {
 
 // Large enough that a typical header arrives in one read, small enough that the body bytes read
-// past the blank line (and the buffer's clearing) cost next to nothing against the copy.
+// past the blank line cost next to nothing against the copy.
 constexpr std::size_t kReadChunkBytes = 16 * 1024;
 
 struct HeaderBlock {
@@ -40,19 +43,13 @@ std::size_t FindHeaderEnd(std::string_view bytes, std::size_t from) {
     return std::string_view::npos;
 }
 
-// The header block at the start of `bytes`, of which `before` were seen already: true once it is
-// complete (the blank line found, or no header at all), with `bytes` cut to it.
-bool CutToHeader(std::string &bytes, std::size_t before) {
-    // A leading empty line means there is no header at all.
-    if (bytes.starts_with('\n') || bytes.starts_with("\r\n")) {
-        bytes.clear();
-        return true;
-    }
+// The length of the header block at the start of `bytes`, of which `before` were searched
+// already: up to the blank line (none when the blank line comes first), or npos while the blank
+// line is still to come.
+std::size_t HeaderLength(std::string_view bytes, std::size_t before) {
+    if (bytes.starts_with('\n') || bytes.starts_with("\r\n")) return 0;
     // Back up two bytes: the blank line may straddle the chunk boundary.
-    const std::size_t end = FindHeaderEnd(bytes, before < 2 ? 0 : before - 2);
-    if (end == std::string::npos) return false;
-    bytes.resize(end);
-    return true;
+    return FindHeaderEnd(bytes, before < 2 ? 0 : before - 2);
 }
 
 HeaderBlock ReadHeaderBlock(const std::string &path) {
@@ -63,18 +60,30 @@ HeaderBlock ReadHeaderBlock(const std::string &path) {
     if (file.kind() != InputFile::Kind::Regular) return block;
     block.size = file.size();
 
+    // Never cleared: only the bytes a read fills are looked at.
+    std::array<char, kReadChunkBytes> chunk;
     std::string &bytes = block.bytes;
     while (bytes.size() < MailMessage::kMaxHeaderBytes) {
         const std::size_t before = bytes.size();
         const std::size_t want = std::min(kReadChunkBytes, MailMessage::kMaxHeaderBytes - before);
-        bytes.resize(before + want);
-        const std::ptrdiff_t got = file.Read(bytes.data() + before, want);
+        const std::ptrdiff_t got = file.Read(chunk.data(), want);
         if (got < 0) {
             bytes.clear();
             return block;
         }
-        bytes.resize(before + static_cast<std::size_t>(got));
-        if (got == 0 || CutToHeader(bytes, before)) break;
+        if (got == 0) break;
+        const std::string_view read(chunk.data(), static_cast<std::size_t>(got));
+        // The first read mostly holds the whole header: then only the header is copied.
+        if (const std::size_t length = before == 0 ? HeaderLength(read, 0) : std::string_view::npos;
+            length != std::string_view::npos) {
+            bytes.assign(read.substr(0, length));
+            break;
+        }
+        bytes.append(read);
+        if (const std::size_t length = HeaderLength(bytes, before); length != std::string_view::npos) {
+            bytes.resize(length);
+            break;
+        }
     }
     block.readable = true;
     return block;
@@ -193,13 +202,20 @@ ChosenDate WrittenInstant(GDateTime *date, DateSource source) {
     return {written, {source, g_date_time_to_unix(date), offset}};
 }
 
+// The date a field's value names; unknown when it names none.
+ChosenDate DecodedDate(const char *value, DateSource source) {
+    if (const std::optional<WrittenTime> plain = ReadPlainDate(value))
+        return {plain->date, {source, plain->unixSeconds, plain->utcOffsetSeconds}};
+    auto date = gmime::TakeOwned(g_mime_utils_header_decode_date(value));
+    return WrittenInstant(date.get(), source);
+}
+
 // The date after the last ';' of the topmost Received field: the time the last server took the
 // message, the best stand-in for a missing or broken Date.
 ChosenDate ReceivedDate(const char *value) {
     const char *semicolon = value != nullptr ? std::strrchr(value, ';') : nullptr;
     if (semicolon == nullptr) return {};
-    auto date = gmime::TakeOwned(g_mime_utils_header_decode_date(semicolon + 1));
-    return WrittenInstant(date.get(), DateSource::Received);
+    return DecodedDate(semicolon + 1, DateSource::Received);
 }
 
 ChosenDate FileDate(bool exists, std::time_t modified) {
@@ -209,8 +225,29 @@ ChosenDate FileDate(bool exists, std::time_t modified) {
     return {local, {DateSource::File, static_cast<std::int64_t>(modified), 0}};
 }
 
+bool IsLinearSpace(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
+
+// ASCII without NUL and without "=?": the parser's decoding leaves such unfolded text as it is.
+bool IsPlainText(std::string_view raw) {
+    for (const char c : raw)
+        if (c == '\0' || static_cast<unsigned char>(c) >= 0x80) return false;
+    return raw.find("=?") == std::string_view::npos;
+}
+
+// What the parser's unfolding gives: no white space at either end, no line breaks.
+std::string Unfolded(std::string_view raw) {
+    while (!raw.empty() && IsLinearSpace(raw.front())) raw.remove_prefix(1);
+    while (!raw.empty() && IsLinearSpace(raw.back())) raw.remove_suffix(1);
+    std::string text;
+    text.reserve(raw.size());
+    for (const char c : raw)
+        if (c != '\r' && c != '\n') text.push_back(c);
+    return text;
+}
+
 // The value the parser gives a field: its raw text unfolded, encoded words decoded.
 std::string DecodedValue(std::string_view raw, GMimeParserOptions *options) {
+    if (std::string unfolded = Unfolded(raw); IsPlainText(unfolded)) return unfolded;
     const std::string rawText = JoinAdjacentEncodedWords(raw);
     auto unfolded = gmime::TakeOwned(g_mime_utils_header_unfold(rawText.c_str()));
     auto decoded = gmime::TakeOwned(g_mime_utils_header_decode_text(options, unfolded.get()));
@@ -223,9 +260,11 @@ std::string DecodedValue(std::string_view raw, GMimeParserOptions *options) {
 // than the rest of the parse.
 struct Fields {
     std::string subject;
-    gmime::Handle<GDateTime> date;
-    gmime::Handle<InternetAddressList> senders;
-    std::optional<std::string> firstFrom;  // the first From field's value
+    ChosenDate date;  // the last Date field's
+    // The senders as the address list writes them (not encoded, not folded), ", " between them.
+    std::string senders;
+    bool anySender = false;
+    std::optional<std::string> firstFrom;  // raw; decoded only when no field held an address
     std::optional<std::string> topmostReceived;  // raw; decoded only when the Date is no use
     std::optional<std::string> messageId;  // the first Message-ID field's value
 };
@@ -237,18 +276,56 @@ std::string TrimmedId(std::string text) {
     return text.substr(first);
 }
 
-// A From field's senders join the list; the first field's text is kept for a sender that is no
-// address list.
+// The list as internet_address_list_to_string writes it unencoded (display names stay decoded
+// UTF-8, nothing is folded), with the mailboxes whose domain needs no IDN look-up written here:
+// the look-up costs more than the rest of the header's read.
+std::string WrittenAddresses(InternetAddressList *list) {
+    std::string text;
+    const int count = internet_address_list_length(list);
+    for (int i = 0; i < count; ++i) {
+        InternetAddress *address = internet_address_list_get_address(list, i);
+        if (i > 0) text += ", ";
+        if (INTERNET_ADDRESS_IS_MAILBOX(address)) {
+            const char *addr = internet_address_mailbox_get_addr(INTERNET_ADDRESS_MAILBOX(address));
+            if (addr != nullptr && DomainWrittenAsIs(addr)) {
+                const char *name = internet_address_get_name(address);
+                if (name != nullptr && *name != '\0') {
+                    auto quoted = gmime::TakeOwned(g_mime_utils_quote_string(name));
+                    text += quoted.get();
+                    text += " <";
+                    text += addr;
+                    text += '>';
+                } else {
+                    text += addr;
+                }
+                continue;
+            }
+        }
+        auto written = gmime::TakeOwned(internet_address_to_string(address, nullptr, FALSE));
+        if (written) text += written.get();
+    }
+    return text;
+}
+
+// A From field's senders join the others; the first field's text is kept for a sender that is
+// no address list. Writing each field's list on its own gives the same text as writing them all
+// as one: the list writes each address alone and puts ", " between them.
 void AddSenders(Fields &fields, std::string_view raw, GMimeParserOptions *options) {
-    if (!fields.firstFrom) fields.firstFrom = DecodedValue(raw, options);
-    const std::string joined = JoinAdjacentEncodedWords(raw);
-    auto parsed = gmime::TakeOwned(internet_address_list_parse(options, joined.c_str()));
-    if (parsed) internet_address_list_append(fields.senders.get(), parsed.get());
+    if (!fields.firstFrom) fields.firstFrom = std::string(raw);
+    std::optional<std::string> text = PlainSenderText(raw);
+    if (!text) {
+        const std::string joined = JoinAdjacentEncodedWords(raw);
+        auto parsed = gmime::TakeOwned(internet_address_list_parse(options, joined.c_str()));
+        if (!parsed || internet_address_list_length(parsed.get()) == 0) return;
+        text = WrittenAddresses(parsed.get());
+    }
+    if (fields.anySender) fields.senders += ", ";
+    fields.senders += *text;
+    fields.anySender = true;
 }
 
 Fields ReadFields(GMimeHeaderList *headers, GMimeParserOptions *options) {
     Fields fields;
-    fields.senders = gmime::TakeOwned(internet_address_list_new());
     const int count = g_mime_header_list_get_count(headers);
     for (int i = 0; i < count; ++i) {
         GMimeHeader *header = g_mime_header_list_get_header_at(headers, i);
@@ -263,7 +340,7 @@ Fields ReadFields(GMimeHeaderList *headers, GMimeParserOptions *options) {
             break;
         case ReadField::Date:
             if (const char *value = g_mime_header_get_value(header))
-                fields.date = gmime::TakeOwned(g_mime_utils_header_decode_date(value));
+                fields.date = DecodedDate(value, DateSource::Header);
             break;
         case ReadField::From:
             if (raw != nullptr) AddSenders(fields, raw, options);
@@ -285,7 +362,6 @@ std::optional<Fields> ReadPlainFields(std::string_view header, GMimeParserOption
     if (header.find('\0') != std::string_view::npos || header.find('\r') != std::string_view::npos)
         return std::nullopt;
     Fields fields;
-    fields.senders = gmime::TakeOwned(internet_address_list_new());
     std::size_t start = 0;
     while (start < header.size() && header[start] != '\n') {
         std::size_t nameEnd = start;
@@ -312,7 +388,7 @@ std::optional<Fields> ReadPlainFields(std::string_view header, GMimeParserOption
             fields.subject = DecodedValue(raw, options);
             break;
         case ReadField::Date:
-            fields.date = gmime::TakeOwned(g_mime_utils_header_decode_date(DecodedValue(raw, options).c_str()));
+            fields.date = DecodedDate(DecodedValue(raw, options).c_str(), DateSource::Header);
             break;
         case ReadField::From:
             AddSenders(fields, raw, options);
@@ -327,15 +403,10 @@ std::optional<Fields> ReadPlainFields(std::string_view header, GMimeParserOption
     return fields;
 }
 
-std::string SenderText(const Fields &fields) {
-    if (internet_address_list_length(fields.senders.get()) > 0) {
-        // Not encoded: display names stay decoded UTF-8, and nothing is folded.
-        auto text = gmime::TakeOwned(
-            internet_address_list_to_string(fields.senders.get(), nullptr, FALSE));
-        if (text) return text.get();
-    }
+std::string SenderText(const Fields &fields, GMimeParserOptions *options) {
+    if (fields.anySender) return fields.senders;
     // A sender that is not an address list ("Ann Lee", "<>") is still worth its words.
-    return fields.firstFrom.value_or("");
+    return fields.firstFrom ? DecodedValue(*fields.firstFrom, options) : std::string();
 }
 
 gmime::Handle<GMimeParserOptions> NewParserOptions() {
@@ -369,14 +440,12 @@ bool MailMessage::LoadFromFile(const std::string &path) {
 }
 
 bool MailMessage::LoadFromHead(std::string_view head, std::time_t modified, std::optional<std::uint64_t> size) {
-    std::string bytes(head.substr(0, kMaxHeaderBytes));
-    (void)CutToHeader(bytes, 0);
-    return Load(true, true, modified, size, bytes);
+    const std::string_view limited = head.substr(0, kMaxHeaderBytes);
+    return Load(true, true, modified, size, limited.substr(0, HeaderLength(limited, 0)));
 }
 
 bool MailMessage::HeaderComplete(std::string_view head) {
-    if (head.size() >= kMaxHeaderBytes || head.starts_with('\n') || head.starts_with("\r\n")) return true;
-    return FindHeaderEnd(head, 0) != std::string_view::npos;
+    return head.size() >= kMaxHeaderBytes || HeaderLength(head, 0) != std::string_view::npos;
 }
 
 bool MailMessage::Load(bool exists, bool readable, std::time_t modified, std::optional<std::uint64_t> size,
@@ -392,10 +461,12 @@ bool MailMessage::Load(bool exists, bool readable, std::time_t modified, std::op
         date_ = chosen.date;
         instant_ = chosen.instant;
     };
-    const ChosenDate fileDate = FileDate(exists, modified);
+    // Only when nothing better is found: the C library may take a lock for the local time that
+    // every worker shares.
+    const auto useFileDate = [&] { useDate(FileDate(exists, modified)); };
     const std::string_view fields = SkipPreamble(bytes);
     if (!readable || !StartsWithHeaderField(fields)) {
-        useDate(fileDate);
+        useFileDate();
         return false;
     }
 
@@ -405,18 +476,18 @@ bool MailMessage::Load(bool exists, bool readable, std::time_t modified, std::op
     if (!read) {
         const auto part = ParseHeader(text, options.get());
         if (!part) {
-            useDate(fileDate);
+            useFileDate();
             return false;
         }
         read = ReadFields(g_mime_object_get_header_list(part.get()), options.get());
     }
-    subject_ = read->subject;
-    from_ = SenderText(*read);
-    messageId_ = read->messageId.value_or("");
-    useDate(WrittenInstant(read->date.get(), DateSource::Header));
+    subject_ = std::move(read->subject);
+    from_ = SenderText(*read, options.get());
+    if (read->messageId) messageId_ = std::move(*read->messageId);
+    useDate(read->date);
     if (!date_.known() && read->topmostReceived)
         useDate(ReceivedDate(DecodedValue(*read->topmostReceived, options.get()).c_str()));
-    if (!date_.known()) useDate(fileDate);
+    if (!date_.known()) useFileDate();
     return true;
 }
 
