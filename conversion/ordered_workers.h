@@ -69,7 +69,17 @@ public:
     std::optional<Job> TakeFinished(std::chrono::milliseconds wait) {
         std::unique_lock lock(mutex_);
         if (slots_.empty()) return std::nullopt;
-        if (!finished_.wait_for(lock, wait, [this] { return slots_.front().finished; })) return std::nullopt;
+        if (!slots_.front().finished) {
+            // Woken once for a run of finished jobs rather than once for each: a wake-up costs more
+            // than naming a tiny message. Not for long, so that a large copy in the run does not
+            // hold up the ones before it.
+            awaited_ = std::min(kRun, slots_.size());
+            finished_.wait_for(lock, kGathering, [this] { return FrontFinished(awaited_); });
+            awaited_ = 1;
+            const bool ready = finished_.wait_for(lock, wait, [this] { return slots_.front().finished; });
+            awaited_ = 0;
+            if (!ready) return std::nullopt;
+        }
         Job job = std::move(slots_.front().job);
         slots_.pop_front();
         return job;
@@ -120,6 +130,14 @@ private:
     };
 
     static constexpr std::size_t kSampleEvery = 4;
+    static constexpr std::size_t kRun = 8;
+    static constexpr std::chrono::milliseconds kGathering{2};
+
+    // The first `count` jobs (or all there are) are finished. Under mutex_.
+    bool FrontFinished(std::size_t count) const {
+        const auto end = slots_.begin() + static_cast<std::ptrdiff_t>(std::min(count, slots_.size()));
+        return std::all_of(slots_.begin(), end, [](const Slot &slot) { return slot.finished; });
+    }
 
     static std::size_t Cores() { return std::max(1u, std::thread::hardware_concurrency()); }
 
@@ -171,16 +189,16 @@ private:
                            .count();
                 computed = ThreadCpuNanoseconds() - computingBefore;
             }
-            bool front = false;
+            bool awaited = false;
             {
                 std::lock_guard lock(mutex_);
                 slot->finished = true;
-                front = slot == &slots_.front();
+                awaited = awaited_ > 0 && FrontFinished(awaited_);
                 if (timed) Weigh(took, computed);
             }
-            // Only the oldest job lets the calling thread go on; waking it for others costs a
+            // Only what the calling thread waits for lets it go on; waking it for others costs a
             // switch per message.
-            if (front) finished_.notify_one();
+            if (awaited) finished_.notify_one();
         }
     }
 
@@ -213,6 +231,8 @@ private:
     std::condition_variable needed_;  // workers not taking jobs wait here for more to be needed
     bool stopping_ = false;  // under mutex_
     std::condition_variable finished_;
+    // How many finished jobs at the front the calling thread waits for; 0 while it does not wait.
+    std::size_t awaited_ = 0;  // under mutex_
     // A deque keeps each slot where it is while others are added and taken.
     std::deque<Slot> slots_;
     std::deque<Slot *> todo_;
