@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -46,10 +47,16 @@ private:
         std::uint64_t lastUsed = 0;
     };
 
+    // Looked up by a part of a path, without making a string of it.
+    struct PathHash {
+        using is_transparent = void;
+        std::size_t operator()(std::string_view path) const { return std::hash<std::string_view>{}(path); }
+    };
+
     const SysCalls &sys_;
     const std::size_t most_;
     std::mutex mutex_;
-    std::unordered_map<std::string, Kept> kept_;  // by the folder's path; under mutex_
+    std::unordered_map<std::string, Kept, PathHash, std::equal_to<>> kept_;  // by the folder's path; under mutex_
     std::uint64_t uses_ = 0;                      // under mutex_
 };
 

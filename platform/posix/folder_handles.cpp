@@ -29,7 +29,7 @@ FileSpot FolderHandles::Locate(const std::string &path) {
     const std::string_view folderPath(path.data(), slash);
     std::lock_guard lock(mutex_);
     ++uses_;
-    if (auto known = kept_.find(std::string(folderPath)); known != kept_.end()) {
+    if (auto known = kept_.find(folderPath); known != kept_.end()) {
         known->second.lastUsed = uses_;
         return {known->second.folder, slash + 1};
     }
