@@ -49,12 +49,27 @@ public:
 
     // A job that needs no work (it failed before any) still waits for its turn.
     void Give(Job job, bool needsWork) {
-        std::lock_guard lock(mutex_);
-        Slot &slot = slots_.emplace_back(std::move(job), !needsWork);
-        if (needsWork) {
-            todo_.push_back(&slot);
-            workGiven_.notify_one();
+        std::vector<std::pair<Job, bool>> one;
+        one.emplace_back(std::move(job), needsWork);
+        GiveAll(one);
+    }
+
+    // Several jobs at once, in their order, under one lock and with one wake-up: waking a worker
+    // per job lets each woken worker take the core from the calling thread in turn.
+    void GiveAll(std::vector<std::pair<Job, bool>> &jobs) {
+        std::size_t work = 0;
+        {
+            std::lock_guard lock(mutex_);
+            for (auto &[job, needsWork] : jobs) {
+                Slot &slot = slots_.emplace_back(std::move(job), !needsWork);
+                if (!needsWork) continue;
+                todo_.push_back(&slot);
+                ++work;
+            }
         }
+        jobs.clear();
+        if (work == 1) workGiven_.notify_one();
+        if (work > 1) workGiven_.notify_all();
     }
 
     // Small work for the next idle worker, ahead of the jobs: what the calling thread would
@@ -268,16 +283,20 @@ bool GiveAndTakeInOrder(OrderedWorkers<Job> &workers, std::size_t count, WorkHoo
         return false;
     };
     std::size_t given = 0, finished = 0;
+    std::vector<std::pair<Job, bool>> batch;
     while (finished < count) {
         // Refilled in batches, so that idle workers are woken together rather than one per job
         // finished.
-        const std::size_t batch = std::min(workers.Threads(), count - given);
-        for (const bool refill = workers.Room() >= batch; refill && given < count && workers.Room() > 0; ++given) {
-            if (stopsNow()) return stopped();
-            std::optional<Job> job = make(given);
-            if (!job) return stopped();
-            const bool work = needsWork(*job);
-            workers.Give(std::move(*job), work);
+        const std::size_t size = std::min(workers.Threads(), count - given);
+        if (workers.Room() >= size) {
+            for (; given < count && batch.size() < workers.Room(); ++given) {
+                if (stopsNow()) return stopped();
+                std::optional<Job> job = make(given);
+                if (!job) return stopped();
+                const bool work = needsWork(*job);
+                batch.emplace_back(std::move(*job), work);
+            }
+            workers.GiveAll(batch);
         }
         std::optional<Job> job = workers.TakeFinished(kWaitSlice);
         if (!job) {

@@ -4,11 +4,12 @@
 // nothing is kept. Safe from several threads at once.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <memory>
-#include <mutex>
+#include <shared_mutex>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -44,7 +45,7 @@ public:
 private:
     struct Kept {
         std::shared_ptr<const OpenFolder> folder;
-        std::uint64_t lastUsed = 0;
+        std::atomic<std::uint64_t> lastUsed{0};  // written under a shared lock
     };
 
     // Looked up by a part of a path, without making a string of it.
@@ -55,9 +56,10 @@ private:
 
     const SysCalls &sys_;
     const std::size_t most_;
-    std::mutex mutex_;
+    // Every call of every worker looks here: finding a folder takes the lock shared.
+    std::shared_mutex mutex_;
     std::unordered_map<std::string, Kept, PathHash, std::equal_to<>> kept_;  // by the folder's path; under mutex_
-    std::uint64_t uses_ = 0;                      // under mutex_
+    std::atomic<std::uint64_t> uses_{0};
 };
 
 }  // namespace tarvelin

@@ -27,25 +27,31 @@ FileSpot FolderHandles::Locate(const std::string &path) {
     // A name of its own is needed: "x" and "/x" and "dir/" are left to the whole path.
     if (slash == std::string::npos || slash == 0 || slash + 1 == path.size()) return {};
     const std::string_view folderPath(path.data(), slash);
-    std::lock_guard lock(mutex_);
-    ++uses_;
-    if (auto known = kept_.find(folderPath); known != kept_.end()) {
-        known->second.lastUsed = uses_;
-        return {known->second.folder, slash + 1};
+    const std::uint64_t use = uses_.fetch_add(1, std::memory_order_relaxed) + 1;
+    {
+        std::shared_lock lock(mutex_);
+        if (auto known = kept_.find(folderPath); known != kept_.end()) {
+            known->second.lastUsed.store(use, std::memory_order_relaxed);
+            return {known->second.folder, slash + 1};
+        }
     }
     const std::string folder(folderPath);
     const int fd = sys_.Open(folder.c_str(), kFolderFlags, 0);
     if (fd < 0) return {};
+    auto opened = std::make_shared<const OpenFolder>(sys_, fd);
+    std::lock_guard lock(mutex_);
+    // Another thread may have opened it meanwhile: its handle is kept, this one goes with the call.
+    if (auto known = kept_.find(folderPath); known != kept_.end()) return {known->second.folder, slash + 1};
     if (kept_.size() >= most_) {
         const auto oldest = std::min_element(kept_.begin(), kept_.end(), [](const auto &a, const auto &b) {
-            return a.second.lastUsed < b.second.lastUsed;
+            return a.second.lastUsed.load(std::memory_order_relaxed) < b.second.lastUsed.load(std::memory_order_relaxed);
         });
         kept_.erase(oldest);
     }
     Kept &kept = kept_[folder];
-    kept.folder = std::make_shared<const OpenFolder>(sys_, fd);
-    kept.lastUsed = uses_;
-    return {kept.folder, slash + 1};
+    kept.folder = opened;
+    kept.lastUsed.store(use, std::memory_order_relaxed);
+    return {std::move(opened), slash + 1};
 }
 
 void FolderHandles::CloseAll() {
