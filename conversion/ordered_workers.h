@@ -145,6 +145,7 @@ private:
     };
 
     static constexpr std::size_t kSampleEvery = 4;
+    static constexpr std::int64_t kSlowJob = 1'000'000;  // nanoseconds
     static constexpr std::size_t kRun = 8;
     static constexpr std::chrono::milliseconds kGathering{2};
 
@@ -159,6 +160,7 @@ private:
     void Serve(std::size_t index, std::stop_token stop) {
         StopHooks hooks(stop);
         std::size_t jobsDone = 0;
+        bool slow = false;
         for (;;) {
             Slot *slot = nullptr;
             std::function<void()> chore;
@@ -189,21 +191,17 @@ private:
                 continue;
             }
             // Reading the thread's processor time is a system call, which a tiny message's copy
-            // would feel: one job in kSampleEvery is timed, and enough of them still make a round.
-            const bool timed = ++jobsDone % kSampleEvery == 0;
-            std::chrono::steady_clock::time_point started;
-            std::int64_t computingBefore = 0;
-            if (timed) {
-                started = std::chrono::steady_clock::now();
-                computingBefore = ThreadCpuNanoseconds();
-            }
+            // would feel: after a quick job only one in kSampleEvery is weighed. After a slow one
+            // (a share's round trips) every one is, so that workers join without delay.
+            const bool timed = slow || ++jobsDone % kSampleEvery == 0;
+            const auto started = std::chrono::steady_clock::now();
+            const std::int64_t computingBefore = timed ? ThreadCpuNanoseconds() : 0;
             work_(slot->job, hooks);
-            std::int64_t took = 0, computed = 0;
-            if (timed) {
-                took = std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now() - started)
-                           .count();
-                computed = ThreadCpuNanoseconds() - computingBefore;
-            }
+            const std::int64_t took =
+                std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now() - started)
+                    .count();
+            const std::int64_t computed = timed ? ThreadCpuNanoseconds() - computingBefore : 0;
+            slow = took > kSlowJob;
             bool awaited = false;
             {
                 std::lock_guard lock(mutex_);

@@ -356,7 +356,13 @@ TEST(RunCalls, OneOpenPerSourceOneMkdirPerFolderAndRefusedClaimsNotRetried) {
         DuplicateCounter counter = 0;
         RunOptions options;
         options.jobs = jobs;
+        const auto openDescriptors = [] {
+            return std::distance(fs::directory_iterator("/proc/self/fd"), fs::directory_iterator());
+        };
+        const auto descriptorsBefore = openDescriptors();
         ASSERT_TRUE(RunConversion(list, out.path().string(), counter, observer, files, options).AllConverted());
+        // No folder stays open (busy) once the run is over.
+        EXPECT_EQ(openDescriptors(), descriptorsBefore);
         EXPECT_EQ(sys.readOpens, 12);
         // Each level made costs at most a call that finds its parent missing and one that makes it;
         // a level that is there costs nothing once the run has made or found it. Workers stage
