@@ -149,20 +149,32 @@ private:
         // the copy reads the header on its way, so the file is opened once. Only a look for an
         // identical copy needs the name before the copy.
         const bool fields = UsesMessageFields(job.option) || options_.readEveryHeader;
-        // The message's time must be known before the copy is finished, so then the header is
-        // read first.
+        // The message's time is chosen from the head before the copy is finished.
         const bool timeFromMessage = options_.fileTime == RunOptions::FileTime::Message;
-        if (job.folder && !options_.skipIdentical && !timeFromMessage) {
+        if (job.folder && !options_.skipIdentical) {
             if (StopsNow(hooks, job)) return;
             SourceHead head;
-            if (fields) {
+            if (fields || timeFromMessage) {
                 head.complete = MailMessage::HeaderComplete;
                 head.limit = MailMessage::kMaxHeaderBytes;
             }
+            bool named = false;
+            if (timeFromMessage) {
+                head.chooseTime = [this, &job, &named](const SourceHead &read) {
+                    ComposeName(job, &read);
+                    named = true;
+                    job.fileTime = MessageFileTime(options_.fileTime, job.facts);
+                    return job.fileTime;
+                };
+            }
             job.staged = files_.StageCopy(job.source, job.stagingDir, hooks, job.copy, std::nullopt,
-                                          fields ? &head : nullptr);
+                                          head.limit > 0 ? &head : nullptr);
             if (job.staged.kind() == ErrorKind::Stopped) return;
-            ComposeName(job, head.read ? &head : nullptr);
+            // Named when the time was chosen, unless the copy ended before (or a dry run made none).
+            if (!named) {
+                ComposeName(job, head.read ? &head : nullptr);
+                if (timeFromMessage) job.fileTime = MessageFileTime(options_.fileTime, job.facts);
+            }
             if (job.staged && parallel_) job.flushed = job.copy->Flush();
             return;
         }

@@ -188,12 +188,37 @@ private:
             return;
         }
         const std::string &source = sources_[job.item].path;
+        const auto learn = [&](const MailMessage &message) {
+            job.facts = FactsOf(message);
+            job.instant = message.Instant().unixSeconds;
+            // The file's time is the server's received date.
+            return MessageFileTime(options_.fileTime, job.facts);
+        };
+        if (!options_.skipIdentical && !options_.dryRun) {
+            // The header is read on the copy's way, so that the file is opened once.
+            SourceHead head;
+            head.complete = MailMessage::HeaderComplete;
+            head.limit = MailMessage::kMaxHeaderBytes;
+            bool learnt = false;
+            head.chooseTime = [&](const SourceHead &read) {
+                MailMessage message;
+                (void)message.LoadFromHead(read.bytes, read.modified, read.size);
+                learnt = true;
+                return learn(message);
+            };
+            job.status = StageCopy(source, job.folder + "tmp" + kNativeSeparator, job.copy, RealSysCalls(), &hooks,
+                                   std::nullopt, &head);
+            if (!learnt) {
+                MailMessage message;
+                (void)message.LoadFromFile(source);
+                (void)learn(message);
+            }
+            FinishCopy(job);
+            return;
+        }
         MailMessage message;
         (void)message.LoadFromFile(source);
-        job.facts = FactsOf(message);
-        job.instant = message.Instant().unixSeconds;
-        // The file's time is the server's received date.
-        const std::optional<std::int64_t> time = MessageFileTime(options_.fileTime, job.facts);
+        const std::optional<std::int64_t> time = learn(message);
         if (options_.skipIdentical) {
             for (const std::string &existing : job.earlier) {
                 if (!SameContent(source, existing)) continue;
@@ -206,6 +231,10 @@ private:
             return;
         }
         job.status = StageCopy(source, job.folder + "tmp" + kNativeSeparator, job.copy, RealSysCalls(), &hooks, time);
+        FinishCopy(job);
+    }
+
+    void FinishCopy(MaildirJob &job) const {
         if (!job.status) return;
         if (job.copy.KeptSourceTime())
             job.facts.timeNote = "keeps the source's time: the file system refused the message's date";

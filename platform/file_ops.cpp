@@ -298,8 +298,10 @@ Status StageCopy(const std::string &source, const std::string &folder, StagedCop
         }
         if (SameState(facts, now) && SameState(facts, byPath)) {
             // Before the copy has a name, so that a named copy never shows another time.
+            std::optional<std::int64_t> time = modified;
+            if (!time && head != nullptr && head->read && head->chooseTime) time = head->chooseTime(*head);
             native::ChosenTime chosen;
-            if (modified) chosen.time = native::SystemTimeFromUnix(*modified);
+            if (time) chosen.time = native::SystemTimeFromUnix(*time);
             if (Status finished = native::FinishContent(sys, out.get(), facts, chosen); !finished) return finished;
             copy.keptSourceTime_ = chosen.time && !chosen.taken;
             copy.open_ = out.Release();

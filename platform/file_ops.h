@@ -53,6 +53,9 @@ struct SourceHead {
     // Asked after each read; the head is complete when it says so, at `limit` bytes or at the end.
     std::function<bool(std::string_view)> complete;
     std::size_t limit = 0;
+    // Where the copy's time comes from the message: asked once the head is read (on the copy's
+    // thread), for the time to give the copy when none was given; nothing keeps the source's.
+    std::function<std::optional<std::int64_t>(const SourceHead &)> chooseTime;
     // Filled by the copy: the bytes, the source's modification time and size, and whether they
     // were read.
     std::string bytes;
