@@ -194,47 +194,44 @@ private:
             // The file's time is the server's received date.
             return MessageFileTime(options_.fileTime, job.facts);
         };
-        if (!options_.skipIdentical && !options_.dryRun) {
-            // The header is read on the copy's way, so that the file is opened once.
-            SourceHead head;
+        // Unless what is there must be compared first (or a dry run only looks), the header is read
+        // on the copy's way, so that the file is opened once.
+        const bool headOnTheWay = !options_.skipIdentical && !options_.dryRun;
+        SourceHead head;
+        bool learnt = false;
+        std::optional<std::int64_t> time;
+        if (headOnTheWay) {
             head.complete = MailMessage::HeaderComplete;
             head.limit = MailMessage::kMaxHeaderBytes;
-            bool learnt = false;
             head.chooseTime = [&](const SourceHead &read) {
                 MailMessage message;
                 (void)message.LoadFromHead(read.bytes, read.modified, read.size);
                 learnt = true;
                 return learn(message);
             };
-            job.status = StageCopy(source, job.folder + "tmp" + kNativeSeparator, job.copy, RealSysCalls(), &hooks,
-                                   std::nullopt, &head);
-            if (!learnt) {
-                MailMessage message;
-                (void)message.LoadFromFile(source);
-                (void)learn(message);
-            }
-            FinishCopy(job);
-            return;
-        }
-        MailMessage message;
-        (void)message.LoadFromFile(source);
-        const std::optional<std::int64_t> time = learn(message);
-        if (options_.skipIdentical) {
+        } else {
+            MailMessage message;
+            (void)message.LoadFromFile(source);
+            time = learn(message);
+            learnt = true;
             for (const std::string &existing : job.earlier) {
                 if (!SameContent(source, existing)) continue;
                 job.identical = existing;
                 return;
             }
+            if (options_.dryRun) {
+                job.status = CheckStaging(source, job.folder);
+                return;
+            }
         }
-        if (options_.dryRun) {
-            job.status = CheckStaging(source, job.folder);
-            return;
+        job.status = StageCopy(source, job.folder + "tmp" + kNativeSeparator, job.copy, RealSysCalls(), &hooks, time,
+                               headOnTheWay ? &head : nullptr);
+        if (!learnt) {
+            // The copy ended before its head was read: the facts of the failure come from the file.
+            MailMessage message;
+            (void)message.LoadFromFile(source);
+            (void)learn(message);
         }
-        job.status = StageCopy(source, job.folder + "tmp" + kNativeSeparator, job.copy, RealSysCalls(), &hooks, time);
-        FinishCopy(job);
-    }
-
-    void FinishCopy(MaildirJob &job) const {
         if (!job.status) return;
         if (job.copy.KeptSourceTime())
             job.facts.timeNote = "keeps the source's time: the file system refused the message's date";

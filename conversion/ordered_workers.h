@@ -47,15 +47,9 @@ public:
     std::size_t Room() const { return window_ - slots_.size(); }
     bool Empty() const { return slots_.empty(); }
 
-    // A job that needs no work (it failed before any) still waits for its turn.
-    void Give(Job job, bool needsWork) {
-        std::vector<std::pair<Job, bool>> one;
-        one.emplace_back(std::move(job), needsWork);
-        GiveAll(one);
-    }
-
-    // Several jobs at once, in their order, under one lock and with one wake-up: waking a worker
-    // per job lets each woken worker take the core from the calling thread in turn.
+    // Jobs in their order, each with whether it needs work (one that failed before any still
+    // waits for its turn); under one lock and with one wake-up: waking a worker per job lets each
+    // woken worker take the core from the calling thread in turn.
     void GiveAll(std::vector<std::pair<Job, bool>> &jobs) {
         std::size_t work = 0;
         {

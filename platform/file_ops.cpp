@@ -52,10 +52,14 @@ private:
 
 // Opened as a copy reads it, and refused unless it is a regular file: a device or a pipe has no
 // end to copy up to.
+FileSpot Locate(FolderHandles *folders, const std::string &path) {
+    return folders != nullptr ? folders->Locate(path) : FileSpot{};
+}
+
 Status OpenSource(const SysCalls &sys, const std::string &source, OpenFile &in, SourceFacts &facts,
-                  FolderHandles *folders = nullptr) {
+                  const FileSpot &spot = {}) {
     if (!UsablePath(source)) return NoValidPath("cannot open the message");
-    if (Status opened = native::OpenForReading(sys, source, in.Slot(), facts, folders); !opened) return opened;
+    if (Status opened = native::OpenForReading(sys, source, in.Slot(), facts, spot); !opened) return opened;
     if (facts.folder) return Status::Failure(ErrorKind::Other, "cannot copy the message: it is a folder");
     if (!facts.regular) {
         return Status::Failure(ErrorKind::Other, "cannot copy the message: it is not a regular file");
@@ -64,12 +68,14 @@ Status OpenSource(const SysCalls &sys, const std::string &source, OpenFile &in, 
 }
 
 Status CreateTemporaryIn(const SysCalls &sys, const std::string &folder, unsigned permissions, std::string &path,
-                         OpenFile &out, FolderHandles *folders = nullptr) {
+                         OpenFile &out, FolderHandles *folders = nullptr, FileSpot *spot = nullptr) {
     for (int attempt = 0; attempt < kTemporaryNameAttempts; ++attempt) {
         std::string candidate = TemporaryNameIn(folder);
-        Status made = native::CreateNew(sys, candidate, permissions, out.Slot(), "cannot create the copy", folders);
+        FileSpot found = Locate(folders, candidate);
+        Status made = native::CreateNew(sys, candidate, permissions, out.Slot(), "cannot create the copy", found);
         if (made) {
             path = std::move(candidate);
+            if (spot != nullptr) *spot = std::move(found);
             return Status::Ok();
         }
         // The final name is not involved yet, so a taken name must not read as AlreadyExists.
@@ -148,6 +154,7 @@ Status CheckStaging(const std::string &source, const std::string &folder, const 
 StagedCopy::StagedCopy(StagedCopy &&other) noexcept
     : sys_(std::exchange(other.sys_, nullptr)),
       folders_(std::exchange(other.folders_, nullptr)),
+      temporarySpot_(std::exchange(other.temporarySpot_, {})),
       temporary_(std::exchange(other.temporary_, {})),
       leftLink_(std::exchange(other.leftLink_, {})),
       open_(std::exchange(other.open_, kNoFile)),
@@ -158,6 +165,7 @@ StagedCopy &StagedCopy::operator=(StagedCopy &&other) noexcept {
         Discard();
         sys_ = std::exchange(other.sys_, nullptr);
         folders_ = std::exchange(other.folders_, nullptr);
+        temporarySpot_ = std::exchange(other.temporarySpot_, {});
         temporary_ = std::exchange(other.temporary_, {});
         leftLink_ = std::exchange(other.leftLink_, {});
         open_ = std::exchange(other.open_, kNoFile);
@@ -170,11 +178,13 @@ StagedCopy::~StagedCopy() { Discard(); }
 
 void StagedCopy::Discard() noexcept {
     if (sys_ == nullptr) return;
-    if (!leftLink_.empty()) native::RemoveQuietly(*sys_, std::exchange(leftLink_, {}), folders_);
+    // A claimed copy's temporary name is its link's.
+    if (!leftLink_.empty()) native::RemoveQuietly(*sys_, std::exchange(leftLink_, {}), temporarySpot_);
     if (open_ != kNoFile) native::CloseQuietly(*sys_, std::exchange(open_, kNoFile));
-    if (!temporary_.empty()) native::RemoveQuietly(*sys_, temporary_, folders_);
+    if (!temporary_.empty()) native::RemoveQuietly(*sys_, temporary_, temporarySpot_);
     sys_ = nullptr;
     folders_ = nullptr;
+    temporarySpot_ = {};
     temporary_.clear();
 }
 
@@ -192,7 +202,8 @@ Status StagedCopy::ClaimAs(const std::string &destination, ClaimRoute *route) {
     if (!UsablePath(destination)) return NoValidPath("cannot name the copy");
     ClaimRoute fresh = ClaimRoute::NoReplaceRename;
     ClaimRoute &taken = route != nullptr ? *route : fresh;
-    Status named = native::MoveWithoutReplace(*sys_, temporary_, destination, taken, folders_);
+    const FileSpot destinationSpot = Locate(folders_, destination);
+    Status named = native::MoveWithoutReplace(*sys_, temporary_, destination, taken, temporarySpot_, destinationSpot);
     if (named.kind() == ErrorKind::OtherVolume) {
         // Staged away from its folder (where claims are quicker), on a file system of its own.
         StagedCopy near;
@@ -203,7 +214,7 @@ Status StagedCopy::ClaimAs(const std::string &destination, ClaimRoute *route) {
         near.keptSourceTime_ = keptSourceTime_;
         *this = std::move(near);
         if (Status flushed = Flush(); !flushed) return flushed;
-        named = native::MoveWithoutReplace(*sys_, temporary_, destination, taken, folders_);
+        named = native::MoveWithoutReplace(*sys_, temporary_, destination, taken, temporarySpot_, destinationSpot);
     }
     if (named.kind() == ErrorKind::AlreadyExists) return NameTaken();
     if (named) {
@@ -211,6 +222,7 @@ Status StagedCopy::ClaimAs(const std::string &destination, ClaimRoute *route) {
             leftLink_ = std::move(temporary_);
         } else {
             sys_ = nullptr;
+            temporarySpot_ = {};
         }
         temporary_.clear();
     }
@@ -255,18 +267,21 @@ bool SameState(const SourceFacts &a, const SourceFacts &b) {
 Status StageCopy(const std::string &source, const std::string &folder, StagedCopy &staged, const SysCalls &sys,
                  WorkHooks *hooks, std::optional<std::int64_t> modified, SourceHead *head, FolderHandles *folders) {
     staged = StagedCopy();
+    const FileSpot sourceSpot = Locate(folders, source);
     // A mail server may deliver to or move the message meanwhile. A copy is kept only when the
     // source's size and time, from the open file and by its path, are those it had when it was
     // opened; otherwise it is dropped and made once more, and a second change fails the message.
     for (int attempt = 1;; ++attempt) {
         OpenFile in(sys);
         SourceFacts facts;
-        if (Status opened = OpenSource(sys, source, in, facts, folders); !opened) return opened;
+        if (Status opened = OpenSource(sys, source, in, facts, sourceSpot); !opened) return opened;
         if (folder.find('\0') != std::string::npos) return NoValidPath("cannot create the copy");
 
         StagedCopy copy;
         OpenFile out(sys);
-        if (Status made = CreateTemporaryIn(sys, folder, facts.permissions, copy.temporary_, out, folders); !made)
+        if (Status made = CreateTemporaryIn(sys, folder, facts.permissions, copy.temporary_, out, folders,
+                                            &copy.temporarySpot_);
+            !made)
             return made;
         copy.sys_ = &sys;
         copy.folders_ = folders;
@@ -288,7 +303,7 @@ Status StageCopy(const std::string &source, const std::string &folder, StagedCop
         if (Status copied = whole ? Status::Ok() : CopyBytes(sys, in.get(), out.get(), rest, slices); !copied)
             return copied;
         SourceFacts now, byPath;
-        if (Status read = native::ReadFactsByPath(sys, source, byPath, folders); !read) return read;
+        if (Status read = native::ReadFactsByPath(sys, source, byPath, sourceSpot); !read) return read;
         // While the path names the file copied, what it tells is what the open file would: one
         // call less, which on a share is a round trip.
         if (SameFile(facts, byPath)) {

@@ -118,6 +118,7 @@ private:
 
     const SysCalls *sys_ = nullptr;
     FolderHandles *folders_ = nullptr;  // the caller's, when it keeps folders open
+    FileSpot temporarySpot_;            // where the temporary name was made
     std::string temporary_;
     std::string leftLink_;  // the temporary name of a copy claimed by a hard link
     // The copy's descriptor (POSIX) or handle (Windows) until it is flushed; -1 when closed.

@@ -42,21 +42,21 @@ struct SourceFacts {
     std::uint64_t device = 0, fileNumber = 0;
 };
 
-// The calls that name a file take folder handles where the caller keeps them (folder_handles.h),
-// to find the file from its open folder rather than by its whole path.
+// The calls that name a file take where the caller found it (FolderHandles::Locate), to find it
+// from its open folder rather than by its whole path; an empty spot means the whole path.
 
 // Opens an existing file read-only, without waiting on a pipe, and reads its facts.
 Status OpenForReading(const SysCalls &sys, const std::string &path, FileRef &file, SourceFacts &facts,
-                      FolderHandles *folders = nullptr);
+                      const FileSpot &spot = {});
 // The facts of an open file, read again; and those of the file a path names now.
 Status ReadFacts(const SysCalls &sys, FileRef file, SourceFacts &facts);
 Status ReadFactsByPath(const SysCalls &sys, const std::string &path, SourceFacts &facts,
-                       FolderHandles *folders = nullptr);
+                       const FileSpot &spot = {});
 
 // Creates a file that did not exist (hidden on Windows until FinishContent). An existing name gives
 // AlreadyExists; every other failure is ErrorKind::Other, reported as "what: reason".
 Status CreateNew(const SysCalls &sys, const std::string &path, unsigned permissions, FileRef &file,
-                 std::string_view what, FolderHandles *folders = nullptr);
+                 std::string_view what, const FileSpot &spot = {});
 
 // Up to count bytes into the buffer; got is 0 at the end.
 Status ReadSlice(const SysCalls &sys, FileRef file, char *buffer, std::size_t count, std::size_t &got);
@@ -89,7 +89,7 @@ Status FlushAndClose(const SysCalls &sys, FileRef file);
 
 // Cleaning up after a failure, which keeps the failure's own error code.
 void CloseQuietly(const SysCalls &sys, FileRef file) noexcept;
-void RemoveQuietly(const SysCalls &sys, const std::string &path, FolderHandles *folders = nullptr) noexcept;
+void RemoveQuietly(const SysCalls &sys, const std::string &path, const FileSpot &spot = {}) noexcept;
 // Removes a folder if it is empty; anything else is left as it is.
 void RemoveFolderQuietly(const SysCalls &sys, const std::string &path) noexcept;
 
@@ -98,7 +98,7 @@ void RemoveFolderQuietly(const SysCalls &sys, const std::string &path) noexcept;
 // with the route given and leaves there the one the file system took (Windows has one). A hard
 // link leaves `from` in place too: the caller removes it when it likes.
 Status MoveWithoutReplace(const SysCalls &sys, const std::string &from, const std::string &to, ClaimRoute &route,
-                          FolderHandles *folders = nullptr);
+                          const FileSpot &fromSpot = {}, const FileSpot &toSpot = {});
 
 // Seconds since 1970, as time_t counts them.
 std::time_t UnixSeconds(const SystemTime &time);

@@ -120,8 +120,7 @@ void FillFacts(const struct stat &info, SourceFacts &facts) {
 }  // namespace
 
 Status OpenForReading(const SysCalls &sys, const std::string &path, FileRef &file, SourceFacts &facts,
-                      FolderHandles *folders) {
-    const FileSpot spot = folders != nullptr ? folders->Locate(path) : FileSpot{};
+                      const FileSpot &spot) {
     // Without blocking: a FIFO named like a message must not hang the run.
     const int fd =
         RetryOnEintr([&] { return sys.Open(At(path, spot), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY, 0); });
@@ -137,8 +136,7 @@ Status ReadFacts(const SysCalls &sys, FileRef file, SourceFacts &facts) {
     return Status::Ok();
 }
 
-Status ReadFactsByPath(const SysCalls &sys, const std::string &path, SourceFacts &facts, FolderHandles *folders) {
-    const FileSpot spot = folders != nullptr ? folders->Locate(path) : FileSpot{};
+Status ReadFactsByPath(const SysCalls &sys, const std::string &path, SourceFacts &facts, const FileSpot &spot) {
     struct stat info {};
     if (sys.Stat(At(path, spot), &info) != 0) return Status::FromErrno(errno, "cannot read the message");
     FillFacts(info, facts);
@@ -146,8 +144,7 @@ Status ReadFactsByPath(const SysCalls &sys, const std::string &path, SourceFacts
 }
 
 Status CreateNew(const SysCalls &sys, const std::string &path, unsigned permissions, FileRef &file,
-                 std::string_view what, FolderHandles *folders) {
-    const FileSpot spot = folders != nullptr ? folders->Locate(path) : FileSpot{};
+                 std::string_view what, const FileSpot &spot) {
     const int fd =
         RetryOnEintr([&] { return sys.Open(At(path, spot), kCreateFlags, static_cast<mode_t>(permissions)); });
     if (fd >= 0) {
@@ -236,9 +233,8 @@ void CloseQuietly(const SysCalls &sys, FileRef file) noexcept {
     errno = saved;
 }
 
-void RemoveQuietly(const SysCalls &sys, const std::string &path, FolderHandles *folders) noexcept {
+void RemoveQuietly(const SysCalls &sys, const std::string &path, const FileSpot &spot) noexcept {
     const int saved = errno;
-    const FileSpot spot = folders != nullptr ? folders->Locate(path) : FileSpot{};
     sys.Unlink(At(path, spot));
     errno = saved;
 }
@@ -250,9 +246,7 @@ void RemoveFolderQuietly(const SysCalls &sys, const std::string &path) noexcept 
 }
 
 Status MoveWithoutReplace(const SysCalls &sys, const std::string &from, const std::string &to, ClaimRoute &route,
-                          FolderHandles *folders) {
-    const FileSpot fromSpot = folders != nullptr ? folders->Locate(from) : FileSpot{};
-    const FileSpot toSpot = folders != nullptr ? folders->Locate(to) : FileSpot{};
+                          const FileSpot &fromSpot, const FileSpot &toSpot) {
     const FileAt source = At(from, fromSpot), target = At(to, toSpot);
     int err = 0;
     if (route == ClaimRoute::NoReplaceRename) {
@@ -274,7 +268,7 @@ Status MoveWithoutReplace(const SysCalls &sys, const std::string &from, const st
 
     // The exclusive create claims the name, so the rename can only replace our own empty claim.
     FileRef claim = kNoFile;
-    if (Status claimed = CreateNew(sys, to, 0600, claim, "cannot name the copy", folders); !claimed) return claimed;
+    if (Status claimed = CreateNew(sys, to, 0600, claim, "cannot name the copy", toSpot); !claimed) return claimed;
     sys.Close(Fd(claim));
     if (sys.Rename(source, target) != 0) {
         err = errno;

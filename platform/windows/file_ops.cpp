@@ -89,7 +89,7 @@ namespace native {
 
 // Backup semantics let a folder open, so that it can be named as what it is.
 Status OpenForReading(const SysCalls &sys, const std::string &path, FileRef &file, SourceFacts &facts,
-                      FolderHandles *) {
+                      const FileSpot &) {
     void *const handle = sys.Open(Win32Path(path).c_str(), GENERIC_READ, kShareAll, OPEN_EXISTING,
                                   FILE_FLAG_SEQUENTIAL_SCAN | FILE_FLAG_BACKUP_SEMANTICS);
     if (handle == nullptr) return LastError("cannot open the message");
@@ -111,7 +111,7 @@ Status ReadFacts(const SysCalls &sys, FileRef file, SourceFacts &facts) {
 
 // Through a handle that reads attributes only, which a server holding the message without
 // sharing still grants.
-Status ReadFactsByPath(const SysCalls &sys, const std::string &path, SourceFacts &facts, FolderHandles *) {
+Status ReadFactsByPath(const SysCalls &sys, const std::string &path, SourceFacts &facts, const FileSpot &) {
     void *const handle =
         sys.Open(Win32Path(path).c_str(), FILE_READ_ATTRIBUTES, kShareAll, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS);
     if (handle == nullptr) return LastError("cannot read the message");
@@ -122,7 +122,7 @@ Status ReadFactsByPath(const SysCalls &sys, const std::string &path, SourceFacts
 
 // Created hidden; FinishContent makes it visible once complete.
 Status CreateNew(const SysCalls &sys, const std::string &path, unsigned, FileRef &file, std::string_view what,
-                 FolderHandles *) {
+                 const FileSpot &) {
     void *const handle = sys.Open(Win32Path(path).c_str(), GENERIC_WRITE, 0, CREATE_NEW, FILE_ATTRIBUTE_HIDDEN);
     if (handle != nullptr) {
         file = reinterpret_cast<FileRef>(handle);
@@ -194,7 +194,7 @@ void CloseQuietly(const SysCalls &sys, FileRef file) noexcept {
     ::SetLastError(saved);
 }
 
-void RemoveQuietly(const SysCalls &sys, const std::string &path, FolderHandles *) noexcept {
+void RemoveQuietly(const SysCalls &sys, const std::string &path, const FileSpot &) noexcept {
     const DWORD saved = ::GetLastError();
     sys.Remove(Win32Path(path).c_str());
     ::SetLastError(saved);
@@ -208,7 +208,7 @@ void RemoveFolderQuietly(const SysCalls &sys, const std::string &path) noexcept 
 
 // Without MOVEFILE_REPLACE_EXISTING the rename never replaces a file.
 Status MoveWithoutReplace(const SysCalls &sys, const std::string &from, const std::string &to, ClaimRoute &,
-                          FolderHandles *) {
+                          const FileSpot &, const FileSpot &) {
     if (sys.Move(Win32Path(from).c_str(), Win32Path(to).c_str(), 0)) return Status::Ok();
     const DWORD err = ::GetLastError();
     if (err == ERROR_ALREADY_EXISTS || err == ERROR_FILE_EXISTS) return Taken();

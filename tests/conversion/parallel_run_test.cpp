@@ -155,7 +155,9 @@ TEST(OrderedWorkers, AsManyWorkAsTheJobsNeed) {
         });
         int given = 0, taken = 0;
         while (taken < 300) {
-            while (given < 300 && workers.Room() > 0) workers.Give(given++, true);
+            std::vector<std::pair<int, bool>> batch;
+            while (given < 300 && batch.size() < workers.Room()) batch.emplace_back(given++, true);
+            workers.GiveAll(batch);
             if (const std::optional<int> job = workers.TakeFinished(std::chrono::milliseconds(1000))) {
                 EXPECT_EQ(*job, taken);
                 ++taken;
