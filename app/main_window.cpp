@@ -29,10 +29,11 @@
 #include "app/design_widgets.h"
 #include "app/help_address.h"
 #include "app/message_list_model.h"
+#include "app/option_buttons.h"
 #include "app/qt_paths.h"
 #include "app/report_texts.h"
 #include "conversion/conversion_run.h"
-#include "conversion/naming_schemes.h"
+#include "conversion/naming/naming_schemes.h"
 #include "messagelist/folder_scan.h"
 
 namespace tarvelin {
@@ -218,18 +219,15 @@ void frmStep1::CreateControls() {
     auto *picture1 = Place(new QWidget(frame1), "Picture1", twips_.Rect(120, 240, 7455, 1575));
 
     // Made in the order the arrow keys move through them, which is also the order of tabbing.
-    std::array<const NamingScheme *, kNamingSchemes.size()> inOrder{};
-    for (const NamingScheme &scheme : kNamingSchemes)
-        inOrder.at(static_cast<std::size_t>(scheme.button.order)) = &scheme;
     options_ = new QButtonGroup(this);
     options_->setExclusive(true);
-    for (const NamingScheme *scheme : inOrder) {
+    for (const OptionButtonPlace &place : kOptionButtons) {
+        const NamingScheme &scheme = kNamingSchemes[static_cast<std::size_t>(place.option)];
         const QString caption =
-            QString::fromLatin1(scheme->caption.data(), static_cast<qsizetype>(scheme->caption.size()));
-        const OptionButtonPlace &place = scheme->button;
-        auto *button = Place(new QRadioButton(caption, picture1), std::string(scheme->name).c_str(),
+            QString::fromLatin1(scheme.caption.data(), static_cast<qsizetype>(scheme.caption.size()));
+        auto *button = Place(new QRadioButton(caption, picture1), std::string(scheme.name).c_str(),
                              twips_.Rect(place.left, place.top, place.width, 255));
-        options_->addButton(button, static_cast<int>(scheme->option));
+        options_->addButton(button, static_cast<int>(scheme.option));
         optionOrder_.push_back(button);
     }
     optionOrder_.front()->setFont(DesignFont(8.25, true));

@@ -7,8 +7,8 @@
 #include <memory>
 
 #include "app/design_widgets.h"
-#include "conversion/naming.h"
-#include "messagelist/convert_rules.h"
+#include "conversion/naming/naming.h"
+#include "app/convert_rules.h"
 #include "messagelist/message_list.h"
 #include "app/dialogs.h"
 #include "platform/directory_lister.h"

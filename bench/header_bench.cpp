@@ -5,7 +5,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "conversion/mail_message.h"
+#include "conversion/header/mail_message.h"
 
 int main(int argc, char **argv) {
     if (argc != 3) {

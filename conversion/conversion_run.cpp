@@ -6,9 +6,9 @@
 #include <unordered_set>
 #include <vector>
 
-#include "conversion/mail_message.h"
+#include "conversion/header/mail_message.h"
 #include "conversion/ordered_workers.h"
-#include "conversion/output_names.h"
+#include "conversion/naming/output_names.h"
 #include "conversion/staging_folders.h"
 #include "platform/file_ops.h"
 #include "platform/path_split.h"

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "conversion/message_facts.h"
-#include "conversion/naming.h"
+#include "conversion/naming/naming.h"
 #include "messagelist/message_list.h"
 #include "platform/file_service.h"
 #include "platform/work_hooks.h"

@@ -6,10 +6,10 @@
 #include <set>
 #include <utility>
 
-#include "conversion/imap_utf7.h"
-#include "conversion/mail_message.h"
-#include "conversion/maildir_writer.h"
-#include "conversion/mbox_writer.h"
+#include "conversion/mailbox/imap_utf7.h"
+#include "conversion/header/mail_message.h"
+#include "conversion/mailbox/maildir_writer.h"
+#include "conversion/mailbox/mbox_writer.h"
 #include "conversion/ordered_workers.h"
 #include "platform/file_ops.h"
 #include "platform/input_file.h"

@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "conversion/conversion_run.h"
-#include "conversion/mailbox_tree.h"
+#include "conversion/mailbox/mailbox_tree.h"
 
 namespace tarvelin {
 

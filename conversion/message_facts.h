@@ -6,7 +6,7 @@
 #include <optional>
 #include <string>
 
-#include "conversion/mail_message.h"
+#include "conversion/header/mail_message.h"
 
 namespace tarvelin {
 

@@ -18,8 +18,8 @@
 #include <vector>
 
 #include "conversion/conversion_run.h"
-#include "conversion/mail_message.h"
-#include "conversion/naming.h"
+#include "conversion/header/mail_message.h"
+#include "conversion/naming/naming.h"
 
 namespace tarvelin::fuzz {
 
@@ -222,7 +222,7 @@ std::string CheckName(NamingOption option, CalendarDate date, std::string_view s
     if (error.empty()) error = CheckCleaned(raw, cleaned);
     if (error.empty()) error = CheckResolved(cleaned, takenNames, counter);
     if (error.empty()) return {};
-    return std::string(NamingOptionName(option)) + ": " + error;
+    return std::string(kNamingSchemes[static_cast<std::size_t>(option)].name) + ": " + error;
 }
 
 // A file of this process's own that the message bytes are written to, removed at exit.

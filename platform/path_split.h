@@ -1,5 +1,4 @@
-// The rules of paths: folder and file-name parts, the separator, the root a mirrored folder
-// leaves out. The separator is a parameter so that both the Windows ("\") and the POSIX ("/")
+// The rules of paths: folder and file-name parts, the separator. The separator is a parameter so that both the Windows ("\") and the POSIX ("/")
 // conventions can be exercised on any platform.
 #pragma once
 
@@ -21,10 +20,5 @@ std::string FolderFromPath(std::string_view path, char separator = kNativeSepara
 // The path unchanged when it ends with the separator, else the path followed by it.
 // The empty path gives the separator alone.
 std::string AddSeparator(std::string_view path, char separator = kNativeSeparator);
-
-// The output folder for a message: outputRoot followed by the message's folder without its root
-// ("C:\", "\\" of a UNC path, the leading "/" on POSIX).
-std::string OutputFolderFor(std::string_view outputRoot, std::string_view sourceFolder,
-                            char separator = kNativeSeparator);
 
 }  // namespace tarvelin

@@ -43,7 +43,7 @@ bool NotFound(DWORD err) {
 }
 
 // The length of the part no folder can be made in: \\?\C:\ or \\?\UNC\server\share\.
-std::size_t RootLength(const std::wstring &path) {
+std::size_t VolumeRootLength(const std::wstring &path) {
     if (!path.starts_with(LR"(\\?\UNC\)")) return std::min<std::size_t>(path.size(), 7);
     std::size_t end = 8;
     for (int part = 0; part < 2 && end != std::wstring::npos; ++part) {
@@ -56,7 +56,7 @@ std::size_t RootLength(const std::wstring &path) {
 // The folder in the \\?\ form without trailing separators.
 std::wstring FolderPath(const std::string &path) {
     std::wstring folder = Win32Path(path);
-    while (folder.size() > RootLength(folder) && folder.back() == L'\\') folder.pop_back();
+    while (folder.size() > VolumeRootLength(folder) && folder.back() == L'\\') folder.pop_back();
     return folder;
 }
 
@@ -232,7 +232,7 @@ bool EntryExists(const SysCalls &sys, const std::string &path) {
 
 Status MakeFolders(const SysCalls &sys, const std::string &path) {
     const std::wstring folder = FolderPath(path);
-    const std::size_t root = RootLength(folder);
+    const std::size_t root = VolumeRootLength(folder);
     // A drive or a share root cannot be made; it is there or the path is of no use.
     if (folder.size() <= root) {
         if (IsFolder(sys.Attributes(folder.c_str()))) return Status::Ok();
@@ -243,7 +243,7 @@ Status MakeFolders(const SysCalls &sys, const std::string &path) {
 
 Status CheckFoldersCreatable(const SysCalls &sys, const std::string &path) {
     const std::wstring folder = FolderPath(path);
-    const std::size_t root = RootLength(folder);
+    const std::size_t root = VolumeRootLength(folder);
     for (std::size_t end = root + 1; end <= folder.size(); ++end) {
         if (end < folder.size() && folder[end] != L'\\') continue;
         const std::wstring level = folder.substr(0, end);

@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "cli/cli.h"
-#include "conversion/maildir_writer.h"
+#include "conversion/mailbox/maildir_writer.h"
 #include "tests/support/messages.h"
 #include "tests/support/temp_dir.h"
 

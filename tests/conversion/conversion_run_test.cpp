@@ -64,7 +64,7 @@ TEST(ConversionRun, NamesEachMessageByTheSelectedScheme) {
         {NamingOption::OptDFS_MYD, "07-01-2012 Re Meeting Ann Lee ann@x.org.eml"},
     };
     for (const auto &[option, name] : expected) {
-        SCOPED_TRACE(std::string(NamingOptionName(option)));
+        SCOPED_TRACE(std::string(kNamingSchemes[static_cast<std::size_t>(option)].name));
         MessageList list;
         list.AddFileToList(path);
         RecordingObserver observer;
@@ -513,40 +513,6 @@ TEST(ConversionRun, EveryRowIsHeardOnceInListOrderWithItsFacts) {
                                                        "already-there b.msg b.msg", "failed gone.msg ",
                                                        "converted c.msg c.msg"}));
 }
-
-struct FolderCase {
-    const char *label;
-    const char *root;
-    const char *sourceFolder;
-    char separator;
-    const char *expected;
-};
-
-void PrintTo(const FolderCase &c, std::ostream *os) { *os << c.label; }
-
-class OutputFolder : public ::testing::TestWithParam<FolderCase> {};
-
-TEST_P(OutputFolder, DropsTheSourceRoot) {
-    const FolderCase &c = GetParam();
-    EXPECT_EQ(OutputFolderFor(c.root, c.sourceFolder, c.separator), c.expected);
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    BothConventions, OutputFolder,
-    ::testing::Values(FolderCase{"windows_drive", R"(D:\out\)", R"(C:\Mail\2012\)", '\\', R"(D:\out\Mail\2012\)"},
-                      FolderCase{"windows_drive_root", R"(D:\out\)", R"(C:\)", '\\', R"(D:\out\)"},
-                      FolderCase{"output_at_a_drive_root", R"(D:\)", R"(C:\in.eml\)", '\\', R"(D:\in.eml\)"},
-                      FolderCase{"windows_unc", R"(D:\out\)", R"(\\srv\share\x\)", '\\', R"(D:\out\srv\share\x\)"},
-                      FolderCase{"windows_empty", R"(D:\out\)", "", '\\', R"(D:\out\)"},
-                      // The forms a Windows path can also take: verbatim, verbatim UNC, drive-relative.
-                      FolderCase{"windows_verbatim", R"(D:\out\)", R"(\\?\C:\Mail\)", '\\', R"(D:\out\Mail\)"},
-                      FolderCase{"windows_verbatim_unc", R"(D:\out\)", R"(\\?\UNC\srv\share\x\)", '\\', R"(D:\out\srv\share\x\)"},
-                      FolderCase{"windows_drive_relative", R"(D:\out\)", R"(C:Mail\)", '\\', R"(D:\out\Mail\)"},
-                      FolderCase{"posix_folder", "/out/", "/home/u/Mail/", '/', "/out/home/u/Mail/"},
-                      FolderCase{"posix_root", "/out/", "/", '/', "/out/"},
-                      FolderCase{"posix_double_slash", "/out/", "//srv/x/", '/', "/out/srv/x/"},
-                      FolderCase{"posix_empty", "/out/", "", '/', "/out/"}),
-    [](const auto &info) { return std::string(info.param.label); });
 
 }  // namespace
 }  // namespace tarvelin

@@ -1,5 +1,5 @@
 #include "conversion/mailbox_run.h"
-#include "conversion/mbox_writer.h"
+#include "conversion/mailbox/mbox_writer.h"
 
 #include <gtest/gtest.h>
 

@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "conversion/conversion_run.h"
-#include "conversion/mail_message.h"
+#include "conversion/header/mail_message.h"
 #include "tests/support/temp_dir.h"
 
 namespace tarvelin {
@@ -234,7 +234,7 @@ TEST(RunProperties, CorpusMessagesGetTheSameNamesInTwoFreshRuns) {
 
     for (const NamingScheme &scheme : kNamingSchemes) {
         const NamingOption option = scheme.option;
-        SCOPED_TRACE(std::string(NamingOptionName(option)));
+        SCOPED_TRACE(std::string(kNamingSchemes[static_cast<std::size_t>(option)].name));
         std::vector<std::string> names[2];
         for (auto &runNames : names) {
             TempDir out;

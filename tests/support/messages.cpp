@@ -1,5 +1,6 @@
 #include "tests/support/messages.h"
 
+#include "conversion/naming/naming.h"
 #include "platform/path_split.h"
 
 namespace tarvelin::testing {

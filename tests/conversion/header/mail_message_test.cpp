@@ -1,4 +1,4 @@
-#include "conversion/mail_message.h"
+#include "conversion/header/mail_message.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>

@@ -1,6 +1,6 @@
-#include "conversion/maildir_writer.h"
+#include "conversion/mailbox/maildir_writer.h"
 
-#include "conversion/sha256.h"
+#include "conversion/mailbox/sha256.h"
 #include "platform/directory_lister.h"
 #include "platform/file_ops.h"
 #include "platform/path_split.h"

@@ -8,8 +8,8 @@
 #include <string_view>
 #include <unordered_map>
 
-#include "conversion/calendar_date.h"
-#include "conversion/naming_schemes.h"
+#include "conversion/header/calendar_date.h"
+#include "conversion/naming/naming_schemes.h"
 #include "platform/path_split.h"
 
 namespace tarvelin {
@@ -23,6 +23,11 @@ inline constexpr std::size_t kMaxFileNameBytes = 255;  // POSIX NAME_MAX
 
 // Every occurrence of the path's last four characters replaced by ".eml".
 std::string MakeEmlPath(std::string_view sourcePath);
+
+// The output folder for a message: outputRoot followed by the message's folder without its root
+// ("C:\", "\\" of a UNC path, the leading "/" on POSIX).
+std::string OutputFolderFor(std::string_view outputRoot, std::string_view sourceFolder,
+                            char separator = kNativeSeparator);
 
 // "dd-mm-yyyy", "yyyy-mm-dd" or "mm-dd-yyyy"; an unknown date gives the empty text.
 std::string FormatDate(CalendarDate date, std::string_view pattern);

@@ -8,7 +8,7 @@
 #include <string>
 #include <string_view>
 
-#include "conversion/calendar_date.h"
+#include "conversion/header/calendar_date.h"
 
 namespace tarvelin {
 

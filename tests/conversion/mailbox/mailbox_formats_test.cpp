@@ -3,11 +3,11 @@
 #include <string>
 #include <vector>
 
-#include "conversion/imap_utf7.h"
-#include "conversion/mailbox_tree.h"
-#include "conversion/maildir_writer.h"
-#include "conversion/mbox_writer.h"
-#include "conversion/sha256.h"
+#include "conversion/mailbox/imap_utf7.h"
+#include "conversion/mailbox/mailbox_tree.h"
+#include "conversion/mailbox/maildir_writer.h"
+#include "conversion/mailbox/mbox_writer.h"
+#include "conversion/mailbox/sha256.h"
 #include "tests/support/temp_dir.h"
 
 namespace tarvelin {

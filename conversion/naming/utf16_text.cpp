@@ -1,4 +1,4 @@
-#include "conversion/utf16_text.h"
+#include "conversion/naming/utf16_text.h"
 
 namespace tarvelin {
 

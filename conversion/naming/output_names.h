@@ -7,7 +7,7 @@
 #include <optional>
 #include <string>
 
-#include "conversion/naming.h"
+#include "conversion/naming/naming.h"
 #include "platform/file_service.h"
 #include "platform/status.h"
 

@@ -1,4 +1,4 @@
-#include "conversion/plain_date.h"
+#include "conversion/header/plain_date.h"
 
 #include <array>
 #include <chrono>

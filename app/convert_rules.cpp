@@ -1,4 +1,4 @@
-#include "messagelist/convert_rules.h"
+#include "app/convert_rules.h"
 
 namespace tarvelin {
 

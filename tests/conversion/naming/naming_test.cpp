@@ -1,11 +1,11 @@
-#include "conversion/naming.h"
+#include "conversion/naming/naming.h"
 
 #include <gtest/gtest.h>
 
 #include <set>
 #include <string>
 
-#include "conversion/utf16_text.h"
+#include "conversion/naming/utf16_text.h"
 
 namespace tarvelin {
 namespace {
@@ -38,7 +38,9 @@ struct ComposeCase {
     std::string expected;
 };
 
-void PrintTo(const ComposeCase &c, std::ostream *os) { *os << NamingOptionName(c.option); }
+void PrintTo(const ComposeCase &c, std::ostream *os) {
+    *os << kNamingSchemes[static_cast<std::size_t>(c.option)].name;
+}
 
 class ComposeOneMessage : public testing::TestWithParam<ComposeCase> {};
 
@@ -59,7 +61,7 @@ INSTANTIATE_TEST_SUITE_P(
                     ComposeCase{NamingOption::OptDFS_YMD2, "2012-07-01 AnnHi "},
                     ComposeCase{NamingOption::OptDFS_MYD, "07-01-2012 Hi Ann"}),
     [](const testing::TestParamInfo<ComposeCase> &row) {
-        return std::string(NamingOptionName(row.param.option));
+        return std::string(kNamingSchemes[static_cast<std::size_t>(row.param.option)].name);
     });
 
 TEST(Naming, WorkedExamplesGiveTheseFiles) {
@@ -190,7 +192,7 @@ TEST(Naming, ReservedDeviceNames) {
 
 TEST(Naming, OptionsByNameAndAlias) {
     for (const NamingScheme &scheme : kNamingSchemes)
-        EXPECT_EQ(NamingOptionFromName(NamingOptionName(scheme.option)), scheme.option);
+        EXPECT_EQ(NamingOptionFromName(scheme.name), scheme.option);
     const struct {
         std::string name;
         std::optional<NamingOption> option;
@@ -278,6 +280,40 @@ TEST(Naming, LongNamesFitTheFileNameByteLimit) {
     EXPECT_EQ(folder.Write(std::string(252, 'b'), counter), std::string(251, 'b') + ".eml");
 }
 #endif
+
+struct FolderCase {
+    const char *label;
+    const char *root;
+    const char *sourceFolder;
+    char separator;
+    const char *expected;
+};
+
+void PrintTo(const FolderCase &c, std::ostream *os) { *os << c.label; }
+
+class OutputFolder : public ::testing::TestWithParam<FolderCase> {};
+
+TEST_P(OutputFolder, DropsTheSourceRoot) {
+    const FolderCase &c = GetParam();
+    EXPECT_EQ(OutputFolderFor(c.root, c.sourceFolder, c.separator), c.expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    BothConventions, OutputFolder,
+    ::testing::Values(FolderCase{"windows_drive", R"(D:\out\)", R"(C:\Mail\2012\)", '\\', R"(D:\out\Mail\2012\)"},
+                      FolderCase{"windows_drive_root", R"(D:\out\)", R"(C:\)", '\\', R"(D:\out\)"},
+                      FolderCase{"output_at_a_drive_root", R"(D:\)", R"(C:\in.eml\)", '\\', R"(D:\in.eml\)"},
+                      FolderCase{"windows_unc", R"(D:\out\)", R"(\\srv\share\x\)", '\\', R"(D:\out\srv\share\x\)"},
+                      FolderCase{"windows_empty", R"(D:\out\)", "", '\\', R"(D:\out\)"},
+                      // The forms a Windows path can also take: verbatim, verbatim UNC, drive-relative.
+                      FolderCase{"windows_verbatim", R"(D:\out\)", R"(\\?\C:\Mail\)", '\\', R"(D:\out\Mail\)"},
+                      FolderCase{"windows_verbatim_unc", R"(D:\out\)", R"(\\?\UNC\srv\share\x\)", '\\', R"(D:\out\srv\share\x\)"},
+                      FolderCase{"windows_drive_relative", R"(D:\out\)", R"(C:Mail\)", '\\', R"(D:\out\Mail\)"},
+                      FolderCase{"posix_folder", "/out/", "/home/u/Mail/", '/', "/out/home/u/Mail/"},
+                      FolderCase{"posix_root", "/out/", "/", '/', "/out/"},
+                      FolderCase{"posix_double_slash", "/out/", "//srv/x/", '/', "/out/srv/x/"},
+                      FolderCase{"posix_empty", "/out/", "", '/', "/out/"}),
+    [](const auto &info) { return std::string(info.param.label); });
 
 }  // namespace
 }  // namespace tarvelin

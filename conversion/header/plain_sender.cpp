@@ -1,4 +1,4 @@
-#include "conversion/plain_sender.h"
+#include "conversion/header/plain_sender.h"
 
 #include <cstring>
 

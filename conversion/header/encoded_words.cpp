@@ -1,4 +1,4 @@
-#include "conversion/encoded_words.h"
+#include "conversion/header/encoded_words.h"
 
 #include <algorithm>
 #include <optional>

@@ -1,4 +1,4 @@
-#include "conversion/imap_utf7.h"
+#include "conversion/mailbox/imap_utf7.h"
 
 #include <cstdint>
 #include <vector>

@@ -6,7 +6,7 @@
 #include <optional>
 #include <string_view>
 
-#include "conversion/calendar_date.h"
+#include "conversion/header/calendar_date.h"
 
 namespace tarvelin {
 

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "conversion/naming.h"
+#include "conversion/naming/naming.h"
 
 namespace tarvelin {
 namespace {

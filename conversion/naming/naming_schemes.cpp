@@ -1,4 +1,4 @@
-#include "conversion/naming_schemes.h"
+#include "conversion/naming/naming_schemes.h"
 
 #include "platform/ascii_case.h"
 
@@ -9,19 +9,6 @@ static_assert([] {
         if (static_cast<std::size_t>(kNamingSchemes[i].option) != i) return false;
     return true;
 }(), "kNamingSchemes is indexed by NamingOption");
-
-static_assert([] {
-    unsigned seen = 0;
-    for (const NamingScheme &scheme : kNamingSchemes) seen |= 1u << scheme.button.order;
-    return seen == (1u << kNamingSchemes.size()) - 1;
-}(), "every option button has its own place in the order");
-
-const NamingScheme &NamingSchemeOf(NamingOption option) { return kNamingSchemes[static_cast<std::size_t>(option)]; }
-
-std::string_view NamingOptionName(NamingOption option) {
-    const auto index = static_cast<std::size_t>(option);
-    return index < kNamingSchemes.size() ? kNamingSchemes[index].name : std::string_view();
-}
 
 std::optional<NamingOption> NamingOptionFromName(std::string_view name) {
     for (const NamingScheme &scheme : kNamingSchemes) {

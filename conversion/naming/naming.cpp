@@ -1,17 +1,34 @@
-#include "conversion/naming.h"
+#include "conversion/naming/naming.h"
 
 #include <algorithm>
 #include <cstdio>
 #include <initializer_list>
 #include <iterator>
 
-#include "conversion/utf16_text.h"
+#include "conversion/naming/utf16_text.h"
 #include "platform/ascii_case.h"
 #include "platform/system.h"
 
 namespace tarvelin {
 
 namespace {
+
+// The part of a source folder that names its root: it is left out of the mirrored folder.
+std::size_t MirroredRootLength(std::string_view folder, char separator) {
+    if (separator != '\\') {
+        std::size_t n = 0;
+        while (n < folder.size() && folder[n] == separator) ++n;
+        return n;
+    }
+    const auto isDrive = [](std::string_view s) { return s.size() >= 2 && IsAsciiLetter(s[0]) && s[1] == ':'; };
+    if (folder.starts_with(R"(\\?\UNC\)")) return 8;
+    if (folder.starts_with(R"(\\?\)") && isDrive(folder.substr(4)))
+        return folder.size() >= 7 && folder[6] == '\\' ? 7 : 6;
+    if (folder.starts_with(R"(\\)")) return 2;   // \\server\share\ keeps its server name
+    if (isDrive(folder)) return folder.size() >= 3 && folder[2] == '\\' ? 3 : 2;
+    if (folder.starts_with("\\")) return 1;
+    return 0;
+}
 
 // The bytes of the character starting at pos; a character outside the BMP is the only kind
 // that Utf16Prefix cannot take as one unit, and it is always four bytes long.
@@ -61,6 +78,12 @@ std::string MakeEmlPath(std::string_view sourcePath) {
         }
     }
     return result;
+}
+
+std::string OutputFolderFor(std::string_view outputRoot, std::string_view sourceFolder, char separator) {
+    std::string folder(outputRoot);
+    folder += sourceFolder.substr(MirroredRootLength(sourceFolder, separator));
+    return folder;
 }
 
 std::string FormatDate(CalendarDate date, std::string_view pattern) {

@@ -1,4 +1,4 @@
-#include "conversion/output_names.h"
+#include "conversion/naming/output_names.h"
 
 #include <memory>
 #include <unordered_set>

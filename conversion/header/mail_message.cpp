@@ -1,4 +1,4 @@
-#include "conversion/mail_message.h"
+#include "conversion/header/mail_message.h"
 
 #include <algorithm>
 #include <array>
@@ -9,10 +9,10 @@
 #include <string_view>
 #include <utility>
 
-#include "conversion/encoded_words.h"
-#include "conversion/gmime_handles.h"
-#include "conversion/plain_date.h"
-#include "conversion/plain_sender.h"
+#include "conversion/header/encoded_words.h"
+#include "conversion/header/gmime_handles.h"
+#include "conversion/header/plain_date.h"
+#include "conversion/header/plain_sender.h"
 #include "platform/ascii_case.h"
 #include "platform/input_file.h"
 #include "platform/system.h"

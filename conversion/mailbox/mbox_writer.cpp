@@ -1,4 +1,4 @@
-#include "conversion/mbox_writer.h"
+#include "conversion/mailbox/mbox_writer.h"
 
 #include <algorithm>
 #include <ctime>

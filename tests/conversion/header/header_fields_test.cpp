@@ -5,7 +5,7 @@
 #include <ostream>
 #include <string>
 
-#include "conversion/mail_message.h"
+#include "conversion/header/mail_message.h"
 #include "tests/support/temp_dir.h"
 
 namespace tarvelin {

@@ -1,4 +1,4 @@
-#include "conversion/sha256.h"
+#include "conversion/mailbox/sha256.h"
 
 #include <array>
 #include <cstdint>

@@ -1,4 +1,4 @@
-#include "conversion/mailbox_tree.h"
+#include "conversion/mailbox/mailbox_tree.h"
 
 #include "platform/ascii_case.h"
 

@@ -9,8 +9,8 @@
 
 #include <gtest/gtest.h>
 
-#include "conversion/plain_date.h"
-#include "conversion/plain_sender.h"
+#include "conversion/header/plain_date.h"
+#include "conversion/header/plain_sender.h"
 
 namespace tarvelin {
 namespace {
