@@ -440,8 +440,7 @@ void frmStep1::cmdAdd_Click() {
         DoLongWork(WorkKind::Adding, [&](Work &work) {
             for (const std::string &path : picked) {
                 list_.AddFileToList(path);
-                work.Yield();
-                if (work.StopRequested()) break;
+                if (work.YieldAndCheckStop()) break;
             }
         });
     } catch (const std::bad_alloc &) {

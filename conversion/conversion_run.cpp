@@ -217,7 +217,7 @@ private:
     static bool StopsNow(WorkHooks &hooks, MessageJob &job) {
         hooks.Yield();
         if (!hooks.StopRequested()) return false;
-        job.staged = CopyStopped();
+        job.staged = Status::Stopped();
         return true;
     }
 

@@ -29,8 +29,6 @@ MessageFacts FactsOf(const MailMessage &message) {
     return {message.FileSize(), message.Instant(), message.From(), message.Subject(), message.MessageId(), {}};
 }
 
-Status StopStatus() { return Status::Failure(ErrorKind::Stopped, "stopped"); }
-
 bool StopsNow(WorkHooks &hooks) {
     hooks.Yield();
     return hooks.StopRequested();
@@ -74,7 +72,7 @@ Status AddToMbox(const std::string &source, MboxFile *into, MailMessage &message
         }
         piece.clear();
         if (got == 0) break;
-        if (StopsNow(hooks)) return giveBack(StopStatus());
+        if (StopsNow(hooks)) return giveBack(Status::Stopped());
         if ((got = read(piece)) < 0) return giveBack(unreadable);
     }
     return into != nullptr ? into->End() : Status::Ok();
@@ -184,7 +182,7 @@ private:
     void CopyIntoTmp(MaildirJob &job, WorkHooks &hooks) const {
         if (!job.status) return;
         if (StopsNow(hooks)) {
-            job.status = StopStatus();
+            job.status = Status::Stopped();
             return;
         }
         const std::string &source = sources_[job.item].path;

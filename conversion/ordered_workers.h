@@ -45,7 +45,6 @@ public:
 
     // The calling thread alone gives and takes, so the slots' count needs no lock.
     std::size_t Room() const { return window_ - slots_.size(); }
-    bool Empty() const { return slots_.empty(); }
 
     // Jobs in their order, each with whether it needs work (one that failed before any still
     // waits for its turn); under one lock and with one wake-up: waking a worker per job lets each
@@ -94,12 +93,8 @@ public:
         return job;
     }
 
-    // How many workers there are, and how many take jobs now.
+    // How many workers there are.
     std::size_t Threads() const { return most_; }
-    std::size_t Active() const {
-        std::lock_guard lock(mutex_);
-        return active_;
-    }
 
     // Asks the workers to stop and waits for them. Jobs not started stay unfinished.
     void Stop() {
@@ -264,10 +259,6 @@ bool GiveAndTakeInOrder(OrderedWorkers<Job> &workers, std::size_t count, WorkHoo
                         NeedsWork needsWork, Finish finish) {
     // How long the calling thread waits for the next job before it yields and looks for a stop.
     constexpr std::chrono::milliseconds kWaitSlice{20};
-    const auto stopsNow = [&hooks] {
-        hooks.Yield();
-        return hooks.StopRequested();
-    };
     const auto stopped = [&] {
         workers.Stop();
         while (std::optional<Job> job = workers.TakeFinished(std::chrono::milliseconds(0)))
@@ -282,7 +273,7 @@ bool GiveAndTakeInOrder(OrderedWorkers<Job> &workers, std::size_t count, WorkHoo
         const std::size_t size = std::min(workers.Threads(), count - given);
         if (workers.Room() >= size) {
             for (; given < count && batch.size() < workers.Room(); ++given) {
-                if (stopsNow()) return stopped();
+                if (hooks.YieldAndCheckStop()) return stopped();
                 std::optional<Job> job = make(given);
                 if (!job) return stopped();
                 const bool work = needsWork(*job);
@@ -292,7 +283,7 @@ bool GiveAndTakeInOrder(OrderedWorkers<Job> &workers, std::size_t count, WorkHoo
         }
         std::optional<Job> job = workers.TakeFinished(kWaitSlice);
         if (!job) {
-            if (stopsNow()) return stopped();
+            if (hooks.YieldAndCheckStop()) return stopped();
             continue;
         }
         if (!finish(*job)) return stopped();

@@ -41,14 +41,6 @@ public:
         values_.ReleaseUpTo(count);
     }
 
-    // Every value, copied.
-    std::vector<T> Items() const {
-        std::vector<T> items;
-        items.reserve(values_.size());
-        for (std::size_t i = 0; i < values_.size(); ++i) items.emplace_back(values_[i]);
-        return items;
-    }
-
 private:
     std::conditional_t<std::is_same_v<T, std::string>, TextBlocks, std::vector<T>> values_;
     std::int64_t lastKey_ = 0;

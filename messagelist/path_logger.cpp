@@ -58,8 +58,7 @@ std::shared_ptr<pathLogger::TextList> pathLogger::fullFileNames() {
 }
 
 bool pathLogger::YieldAndCheckStop() {
-    hooks_.Yield();
-    if (hooks_.StopRequested()) stopped_ = true;
+    if (hooks_.YieldAndCheckStop()) stopped_ = true;
     return stopped_;
 }
 

@@ -10,6 +10,7 @@
 
 namespace tarvelin {
 
+// Named as the standard containers name their members, so that KeyedList holds either alike.
 class TextBlocks {
 public:
     void push_back(std::string_view text);

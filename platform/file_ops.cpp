@@ -108,7 +108,7 @@ Status CopyBytes(const SysCalls &sys, FileRef in, FileRef out, const SourceFacts
         if (Status read = native::ReadSlice(sys, in, buffer.get(), kBufferSize, got); !read) return read;
         if (got == 0) return Status::Ok();
         if (Status written = WriteAll(sys, out, buffer.get(), got); !written) return written;
-        if (!slices.Moved(got)) return CopyStopped();
+        if (!slices.Moved(got)) return Status::Stopped();
     }
 }
 
@@ -189,7 +189,7 @@ void StagedCopy::Discard() noexcept {
 }
 
 Status StagedCopy::Flush() {
-    if (!staged()) return Status::Failure(ErrorKind::Other, "cannot finish the copy: there is no copy");
+    if (!IsStaged()) return Status::Failure(ErrorKind::Other, "cannot finish the copy: there is no copy");
     if (open_ == kNoFile) return Status::Ok();
     // On the disk before it gets its final name, so that after a power cut a final name never
     // holds less than the whole message.
@@ -197,7 +197,7 @@ Status StagedCopy::Flush() {
 }
 
 Status StagedCopy::ClaimAs(const std::string &destination, ClaimRoute *route) {
-    if (!staged()) return Status::Failure(ErrorKind::Other, "cannot name the copy: there is no copy");
+    if (!IsStaged()) return Status::Failure(ErrorKind::Other, "cannot name the copy: there is no copy");
     if (Status flushed = Flush(); !flushed) return flushed;
     if (!UsablePath(destination)) return NoValidPath("cannot name the copy");
     ClaimRoute fresh = ClaimRoute::NoReplaceRename;
@@ -340,17 +340,17 @@ Status StageNew(const std::string &folder, StagedCopy &staged, const SysCalls &s
 }
 
 Status StagedCopy::Append(std::string_view bytes) {
-    if (!staged() || open_ == kNoFile) return Status::Failure(ErrorKind::Other, "cannot write the file: it is not open");
+    if (!IsStaged() || open_ == kNoFile) return Status::Failure(ErrorKind::Other, "cannot write the file: it is not open");
     return WriteAll(*sys_, open_, bytes.data(), bytes.size());
 }
 
 Status StagedCopy::TruncateTo(std::uint64_t size) {
-    if (!staged() || open_ == kNoFile) return Status::Failure(ErrorKind::Other, "cannot write the file: it is not open");
+    if (!IsStaged() || open_ == kNoFile) return Status::Failure(ErrorKind::Other, "cannot write the file: it is not open");
     return native::TruncateTo(*sys_, open_, size);
 }
 
 Status StagedCopy::SetModified(std::int64_t unixSeconds) {
-    if (!staged() || open_ == kNoFile) {
+    if (!IsStaged() || open_ == kNoFile) {
         return Status::Failure(ErrorKind::Other, "cannot set the time: the file is not open");
     }
     SourceFacts facts;

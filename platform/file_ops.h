@@ -10,6 +10,7 @@
 #include <string>
 #include <string_view>
 
+#include "platform/claim_route.h"
 #include "platform/folder_handles.h"
 #include "platform/status.h"
 #include "platform/syscalls.h"
@@ -42,11 +43,6 @@ Status CheckFolderTakesFiles(const std::string &folder, std::string_view what,
 // new files.
 Status CheckStaging(const std::string &source, const std::string &folder, const SysCalls &sys = RealSysCalls());
 
-// How copies get their final names in a folder. The first claim there learns which way the file
-// system takes; the caller keeps it, so later claims skip the calls it refuses (a network share
-// refuses the no-replace rename on every message otherwise).
-enum class ClaimRoute { NoReplaceRename, HardLink, ExclusiveCreate };
-
 // The first bytes of a message, read by its copy for whoever needs no more than them (the header
 // reader), so that the file is opened once.
 struct SourceHead {
@@ -76,8 +72,7 @@ public:
     StagedCopy &operator=(const StagedCopy &) = delete;
     ~StagedCopy();
 
-    bool staged() const { return sys_ != nullptr && !temporary_.empty(); }
-    const std::string &TemporaryPath() const { return temporary_; }
+    bool IsStaged() const { return sys_ != nullptr && !temporary_.empty(); }
 
     // Waits until the copy is on the disk and closes it. Claims do it first when it was not
     // done; doing it for several copies in a row before claiming them costs the disk one

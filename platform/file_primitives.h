@@ -10,7 +10,7 @@
 #include <string>
 #include <string_view>
 
-#include "platform/file_ops.h"
+#include "platform/claim_route.h"
 #include "platform/folder_handles.h"
 #include "platform/slice_yield.h"
 #include "platform/status.h"
@@ -109,7 +109,5 @@ Status MakeFolders(const SysCalls &sys, const std::string &path);
 Status CheckFoldersCreatable(const SysCalls &sys, const std::string &path);
 // Ok unless an existing folder is known to take no new files ("what: reason").
 Status CheckTakesNewFiles(const SysCalls &sys, const std::string &folder, std::string_view what);
-
-std::uint64_t CurrentProcessId();
 
 }  // namespace tarvelin::native

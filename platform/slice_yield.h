@@ -21,8 +21,7 @@ public:
         sinceYield_ += bytes;
         if (sinceYield_ < kYieldSlice) return true;
         sinceYield_ = 0;
-        hooks_->Yield();
-        return !hooks_->StopRequested();
+        return !hooks_->YieldAndCheckStop();
     }
     // The most to move in one call, so that yields come at least once per slice.
     std::size_t Chunk(std::size_t unhooked) const { return hooks_ == nullptr ? unhooked : kYieldSlice; }
@@ -31,7 +30,5 @@ private:
     WorkHooks *hooks_;
     std::size_t sinceYield_ = 0;
 };
-
-inline Status CopyStopped() { return Status::Failure(ErrorKind::Stopped, "the copy was stopped"); }
 
 }  // namespace tarvelin

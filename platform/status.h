@@ -25,6 +25,8 @@ public:
     static Status Failure(ErrorKind kind, std::string reason) { return Status(kind, std::move(reason)); }
     // "what: strerror(err)", with the kind taken from err (EEXIST, ENOENT, ...).
     static Status FromErrno(int err, std::string_view what);
+    // What every piece of work gives that ended because the hooks asked it to stop.
+    static Status Stopped() { return Status(ErrorKind::Stopped, "the copy was stopped"); }
 
     bool ok() const { return kind_ == ErrorKind::None; }
     explicit operator bool() const { return ok(); }

@@ -42,4 +42,7 @@ int ErrorTerminalColumns();
 // scheduler's ticks), for telling work that waits from work that computes.
 std::int64_t ThreadCpuNanoseconds();
 
+// The number the system knows this process by.
+std::uint64_t CurrentProcessId();
+
 }  // namespace tarvelin

@@ -14,6 +14,12 @@ public:
     // True once the program is ending (window closed, Exit answered Yes). Loops check it right
     // after each Yield and return at once, leaving no partial output behind.
     virtual bool StopRequested() const { return false; }
+
+    // What a long loop does between two items: yields, then tells whether to stop.
+    bool YieldAndCheckStop() {
+        Yield();
+        return StopRequested();
+    }
 };
 
 // For callers that never yield and never stop (tests, tools).

@@ -4,6 +4,7 @@
 #include "platform/directory_lister.h"
 #include "platform/file_ops.h"
 #include "platform/path_split.h"
+#include "platform/temporary_name.h"
 
 namespace tarvelin {
 
@@ -15,9 +16,6 @@ constexpr int kNumberAttempts = 10000;
 
 bool IsHex(char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'); }
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
-
-// Ours: the staged copy's hidden temporary name.
-bool IsOurTemporary(std::string_view name) { return name.starts_with(".tarvelin-") && name.ends_with(".part"); }
 
 std::string Numbered(const std::string &base, int number) {
     return number < 2 ? base : base + "-" + std::to_string(number);
@@ -72,7 +70,7 @@ Status MaildirMailboxes::Open(const std::string &folder) {
     if (!dryRun_) {
         const DirectoryListing tmp = NativeDirectoryLister().List(folder + "tmp" + kNativeSeparator);
         for (const DirectoryEntry &entry : tmp.entries)
-            if (!entry.isFolder && IsOurTemporary(entry.name))
+            if (!entry.isFolder && IsTemporaryName(entry.name))
                 RemoveFile(folder + "tmp" + kNativeSeparator + entry.name);
     }
     for (const char *part : {"cur", "new"}) {

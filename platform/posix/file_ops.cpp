@@ -179,7 +179,7 @@ Status CopyInSystem(const SysCalls &sys, FileRef in, FileRef out, const SourceFa
         const ssize_t moved = RetryOnEintr([&] { return sys.CopyFileRange(Fd(in), Fd(out), slices.Chunk(kCopyChunk)); });
         if (moved > 0) {
             copied += static_cast<std::uint64_t>(moved);
-            if (!slices.Moved(static_cast<std::size_t>(moved))) return CopyStopped();
+            if (!slices.Moved(static_cast<std::size_t>(moved))) return Status::Stopped();
             continue;
         }
         // Short of the size: reading decides where the file ends. Both offsets stand where the
@@ -325,8 +325,6 @@ Status CheckTakesNewFiles(const SysCalls &sys, const std::string &folder, std::s
     }
     return Status::Ok();
 }
-
-std::uint64_t CurrentProcessId() { return static_cast<std::uint64_t>(::getpid()); }
 
 }  // namespace native
 

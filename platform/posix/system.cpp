@@ -19,6 +19,8 @@ const char kNativeSeparator = '/';
 const char *const kLineBreak = "\n";
 const char *const kProgramDataFolder = "/../share/tarvelin";
 
+std::uint64_t CurrentProcessId() { return static_cast<std::uint64_t>(::getpid()); }
+
 bool PathsAreUtf8() { return false; }
 
 bool FileNameLimitInBytes() { return true; }

@@ -265,8 +265,6 @@ Status CheckFoldersCreatable(const SysCalls &sys, const std::string &path) {
 // Whether a folder takes new files shows only by trying.
 Status CheckTakesNewFiles(const SysCalls &, const std::string &, std::string_view) { return Status::Ok(); }
 
-std::uint64_t CurrentProcessId() { return ::GetCurrentProcessId(); }
-
 }  // namespace native
 
 std::string SameFileKey(const std::string &path) {

@@ -11,6 +11,8 @@ const char kNativeSeparator = '\\';
 const char *const kLineBreak = "\r\n";
 const char *const kProgramDataFolder = "";
 
+std::uint64_t CurrentProcessId() { return ::GetCurrentProcessId(); }
+
 bool PathsAreUtf8() { return true; }
 
 bool FileNameLimitInBytes() { return false; }

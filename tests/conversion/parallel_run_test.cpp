@@ -145,9 +145,14 @@ TEST(OrderedWorkers, AsManyWorkAsTheJobsNeed) {
     const std::size_t cores = std::max(1u, std::thread::hardware_concurrency());
     for (const bool waits : {true, false}) {
         SCOPED_TRACE(waits ? "waiting jobs" : "computing jobs");
-        OrderedWorkers<int> workers(cores + 6, 4 * (cores + 6), [waits](int &job, WorkHooks &) {
+        std::atomic<std::size_t> atOnce = 0, mostAtOnce = 0;
+        OrderedWorkers<int> workers(cores + 6, 4 * (cores + 6), [&, waits](int &job, WorkHooks &) {
             if (waits) {
+                const std::size_t now = ++atOnce;
+                for (std::size_t most = mostAtOnce; now > most && !mostAtOnce.compare_exchange_weak(most, now);) {
+                }
                 std::this_thread::sleep_for(std::chrono::milliseconds(1));
+                --atOnce;
                 return;
             }
             const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(1);
@@ -164,7 +169,7 @@ TEST(OrderedWorkers, AsManyWorkAsTheJobsNeed) {
             }
         }
         if (waits) {
-            EXPECT_EQ(workers.Active(), cores + 6);
+            EXPECT_EQ(mostAtOnce, cores + 6);
         }
     }
 }
