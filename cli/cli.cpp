@@ -14,7 +14,7 @@
 
 #include "cli/progress_meter.h"
 #include "cli/run_index.h"
-#include "cli/simulated_file_service.h"
+#include "platform/simulated_file_service.h"
 #include "cli/terminal_width.h"
 #include "conversion/conversion_run.h"
 #include "conversion/mailbox_run.h"
@@ -167,7 +167,7 @@ struct Options {
     OutputFormat format = OutputFormat::Eml;
     bool dryRun = false;
     bool skipIdentical = false;
-    RunOptions::FileTime fileTime = RunOptions::FileTime::Source;
+    FileTime fileTime = FileTime::Source;
     std::string index;  // empty: none
     bool quiet = false;
     bool verbose = false;
@@ -290,9 +290,9 @@ std::variant<Options, UsageError> ParseArguments(const std::vector<std::string> 
         case kFileTime:
             options.fileTimeGiven = true;
             if (std::string_view(optarg) == "source") {
-                options.fileTime = RunOptions::FileTime::Source;
+                options.fileTime = FileTime::Source;
             } else if (std::string_view(optarg) == "message") {
-                options.fileTime = RunOptions::FileTime::Message;
+                options.fileTime = FileTime::Message;
             } else {
                 return UsageError{"--file-time is source or message, not '" + std::string(optarg) + "'"};
             }
@@ -325,7 +325,7 @@ std::variant<Options, UsageError> ParseArguments(const std::vector<std::string> 
         return UsageError{"--file-time does not apply to --format=mbox, whose messages carry their dates inside"};
     // A Maildir server takes the file's time as the received date.
     if (options.format == OutputFormat::Maildir && !options.fileTimeGiven)
-        options.fileTime = RunOptions::FileTime::Message;
+        options.fileTime = FileTime::Message;
     if (options.format == OutputFormat::Mbox && options.skipIdentical)
         return UsageError{"--skip-identical does not apply to --format=mbox, which never adds to a file"};
     return options;
@@ -341,7 +341,7 @@ void PrintPair(std::ostream &out, const std::string &source, const std::string &
     out << (nullSeparated ? '\0' : '\n');
 }
 
-class CliObserver : public MailboxRunObserver {
+class CliObserver : public RunObserver {
 public:
     CliObserver(CliStreams streams, const Options &options, ProgressMeter *meter, RunIndex *index)
         : streams_(streams), options_(options), meter_(meter), index_(index) {}
@@ -353,10 +353,6 @@ public:
     void ShowProgress(float, const std::string &) override {
         ++done_;
         if (meter_) meter_->Update(done_);
-    }
-
-    void MessageConverted(const std::string &source, const std::string &output, const MessageFacts &facts) override {
-        MessageWritten(source, output, 0, facts);
     }
 
     void MessageWritten(const std::string &source, const std::string &output, std::size_t numberInFile,
@@ -525,6 +521,8 @@ int Convert(const Options &options, CliStreams streams) {
     NativeFileService native;
     SimulatedFileService simulated;
     FileService &files = options.dryRun ? static_cast<FileService &>(simulated) : native;
+    // A dry run writes nothing, so there is nothing to overlap, and its service keeps a record.
+    const unsigned jobs = options.dryRun ? 1 : options.jobs;
     DuplicateCounter duplicateCounter = 0;
     // The empty list's one blank row is no message to report on.
     const std::size_t rows = list.IsEmpty() ? 0 : list.RowCount();
@@ -543,13 +541,12 @@ int Convert(const Options &options, CliStreams streams) {
         }
         const MailboxRunOptions mailboxOptions{
             options.format == OutputFormat::Maildir ? MailboxFormat::Maildir : MailboxFormat::Mbox,
-            options.skipIdentical, options.dryRun, options.jobs, options.fileTime};
-        report = RunMailboxConversion(sources, output, observer, mailboxOptions);
+            options.skipIdentical, jobs, options.fileTime};
+        report = RunMailboxConversion(sources, output, observer, files, mailboxOptions);
     } else if (rows > 0) {
         RunOptions runOptions;
         runOptions.skipIdentical = options.skipIdentical;
-        // A dry run writes nothing, so there is nothing to overlap, and its service keeps a record.
-        runOptions.jobs = options.dryRun ? 1 : options.jobs;
+        runOptions.jobs = jobs;
         runOptions.fileTime = options.fileTime;
         runOptions.readEveryHeader = index != nullptr;
         report = RunConversion(list, output, duplicateCounter, observer, files, runOptions);

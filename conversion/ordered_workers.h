@@ -22,6 +22,10 @@
 
 namespace tarvelin {
 
+// Jobs handed out and not yet taken back, per worker: enough that fast ones go on while one is
+// slow, few enough that memory does not follow the list.
+inline constexpr std::size_t kAheadPerJob = 4;
+
 template <typename Job>
 class OrderedWorkers {
 public:
@@ -291,5 +295,48 @@ bool GiveAndTakeInOrder(OrderedWorkers<Job> &workers, std::size_t count, WorkHoo
     }
     return true;
 }
+
+// The one skeleton of a run: `count` jobs, each made on the calling thread in list order, worked on
+// by up to `jobs` workers (by the calling thread itself when 1) where it needs work, and finished
+// on the calling thread in list order. The window of jobs under way is kAheadPerJob per worker.
+template <typename Job>
+class JobsInOrder {
+public:
+    using Work = typename OrderedWorkers<Job>::Work;
+
+    JobsInOrder(std::size_t jobs, Work work) : work_(std::move(work)) {
+        if (jobs > 1) workers_.emplace(jobs, kAheadPerJob * jobs, work_);
+    }
+
+    bool Parallel() const { return workers_.has_value(); }
+
+    // Small work that may wait: an idle worker's, or done at once where there are no workers.
+    void GiveChore(std::function<void()> chore) {
+        if (workers_) {
+            workers_->GiveChore(std::move(chore));
+        } else {
+            chore();
+        }
+    }
+
+    // As GiveAndTakeInOrder: `make(i)` gives the i-th job or nothing at a stop, `needsWork` tells
+    // whether it goes to the work at all, `finish` says false to stop. False when the run stopped.
+    template <typename Make, typename NeedsWork, typename Finish>
+    bool Run(std::size_t count, WorkHooks &hooks, Make make, NeedsWork needsWork, Finish finish) {
+        if (workers_) return GiveAndTakeInOrder(*workers_, count, hooks, make, needsWork, finish);
+        for (std::size_t i = 0; i < count; ++i) {
+            if (hooks.YieldAndCheckStop()) return false;
+            std::optional<Job> job = make(i);
+            if (!job) return false;
+            if (needsWork(*job)) work_(*job, hooks);
+            if (!finish(*job)) return false;
+        }
+        return true;
+    }
+
+private:
+    const Work work_;
+    std::optional<OrderedWorkers<Job>> workers_;  // last: its threads use work_
+};
 
 }  // namespace tarvelin

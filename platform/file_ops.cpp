@@ -231,26 +231,27 @@ Status StagedCopy::ClaimAs(const std::string &destination, ClaimRoute *route) {
 
 namespace {
 
-// Reads the head in slices up to where it is complete and writes it to the copy, whose bytes then
-// carry on from there.
-Status CopyHead(const SysCalls &sys, FileRef in, FileRef out, const SourceFacts &facts, SourceHead &head) {
-    constexpr std::size_t kHeadSlice = 16 * 1024;
-    std::string &bytes = head.bytes;
-    bytes.clear();
-    while (bytes.size() < head.limit) {
-        const std::size_t before = bytes.size();
-        bytes.resize(before + std::min(kHeadSlice, head.limit - before));
-        std::size_t got = 0;
-        Status read = native::ReadSlice(sys, in, bytes.data() + before, bytes.size() - before, got);
-        bytes.resize(before + got);
-        if (!read) return read;
-        if (Status written = WriteAll(sys, out, bytes.data() + before, got); !written) return written;
-        if (got == 0 || head.complete(bytes)) break;
-    }
+ReadSlice SliceReader(const SysCalls &sys, FileRef in) {
+    return [&sys, in](char *buffer, std::size_t count, std::size_t &got) {
+        return native::ReadSlice(sys, in, buffer, count, got);
+    };
+}
+
+// Reads the head of the open source, handing each slice on to `took` when given.
+Status ReadOpenHead(const SysCalls &sys, FileRef in, const SourceFacts &facts, SourceHead &head,
+                    const std::function<Status(std::string_view)> &took = {}) {
+    if (Status read = ReadHead(head, SliceReader(sys, in), took); !read) return read;
     head.modified = native::UnixSeconds(facts.modified);
     head.size = facts.size;
     head.read = true;
     return Status::Ok();
+}
+
+// Reads the head up to where it is complete and writes it to the copy, whose bytes then carry on
+// from there.
+Status CopyHead(const SysCalls &sys, FileRef in, FileRef out, const SourceFacts &facts, SourceHead &head) {
+    return ReadOpenHead(sys, in, facts, head,
+                        [&](std::string_view slice) { return WriteAll(sys, out, slice.data(), slice.size()); });
 }
 
 bool SameFile(const SourceFacts &a, const SourceFacts &b) {
@@ -325,6 +326,29 @@ Status StageCopy(const std::string &source, const std::string &folder, StagedCop
         }
         if (attempt == 2) return Status::Failure(ErrorKind::Other, "the message changed while it was copied");
     }
+}
+
+Status ReadSource(const std::string &source, SourceHead &head, const std::function<Status(const SourceHead &)> &headRead,
+                  const std::function<Status(std::string_view)> &take, const SysCalls &sys, WorkHooks *hooks,
+                  FolderHandles *folders) {
+    constexpr std::size_t kPiece = 256 * 1024;
+    head.read = false;
+    OpenFile in(sys);
+    SourceFacts facts;
+    if (Status opened = OpenSource(sys, source, in, facts, Locate(folders, source)); !opened) return opened;
+    if (Status read = ReadOpenHead(sys, in.get(), facts, head); !read) return read;
+    if (Status ready = headRead(head); !ready) return ready;
+    std::string piece = std::move(head.bytes);
+    const ReadSlice read = SliceReader(sys, in.get());
+    while (!piece.empty()) {
+        if (Status taken = take(piece); !taken) return taken;
+        if (hooks != nullptr && hooks->YieldAndCheckStop()) return Status::Stopped();
+        piece.resize(kPiece);
+        std::size_t got = 0;
+        if (Status more = read(piece.data(), piece.size(), got); !more) return more;
+        piece.resize(got);
+    }
+    return Status::Ok();
 }
 
 Status StageNew(const std::string &folder, StagedCopy &staged, const SysCalls &sys) {

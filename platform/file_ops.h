@@ -12,6 +12,7 @@
 
 #include "platform/claim_route.h"
 #include "platform/folder_handles.h"
+#include "platform/source_head.h"
 #include "platform/status.h"
 #include "platform/syscalls.h"
 #include "platform/work_hooks.h"
@@ -42,23 +43,6 @@ Status CheckFolderTakesFiles(const std::string &folder, std::string_view what,
 // a copy would open it and is no folder, device or pipe, and the folder, where it exists, takes
 // new files.
 Status CheckStaging(const std::string &source, const std::string &folder, const SysCalls &sys = RealSysCalls());
-
-// The first bytes of a message, read by its copy for whoever needs no more than them (the header
-// reader), so that the file is opened once.
-struct SourceHead {
-    // Asked after each read; the head is complete when it says so, at `limit` bytes or at the end.
-    std::function<bool(std::string_view)> complete;
-    std::size_t limit = 0;
-    // Where the copy's time comes from the message: asked once the head is read (on the copy's
-    // thread), for the time to give the copy when none was given; nothing keeps the source's.
-    std::function<std::optional<std::int64_t>(const SourceHead &)> chooseTime;
-    // Filled by the copy: the bytes, the source's modification time and size, and whether they
-    // were read.
-    std::string bytes;
-    std::time_t modified = 0;
-    std::uint64_t size = 0;
-    bool read = false;
-};
 
 // A complete copy of a message under a hidden temporary name (".tarvelin-<random>.part") in its
 // output folder, waiting for its final name. Unless claimed, it is removed when dropped, so a
@@ -134,6 +118,15 @@ Status StageCopy(const std::string &source, const std::string &folder, StagedCop
                  const SysCalls &sys = RealSysCalls(), WorkHooks *hooks = nullptr,
                  std::optional<std::int64_t> modified = std::nullopt, SourceHead *head = nullptr,
                  FolderHandles *folders = nullptr);
+
+// Reads the source from its start to its end for output that holds its bytes in another form (an
+// mbox file): its first bytes into the head (which says when it is complete), handed to `headRead`
+// once read, and then all of it, the head first, a piece at a time to `take`; the hooks yield after
+// each piece, and a stop ends the read with ErrorKind::Stopped. Refused as StageCopy refuses them:
+// a source that is no regular file.
+Status ReadSource(const std::string &source, SourceHead &head, const std::function<Status(const SourceHead &)> &headRead,
+                  const std::function<Status(std::string_view piece)> &take, const SysCalls &sys = RealSysCalls(),
+                  WorkHooks *hooks = nullptr, FolderHandles *folders = nullptr);
 
 // An empty file under a hidden temporary name in `folder` (which must exist), open for Append:
 // for output that is written rather than copied; SetModified completes it, ClaimAs names it.

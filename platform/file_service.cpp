@@ -5,9 +5,11 @@
 
 namespace tarvelin {
 
-class NativeStagedFile : public StagedFile {
+// A staged copy or new file of the real file system, claimed by the way its folder takes.
+template <typename Interface>
+class NativeStaged : public Interface {
 public:
-    NativeStagedFile(NativeFileService &files, StagedCopy copy) : files_(files), copy_(std::move(copy)) {}
+    NativeStaged(NativeFileService &files, StagedCopy copy) : files_(files), copy_(std::move(copy)) {}
     Status Flush() override { return copy_.Flush(); }
     Status ClaimAs(const std::string &destination) override {
         const std::string folder = FolderFromPath(destination);
@@ -19,9 +21,17 @@ public:
     bool KeptSourceTime() const override { return copy_.KeptSourceTime(); }
     bool LeftToRemove() const override { return copy_.LeftToRemove(); }
 
-private:
+protected:
     NativeFileService &files_;
     StagedCopy copy_;
+};
+
+class NativeStagedNewFile : public NativeStaged<StagedNewFile> {
+public:
+    using NativeStaged::NativeStaged;
+    Status Append(std::string_view bytes) override { return copy_.Append(bytes); }
+    Status TruncateTo(std::uint64_t size) override { return copy_.TruncateTo(size); }
+    Status SetModified(std::int64_t unixSeconds) override { return copy_.SetModified(unixSeconds); }
 };
 
 ClaimRoute NativeFileService::RouteIn(const std::string &folder) {
@@ -48,9 +58,29 @@ Status NativeFileService::StageCopy(const std::string &source, const std::string
     staged.reset();
     StagedCopy copy;
     Status status = tarvelin::StageCopy(source, folder, copy, sys_, &hooks, modified, head, &folders_);
-    if (status) staged = std::make_unique<NativeStagedFile>(*this, std::move(copy));
+    if (status) staged = std::make_unique<NativeStaged<StagedFile>>(*this, std::move(copy));
     return status;
 }
+
+Status NativeFileService::StageNew(const std::string &folder, std::unique_ptr<StagedNewFile> &file) {
+    file.reset();
+    StagedCopy copy;
+    Status status = tarvelin::StageNew(folder, copy, sys_);
+    if (status) file = std::make_unique<NativeStagedNewFile>(*this, std::move(copy));
+    return status;
+}
+
+Status NativeFileService::ReadSource(const std::string &source, WorkHooks &hooks, SourceHead &head,
+                                     const std::function<Status(const SourceHead &)> &headRead,
+                                     const std::function<Status(std::string_view)> &take) {
+    return tarvelin::ReadSource(source, head, headRead, take, sys_, &hooks, &folders_);
+}
+
+DirectoryListing NativeFileService::ListFolder(const std::string &folder) {
+    return NativeDirectoryLister().List(folder);
+}
+
+void NativeFileService::RemoveFile(const std::string &path) { tarvelin::RemoveFile(path, sys_); }
 
 void NativeFileService::RemoveEmptyFolder(const std::string &folder) { tarvelin::RemoveEmptyFolder(folder, sys_); }
 

@@ -1,17 +1,20 @@
-// The file operations a conversion run needs, behind an interface so that a dry run can simulate
-// them and tests can make them fail.
+// The file operations a run needs, behind an interface so that a dry run can simulate them and
+// tests can make them fail.
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 
+#include "platform/directory_lister.h"
 #include "platform/file_ops.h"
 #include "platform/folder_handles.h"
-
+#include "platform/source_head.h"
 #include "platform/status.h"
 #include "platform/syscalls.h"
 #include "platform/work_hooks.h"
@@ -35,6 +38,17 @@ public:
     virtual bool LeftToRemove() const { return false; }
 };
 
+// A file written rather than copied (an mbox file), staged like a copy until it is complete.
+class StagedNewFile : public StagedFile {
+public:
+    // Adds bytes at the end, before Flush.
+    virtual Status Append(std::string_view bytes) = 0;
+    // Cuts the file back to its first `size` bytes: what was added since is taken back.
+    virtual Status TruncateTo(std::uint64_t size) = 0;
+    // Gives the complete file this modification time (seconds since 1970), before Flush.
+    virtual Status SetModified(std::int64_t unixSeconds) = 0;
+};
+
 class FileService {
 public:
     virtual ~FileService() = default;
@@ -47,8 +61,19 @@ public:
     virtual Status StageCopy(const std::string &source, const std::string &folder, WorkHooks &hooks,
                              std::unique_ptr<StagedFile> &staged, std::optional<std::int64_t> modified = std::nullopt,
                              SourceHead *head = nullptr) = 0;
+    // An empty file under a hidden temporary name in `folder` (which must exist), to be written.
+    virtual Status StageNew(const std::string &folder, std::unique_ptr<StagedNewFile> &file) = 0;
+    // Reads the source whole for output that holds its bytes in another form: the ReadSource of
+    // the file utilities.
+    virtual Status ReadSource(const std::string &source, WorkHooks &hooks, SourceHead &head,
+                              const std::function<Status(const SourceHead &)> &headRead,
+                              const std::function<Status(std::string_view)> &take) = 0;
     // Whether the two files hold the same bytes; any failure to read counts as different.
     [[nodiscard]] virtual bool SameContent(const std::string &source, const std::string &existing) = 0;
+    // The folder's entries, as the directory lister gives them.
+    virtual DirectoryListing ListFolder(const std::string &folder) = 0;
+    // Removes a file this program left (a temporary one), where it can.
+    virtual void RemoveFile(const std::string &path) = 0;
     // Removes a folder if it is empty (one this run made for its own use).
     virtual void RemoveEmptyFolder(const std::string &folder) = 0;
     // Lets go of the folders kept open for quicker calls, so that none stays busy (a drive that
@@ -66,12 +91,19 @@ public:
     Status StageCopy(const std::string &source, const std::string &folder, WorkHooks &hooks,
                      std::unique_ptr<StagedFile> &staged, std::optional<std::int64_t> modified = std::nullopt,
                      SourceHead *head = nullptr) override;
+    Status StageNew(const std::string &folder, std::unique_ptr<StagedNewFile> &file) override;
+    Status ReadSource(const std::string &source, WorkHooks &hooks, SourceHead &head,
+                      const std::function<Status(const SourceHead &)> &headRead,
+                      const std::function<Status(std::string_view)> &take) override;
     bool SameContent(const std::string &source, const std::string &existing) override;
+    DirectoryListing ListFolder(const std::string &folder) override;
+    void RemoveFile(const std::string &path) override;
     void RemoveEmptyFolder(const std::string &folder) override;
     void CloseFolders() override { folders_.CloseAll(); }
 
 private:
-    friend class NativeStagedFile;
+    template <typename Interface>
+    friend class NativeStaged;
     // How copies got their names in each folder so far (ClaimRoute).
     ClaimRoute RouteIn(const std::string &folder);
     void KeepRoute(const std::string &folder, ClaimRoute route);

@@ -15,23 +15,12 @@
 #include "conversion/header/plain_sender.h"
 #include "platform/ascii_case.h"
 #include "platform/input_file.h"
+#include "platform/source_head.h"
 #include "platform/system.h"
 
 namespace tarvelin {
 
 namespace {
-
-// Large enough that a typical header arrives in one read, small enough that the body bytes read
-// past the blank line cost next to nothing against the copy.
-constexpr std::size_t kReadChunkBytes = 16 * 1024;
-
-struct HeaderBlock {
-    bool exists = false;  // the file could be found; `modified` is then set
-    bool readable = false;
-    std::time_t modified = 0;
-    std::optional<std::uint64_t> size;  // set when the file opened
-    std::string bytes;  // up to, not including, the blank line; at most kMaxHeaderBytes
-};
 
 // The offset at which the header ends: just after the newline that precedes the first empty line
 // (LF or CR LF). Searches newlines from `from` on.
@@ -50,43 +39,6 @@ std::size_t HeaderLength(std::string_view bytes, std::size_t before) {
     if (bytes.starts_with('\n') || bytes.starts_with("\r\n")) return 0;
     // Back up two bytes: the blank line may straddle the chunk boundary.
     return FindHeaderEnd(bytes, before < 2 ? 0 : before - 2);
-}
-
-HeaderBlock ReadHeaderBlock(const std::string &path) {
-    HeaderBlock block;
-    InputFile file(path);
-    block.exists = file.exists();
-    block.modified = file.modified();
-    if (file.kind() != InputFile::Kind::Regular) return block;
-    block.size = file.size();
-
-    // Never cleared: only the bytes a read fills are looked at.
-    std::array<char, kReadChunkBytes> chunk;
-    std::string &bytes = block.bytes;
-    while (bytes.size() < MailMessage::kMaxHeaderBytes) {
-        const std::size_t before = bytes.size();
-        const std::size_t want = std::min(kReadChunkBytes, MailMessage::kMaxHeaderBytes - before);
-        const std::ptrdiff_t got = file.Read(chunk.data(), want);
-        if (got < 0) {
-            bytes.clear();
-            return block;
-        }
-        if (got == 0) break;
-        const std::string_view read(chunk.data(), static_cast<std::size_t>(got));
-        // The first read mostly holds the whole header: then only the header is copied.
-        if (const std::size_t length = before == 0 ? HeaderLength(read, 0) : std::string_view::npos;
-            length != std::string_view::npos) {
-            bytes.assign(read.substr(0, length));
-            break;
-        }
-        bytes.append(read);
-        if (const std::size_t length = HeaderLength(bytes, before); length != std::string_view::npos) {
-            bytes.resize(length);
-            break;
-        }
-    }
-    block.readable = true;
-    return block;
 }
 
 bool IsFieldNameChar(char c) {
@@ -435,8 +387,18 @@ gmime::Handle<GMimeObject> ParseHeader(const std::string &text, GMimeParserOptio
 }  // namespace
 
 bool MailMessage::LoadFromFile(const std::string &path) {
-    const HeaderBlock block = ReadHeaderBlock(path);
-    return Load(block.exists, block.readable, block.modified, block.size, block.bytes);
+    InputFile file(path);
+    if (file.kind() != InputFile::Kind::Regular) return Load(file.exists(), false, file.modified(), std::nullopt, {});
+    SourceHead head;
+    head.complete = HeaderComplete;
+    head.limit = kMaxHeaderBytes;
+    const auto read = [&file](char *buffer, std::size_t count, std::size_t &got) {
+        const std::ptrdiff_t read = file.Read(buffer, count);
+        got = static_cast<std::size_t>(std::max<std::ptrdiff_t>(read, 0));
+        return read >= 0 ? Status::Ok() : Status::Failure(ErrorKind::Other, "cannot read the message");
+    };
+    if (!ReadHead(head, read)) return Load(true, false, file.modified(), file.size(), {});
+    return LoadFromHead(head.bytes, file.modified(), file.size());
 }
 
 bool MailMessage::LoadFromHead(std::string_view head, std::time_t modified, std::optional<std::uint64_t> size) {
@@ -444,8 +406,8 @@ bool MailMessage::LoadFromHead(std::string_view head, std::time_t modified, std:
     return Load(true, true, modified, size, limited.substr(0, HeaderLength(limited, 0)));
 }
 
-bool MailMessage::HeaderComplete(std::string_view head) {
-    return head.size() >= kMaxHeaderBytes || HeaderLength(head, 0) != std::string_view::npos;
+bool MailMessage::HeaderComplete(std::string_view head, std::size_t before) {
+    return head.size() >= kMaxHeaderBytes || HeaderLength(head, before) != std::string_view::npos;
 }
 
 bool MailMessage::Load(bool exists, bool readable, std::time_t modified, std::optional<std::uint64_t> size,

@@ -39,8 +39,9 @@ public:
     // `head` holds the file's start, at least up to HeaderComplete or the whole file.
     [[nodiscard]] bool LoadFromHead(std::string_view head, std::time_t modified,
                                     std::optional<std::uint64_t> size = std::nullopt);
-    // Whether these first bytes of a file hold all the header the reader would read.
-    static bool HeaderComplete(std::string_view head);
+    // Whether these first bytes of a file hold all the header the reader would read; of them,
+    // `before` were looked at already.
+    static bool HeaderComplete(std::string_view head, std::size_t before = 0);
 
     // Unfolded, encoded words decoded, UTF-8.
     const std::string &Subject() const { return subject_; }

@@ -86,4 +86,22 @@ std::optional<WrittenTime> ReadPlainDate(std::string_view value) {
     return WrittenTime{{*year, *month, *day}, local - offset, offset};
 }
 
+std::string_view MonthName(unsigned month) { return kMonths.at(month - 1); }
+std::string_view WeekdayName(unsigned weekday) { return kDays.at(weekday); }
+
+UtcTime UtcTimeOf(std::int64_t unixSeconds) {
+    namespace chrono = std::chrono;
+    const chrono::sys_seconds instant{chrono::seconds(unixSeconds)};
+    const chrono::sys_days day = chrono::floor<chrono::days>(instant);
+    const chrono::year_month_day date(day);
+    const chrono::hh_mm_ss clock(instant - day);
+    return {static_cast<int>(date.year()),
+            static_cast<unsigned>(date.month()),
+            static_cast<unsigned>(date.day()),
+            chrono::weekday(day).c_encoding(),
+            static_cast<unsigned>(clock.hours().count()),
+            static_cast<unsigned>(clock.minutes().count()),
+            static_cast<unsigned>(clock.seconds().count())};
+}
+
 }  // namespace tarvelin

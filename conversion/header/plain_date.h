@@ -22,4 +22,15 @@ struct WrittenTime {
 // the zone after a blank. Nothing for any other value, which then goes to GMime.
 std::optional<WrittenTime> ReadPlainDate(std::string_view value);
 
+// The English three-letter names that dates in mail use: months 1 to 12, weekdays 0 (Sunday) to 6.
+std::string_view MonthName(unsigned month);
+std::string_view WeekdayName(unsigned weekday);
+
+// An instant as the calendar and the clock show it in UTC.
+struct UtcTime {
+    int year = 0;
+    unsigned month = 0, day = 0, weekday = 0, hour = 0, minute = 0, second = 0;
+};
+UtcTime UtcTimeOf(std::int64_t unixSeconds);
+
 }  // namespace tarvelin

@@ -1,8 +1,8 @@
 #include "conversion/mailbox/maildir_writer.h"
 
+#include "conversion/mailbox/imap_utf7.h"
 #include "conversion/mailbox/sha256.h"
 #include "platform/directory_lister.h"
-#include "platform/file_ops.h"
 #include "platform/path_split.h"
 #include "platform/temporary_name.h"
 
@@ -58,24 +58,27 @@ std::string TokenOfMaildirName(std::string_view name) {
     return std::string(rest.substr(0, end));
 }
 
+std::string MaildirFolderOf(const std::string &root, const std::vector<std::string> &names, std::size_t levels) {
+    std::string folder = root;
+    for (std::size_t i = 0; i < levels; ++i) folder += ImapUtf7FromUtf8(names[i]) + kNativeSeparator;
+    return folder;
+}
+
 Status MaildirMailboxes::Open(const std::string &folder) {
     auto [found, added] = mailboxes_.try_emplace(folder);
     Mailbox &mailbox = found->second;
     if (!added) return mailbox.ready;
     for (const char *part : {"cur", "new", "tmp"}) {
         const std::string path = folder + part + kNativeSeparator;
-        mailbox.ready = dryRun_ ? CheckFolderCreatable(path) : EnsureFolder(path);
+        mailbox.ready = files_.EnsureFolderExists(path);
         if (!mailbox.ready) return mailbox.ready;
     }
-    if (!dryRun_) {
-        const DirectoryListing tmp = NativeDirectoryLister().List(folder + "tmp" + kNativeSeparator);
-        for (const DirectoryEntry &entry : tmp.entries)
-            if (!entry.isFolder && IsTemporaryName(entry.name))
-                RemoveFile(folder + "tmp" + kNativeSeparator + entry.name);
-    }
+    const std::string tmp = folder + "tmp" + kNativeSeparator;
+    for (const DirectoryEntry &entry : files_.ListFolder(tmp).entries)
+        if (!entry.isFolder && IsTemporaryName(entry.name)) files_.RemoveFile(tmp + entry.name);
     for (const char *part : {"cur", "new"}) {
         const std::string path = folder + part + kNativeSeparator;
-        const DirectoryListing listing = NativeDirectoryLister().List(path);
+        const DirectoryListing listing = files_.ListFolder(path);
         for (const DirectoryEntry &entry : listing.entries) {
             const std::string token = TokenOfMaildirName(entry.name);
             if (entry.isFolder || token.empty()) continue;
@@ -100,14 +103,14 @@ void MaildirMailboxes::Record(Mailbox &mailbox, const std::string &base, const s
 }
 
 Status MaildirMailboxes::Name(const std::string &folder, const std::string &base, std::int64_t unixSeconds,
-                              StagedCopy *copy, std::string &path) {
+                              StagedFile &copy, std::string &path) {
     Mailbox &mailbox = mailboxes_[folder];
     const std::string cur = folder + "cur" + kNativeSeparator;
     for (int attempt = 0; attempt < kNumberAttempts; ++attempt) {
         const std::string token = FreeToken(mailbox.takenTokens, base);
         const std::string wanted = cur + MaildirFileName(unixSeconds, token);
         // Taken by someone else meanwhile: the next free number.
-        const Status claimed = copy != nullptr ? copy->ClaimAs(wanted) : Status::Ok();
+        const Status claimed = copy.ClaimAs(wanted);
         if (claimed.kind() == ErrorKind::AlreadyExists) {
             mailbox.takenTokens.insert(token);
             continue;

@@ -10,7 +10,7 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/file_ops.h"
+#include "platform/file_service.h"
 #include "platform/status.h"
 
 namespace tarvelin {
@@ -28,12 +28,14 @@ std::string MaildirToken(std::string_view relativePath);
 // empty for any other name.
 std::string TokenOfMaildirName(std::string_view name);
 
+// The folder below `root` of the mailbox made of the first `levels` names (IMAP modified UTF-7).
+std::string MaildirFolderOf(const std::string &root, const std::vector<std::string> &names, std::size_t levels);
+
 // The Maildir mailboxes of one run: their folders, made on first use, and the names taken in them.
 // The calling thread alone uses it; copies are staged anywhere and named here in list order.
 class MaildirMailboxes {
 public:
-    // dryRun: nothing is created or removed; the names are those a run would give.
-    explicit MaildirMailboxes(bool dryRun) : dryRun_(dryRun) {}
+    explicit MaildirMailboxes(FileService &files) : files_(files) {}
 
     // Makes the mailbox's cur/, new/ and tmp/ on its first use, removes what an earlier stopped
     // run left in its tmp/, and learns the names in its cur/ and new/ (a server may have moved a
@@ -47,9 +49,9 @@ public:
     const std::vector<std::string> &FilesOf(const std::string &mailboxFolder, const std::string &base) const;
 
     // Names the copy in cur/ with the first free token of its base, never replacing a file; `path`
-    // gets its name. Without a copy (a dry run) the name is taken all the same.
+    // gets its name.
     Status Name(const std::string &mailboxFolder, const std::string &base, std::int64_t unixSeconds,
-                StagedCopy *copy, std::string &path);
+                StagedFile &copy, std::string &path);
 
 private:
     struct Mailbox {
@@ -59,7 +61,7 @@ private:
     };
     void Record(Mailbox &mailbox, const std::string &base, const std::string &token, const std::string &path);
 
-    const bool dryRun_;
+    FileService &files_;
     std::map<std::string, Mailbox> mailboxes_;
 };
 

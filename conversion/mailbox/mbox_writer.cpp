@@ -3,29 +3,14 @@
 #include <algorithm>
 #include <ctime>
 
+#include "conversion/header/plain_date.h"
+#include "platform/path_split.h"
+
 namespace tarvelin {
 
 namespace {
 
 constexpr int kNumberedNameAttempts = 10000;
-
-// Days since 1970-01-01 to the civil date (proleptic Gregorian), valid for every 64-bit day count
-// a message can carry.
-void CivilFromDays(std::int64_t days, std::int64_t &year, int &month, int &day) {
-    days += 719468;
-    const std::int64_t era = (days >= 0 ? days : days - 146096) / 146097;
-    const std::int64_t dayOfEra = days - era * 146097;
-    const std::int64_t yearOfEra = (dayOfEra - dayOfEra / 1460 + dayOfEra / 36524 - dayOfEra / 146096) / 365;
-    const std::int64_t dayOfYear = dayOfEra - (365 * yearOfEra + yearOfEra / 4 - yearOfEra / 100);
-    const std::int64_t shiftedMonth = (5 * dayOfYear + 2) / 153;
-    day = static_cast<int>(dayOfYear - (153 * shiftedMonth + 2) / 5 + 1);
-    month = static_cast<int>(shiftedMonth < 10 ? shiftedMonth + 3 : shiftedMonth - 9);
-    year = yearOfEra + era * 400 + (month <= 2 ? 1 : 0);
-}
-
-std::string TwoDigits(std::int64_t value) {
-    return std::string(1, static_cast<char>('0' + value / 10)) + static_cast<char>('0' + value % 10);
-}
 
 bool IsFromLine(std::string_view line) {
     while (line.starts_with('>')) line.remove_prefix(1);
@@ -35,35 +20,19 @@ bool IsFromLine(std::string_view line) {
 }  // namespace
 
 std::string MboxSeparatorLine(std::int64_t unixSeconds) {
-    static constexpr const char *kWeekdays[] = {"Thu", "Fri", "Sat", "Sun", "Mon", "Tue", "Wed"};
-    static constexpr const char *kMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
-                                              "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
-    std::int64_t days = unixSeconds / 86400;
-    std::int64_t seconds = unixSeconds % 86400;
-    if (seconds < 0) {
-        seconds += 86400;
-        --days;
-    }
-    std::int64_t year = 0;
-    int month = 0, day = 0;
-    CivilFromDays(days, year, month, day);
-    const std::int64_t weekday = ((days % 7) + 7) % 7;
+    const UtcTime time = UtcTimeOf(unixSeconds);
+    const auto twoDigits = [](unsigned value) {
+        return std::string{static_cast<char>('0' + value / 10), static_cast<char>('0' + value % 10)};
+    };
     std::string line = "From MAILER-DAEMON ";
-    line += kWeekdays[weekday];
+    line += WeekdayName(time.weekday);
     line += ' ';
-    line += kMonths[month - 1];
-    line += day < 10 ? "  " : " ";
-    line += std::to_string(day);
-    line += ' ' + TwoDigits(seconds / 3600) + ':' + TwoDigits(seconds / 60 % 60) + ':' + TwoDigits(seconds % 60);
-    line += ' ' + std::to_string(year) + '\n';
+    line += MonthName(time.month);
+    line += time.day < 10 ? "  " : " ";
+    line += std::to_string(time.day);
+    line += ' ' + twoDigits(time.hour) + ':' + twoDigits(time.minute) + ':' + twoDigits(time.second);
+    line += ' ' + std::to_string(time.year) + '\n';
     return line;
-}
-
-void AppendMboxMessage(std::string &out, std::int64_t unixSeconds, std::string_view message) {
-    out += MboxSeparatorLine(unixSeconds);
-    MboxBody body;
-    body.Feed(message, out);
-    body.End(out);
 }
 
 void MboxBody::Feed(std::string_view piece, std::string &out) {
@@ -98,26 +67,43 @@ void MboxBody::End(std::string &out) {
     out += '\n';
 }
 
-Status MboxFile::Start(const std::string &folder) {
+Status MboxFile::Start(FileService &files, const std::string &folder) {
     buffer_.clear();
     body_ = MboxBody();
     size_ = messageStart_ = 0;
     newest_ = 0;
     messages_ = 0;
-    written_ = Status::Ok();
     complete_ = false;
-    return StageNew(folder, file_);
+    // A file that could not be made takes nothing: every later call gives this.
+    written_ = files.StageNew(folder, file_);
+    return written_;
 }
 
-Status MboxFile::Add(std::int64_t unixSeconds, std::string_view message) {
-    if (Status begun = Begin(unixSeconds); !begun) return begun;
-    if (Status fed = Feed(message); !fed) return fed;
+Status MboxFile::Add(FileService &files, const std::string &source, WorkHooks &hooks, MailMessage &message) {
+    SourceHead head;
+    head.complete = MailMessage::HeaderComplete;
+    head.limit = MailMessage::kMaxHeaderBytes;
+    bool begun = false;
+    const Status read = files.ReadSource(
+        source, hooks, head,
+        [&](const SourceHead &read) {
+            // The separator line needs the message's date, so the header comes first.
+            (void)message.LoadFromHead(read.bytes, read.modified, read.size);
+            Status started = Begin(message.Instant().unixSeconds);
+            begun = started.ok();
+            return started;
+        },
+        [this](std::string_view piece) { return Feed(piece); });
+    if (!read) {
+        if (begun) (void)Abandon();
+        return read;
+    }
     return End();
 }
 
 Status MboxFile::Write() {
     if (!written_) return written_;
-    written_ = file_.Append(buffer_);
+    written_ = file_->Append(buffer_);
     if (written_) size_ += buffer_.size();
     buffer_.clear();
     return written_;
@@ -150,7 +136,7 @@ Status MboxFile::Abandon() {
     buffer_.clear();
     if (!written_) return written_;
     // Should the cut fail, the file may end in part of a message: it takes no more.
-    written_ = file_.TruncateTo(messageStart_);
+    written_ = file_->TruncateTo(messageStart_);
     if (written_) size_ = messageStart_;
     return written_;
 }
@@ -159,8 +145,8 @@ Status MboxFile::Complete() {
     if (!written_) return written_;
     // A file without messages (a parent's) is simply new.
     const std::int64_t time = messages_ == 0 ? static_cast<std::int64_t>(std::time(nullptr)) : newest_;
-    if (Status timed = file_.SetModified(time); !timed) return timed;
-    if (Status flushed = file_.Flush(); !flushed) return flushed;
+    if (Status timed = file_->SetModified(time); !timed) return timed;
+    if (Status flushed = file_->Flush(); !flushed) return flushed;
     complete_ = true;
     return Status::Ok();
 }
@@ -170,7 +156,7 @@ Status MboxFile::Finish(const std::string &folder, const std::string &name, std:
         if (Status completed = Complete(); !completed) return completed;
     for (int number = 0; number < kNumberedNameAttempts; ++number) {
         const std::string path = folder + name + (number == 0 ? "" : " (" + std::to_string(number) + ")");
-        Status claimed = file_.ClaimAs(path);
+        Status claimed = file_->ClaimAs(path);
         if (claimed.kind() == ErrorKind::AlreadyExists) continue;
         if (claimed) written = path;
         return claimed;
@@ -178,11 +164,10 @@ Status MboxFile::Finish(const std::string &folder, const std::string &name, std:
     return Status::Failure(ErrorKind::Other, "cannot name the mailbox file " + folder + name + ": no free name");
 }
 
-std::string FreeMboxPath(const std::string &folder, const std::string &name) {
-    for (int number = 0;; ++number) {
-        const std::string path = folder + name + (number == 0 ? "" : " (" + std::to_string(number) + ")");
-        if (!FileExist(path) || number >= kNumberedNameAttempts) return path;
-    }
+std::string MboxFolderOf(const std::string &root, const std::vector<std::string> &names, std::size_t parents) {
+    std::string folder = root;
+    for (std::size_t i = 0; i < parents; ++i) folder += names[i] + ".sbd" + kNativeSeparator;
+    return folder;
 }
 
 }  // namespace tarvelin

@@ -2,11 +2,15 @@
 // "From " line, its line ends made LF and its "From " lines quoted.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
-#include "platform/file_ops.h"
+#include "conversion/header/mail_message.h"
+#include "platform/file_service.h"
 
 namespace tarvelin {
 
@@ -14,12 +18,10 @@ namespace tarvelin {
 // padded with a blank), which every reader takes; an ISO date is not.
 std::string MboxSeparatorLine(std::int64_t unixSeconds);
 
-// Appends the message after its separator line: CR LF made LF, one more ">" before every line
-// that reads ">*From ", an LF at the end when missing, and one empty line.
-void AppendMboxMessage(std::string &out, std::int64_t unixSeconds, std::string_view message);
-
-// The same for a message given in pieces, so that a large one never has to be held whole: only a
-// line cut by the end of a piece waits for the next.
+// A message's bytes as they stand in the file after its separator line: CR LF made LF, one more ">"
+// before every line that reads ">*From ", an LF at the end when missing, and one empty line. Given
+// in pieces, so that a large message never has to be held whole: only a line cut by the end of a
+// piece waits for the next.
 class MboxBody {
 public:
     // Appends the converted lines that end in this piece.
@@ -36,11 +38,14 @@ private:
 class MboxFile {
 public:
     // Starts the file in `folder`, which must exist.
-    Status Start(const std::string &folder);
-    // Once a write failed, the file may end in part of a message, so it takes no more.
-    Status Add(std::int64_t unixSeconds, std::string_view message);
-    // The same in pieces: Begin, Feed for each piece, then End; or Abandon, which takes back
-    // what Begin and Feed wrote (a message that could not be read to its end).
+    Status Start(FileService &files, const std::string &folder);
+    // Reads the message once, for the header reader (`message`) and into the file, a piece at a
+    // time: a message of any size costs a piece of memory. One that cannot be read to its end is
+    // taken back out of the file. Once a write failed, the file may end in part of a message, so
+    // it takes no more.
+    Status Add(FileService &files, const std::string &source, WorkHooks &hooks, MailMessage &message);
+    // The same for a message written by the caller: Begin, Feed for each piece, then End; or
+    // Abandon, which takes back what Begin and Feed wrote.
     Status Begin(std::int64_t unixSeconds);
     Status Feed(std::string_view piece);
     Status End();
@@ -54,7 +59,7 @@ public:
 private:
     Status Write();  // buffer_, appended
 
-    StagedCopy file_;
+    std::unique_ptr<StagedNewFile> file_;
     std::string buffer_;
     MboxBody body_;
     std::uint64_t size_ = 0;          // bytes written
@@ -66,8 +71,8 @@ private:
     std::int64_t newest_ = 0;  // the file's time: that of its newest message
 };
 
-// The first of `name`, "name (1)", "name (2)", ... that names nothing in the folder (with its
-// separator), as Finish would take it.
-std::string FreeMboxPath(const std::string &folder, const std::string &name);
+// The folder below `root` that holds the file of the mailbox whose parents are the first `parents`
+// names: each parent's "<name>.sbd" folder.
+std::string MboxFolderOf(const std::string &root, const std::vector<std::string> &names, std::size_t parents);
 
 }  // namespace tarvelin

@@ -484,7 +484,7 @@ TEST(ConversionRun, EveryRowIsHeardOnceInListOrderWithItsFacts) {
     struct Heard : RunObserver {
         std::vector<std::string> rows;
         NamingOption SelectedNamingOption() override { return NamingOption::OptOriginal; }
-        void MessageConverted(const std::string &source, const std::string &, const MessageFacts &facts) override {
+        void MessageWritten(const std::string &source, const std::string &, std::size_t, const MessageFacts &facts) override {
             rows.push_back("converted " + fs::path(source).filename().string() + " " + facts.subject);
         }
         void MessageAlreadyThere(const std::string &source, const std::string &, const MessageFacts &facts) override {

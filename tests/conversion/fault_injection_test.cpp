@@ -261,9 +261,10 @@ TEST(RealFaultInRun, MboxFileThatDoesNotFitIsNeverNamed) {
         const std::string body = name == std::string("big") ? std::string(2 * kMiB, 'x') : "";
         WriteFile(sources.back().path, testing::Message(name, "Ann <ann@x.org>", "Sun, 1 Jul 2012 10:00:00 +0000", body));
     }
-    MailboxRunObserver observer;
+    RunObserver observer;
+    NativeFileService files;
     const ConversionReport report =
-        RunMailboxConversion(sources, out.path().string(), observer, {MailboxFormat::Mbox});
+        RunMailboxConversion(sources, out.path().string(), observer, files, {MailboxFormat::Mbox});
     EXPECT_EQ(report.converted, 0);
     ASSERT_EQ(report.failures.size(), 3u);
     EXPECT_NE(report.failures[0].reason.find("No space left on device"), std::string::npos) << report.failures[0].reason;
@@ -344,10 +345,10 @@ TEST(RunCalls, OneOpenPerSourceOneMkdirPerFolderAndRefusedClaimsNotRetried) {
         list.AddFileToList(path);
     }
     // The copy's time from the message is chosen from the head the copy reads: no second open.
-    for (const auto &[jobs, fileTime] : {std::pair{1u, RunOptions::FileTime::Source},
-                                         std::pair{4u, RunOptions::FileTime::Source},
-                                         std::pair{4u, RunOptions::FileTime::Message}}) {
-        SCOPED_TRACE("jobs " + std::to_string(jobs) + (fileTime == RunOptions::FileTime::Message ? ", time" : ""));
+    for (const auto &[jobs, fileTime] : {std::pair{1u, FileTime::Source},
+                                         std::pair{4u, FileTime::Source},
+                                         std::pair{4u, FileTime::Message}}) {
+        SCOPED_TRACE("jobs " + std::to_string(jobs) + (fileTime == FileTime::Message ? ", time" : ""));
         fs::remove_all(out.path());
         fs::create_directory(out.path());
         Counting sys;
@@ -385,7 +386,7 @@ TEST(RunCalls, OneOpenPerSourceOneMkdirPerFolderAndRefusedClaimsNotRetried) {
         EXPECT_LE(sys.folderOpens, 2 * (6 + (jobs > 1 ? static_cast<int>(jobs) : 0)));
         for (const auto &[source, output] : observer.outputs) {
             EXPECT_EQ(ReadFile(output), ReadFile(source));
-            if (fileTime != RunOptions::FileTime::Message) continue;
+            if (fileTime != FileTime::Message) continue;
             const auto written = fs::file_time_type::clock::to_sys(fs::last_write_time(output));
             EXPECT_EQ(std::chrono::system_clock::to_time_t(written), 1341136800);  // the messages' Date
         }

@@ -22,7 +22,7 @@ using testing::ReadFile;
 using testing::TempDir;
 using testing::WriteFile;
 
-class Recorder : public MailboxRunObserver {
+class Recorder : public RunObserver {
 public:
     int stopAfterYields = -1;
     int yields = 0;
@@ -57,6 +57,13 @@ std::vector<std::string> FilesBelow(const fs::path &folder) {
     return files;
 }
 
+// A run through the real file system.
+ConversionReport Convert(const std::vector<MailboxSource> &sources, const fs::path &out, RunObserver &observer,
+                         MailboxRunOptions options) {
+    NativeFileService files;
+    return RunMailboxConversion(sources, testing::Utf8(out), observer, files, options);
+}
+
 std::vector<MailboxSource> Sources(const TempDir &src, const std::vector<std::string> &relatives) {
     std::vector<MailboxSource> sources;
     for (const std::string &relative : relatives) sources.push_back({src / relative, testing::Utf8(src.path())});
@@ -68,7 +75,7 @@ TEST(MaildirRun, RerunNumbersNewCopiesOrFindsTheSameBytesAndClearsOurLeftovers) 
     WriteFile(src / "new/a.msg", Message("A"));
     const auto sources = Sources(src, {"new/a.msg"});
     Recorder first;
-    EXPECT_TRUE(RunMailboxConversion(sources, testing::Utf8(out.path()), first, {}).AllConverted());
+    EXPECT_TRUE(Convert(sources, out.path(), first, {}).AllConverted());
     ASSERT_EQ(first.written.size(), 1u);
     EXPECT_EQ(first.changed, std::vector<std::string>{src / "new" + " -> " + out / "new_/"});
     // The received date a server reads: the message's Date, 1 July 2012 10:00 UTC.
@@ -78,10 +85,9 @@ TEST(MaildirRun, RerunNumbersNewCopiesOrFindsTheSameBytesAndClearsOurLeftovers) 
     WriteFile(out / "new_/tmp/.tarvelin-abc.part", "left by a stopped run");
     WriteFile(out / "new_/tmp/1.other", "not ours");
     Recorder again;
-    EXPECT_EQ(RunMailboxConversion(sources, testing::Utf8(out.path()), again, {}).converted, 1);
+    EXPECT_EQ(Convert(sources, out.path(), again, {}).converted, 1);
     Recorder resumed;
-    const ConversionReport report = RunMailboxConversion(sources, testing::Utf8(out.path()), resumed,
-                                                         {MailboxFormat::Maildir, true, false});
+    const ConversionReport report = Convert(sources, out.path(), resumed, {MailboxFormat::Maildir, true});
     EXPECT_EQ(report.alreadyThere, 1);
     EXPECT_EQ(report.converted, 0);
 
@@ -98,7 +104,7 @@ TEST(MaildirRun, NamesAreTheSameOnEverySystem) {
                                                "new/n.msg"};
     for (const std::string &message : messages) WriteFile(src / message, Message(message));
     Recorder observer;
-    EXPECT_TRUE(RunMailboxConversion(Sources(src, messages), testing::Utf8(out.path()), observer, {}).AllConverted());
+    EXPECT_TRUE(Convert(Sources(src, messages), out.path(), observer, {}).AllConverted());
     EXPECT_EQ(FilesBelow(out.path()), (std::vector<std::string>{
                                           "&AMQ-rchiv/cur/1341136800.H2792f3f33502f9e3.tarvelin",
                                           "Sent Items/cur/1341136800.H20fd637021f0942b.tarvelin",
@@ -115,8 +121,8 @@ TEST(MaildirRun, SameFileListedTwiceIsFoundAlreadyThereBeforeItIsNamed) {
     TempDir src, out;
     WriteFile(src / "a.msg", Message("A"));
     Recorder observer;
-    const ConversionReport report = RunMailboxConversion(Sources(src, {"a.msg", "a.msg"}), testing::Utf8(out.path()),
-                                                         observer, {MailboxFormat::Maildir, true, false});
+    const ConversionReport report =
+        Convert(Sources(src, {"a.msg", "a.msg"}), out.path(), observer, {MailboxFormat::Maildir, true});
     EXPECT_EQ(report.converted, 1);
     EXPECT_EQ(report.alreadyThere, 1);
     EXPECT_EQ(FilesBelow(out.path()).size(), 1u);
@@ -129,8 +135,8 @@ TEST(MboxRun, NeverReplacesAFileAndGivesAParentWithoutMessagesItsFile) {
     WriteFile(out / "Inbox", "mine");
     Recorder observer;
     // p's only message cannot be read: p still needs its file for q to be found.
-    const ConversionReport report = RunMailboxConversion(Sources(src, {"in.msg", "p/gone.msg", "p/q/deep.msg"}),
-                                                         testing::Utf8(out.path()), observer, {MailboxFormat::Mbox});
+    const ConversionReport report =
+        Convert(Sources(src, {"in.msg", "p/gone.msg", "p/q/deep.msg"}), out.path(), observer, {MailboxFormat::Mbox});
     EXPECT_EQ(report.converted, 2);
     ASSERT_EQ(report.failures.size(), 1u);
     EXPECT_EQ(report.failures[0].path, src / "p/gone.msg");
@@ -160,19 +166,19 @@ TEST_P(StoppedRun, LeavesNoPartialFileUnderAFinalName) {
         }
     }
     const auto sources = Sources(src, relatives);
-    const MailboxRunOptions options{GetParam().format, false, false, GetParam().jobs};
+    const MailboxRunOptions options{GetParam().format, false, GetParam().jobs};
     Recorder counting;
     {
         TempDir out;
-        (void)RunMailboxConversion(sources, testing::Utf8(out.path()), counting, options);
+        (void)Convert(sources, out.path(), counting, options);
     }
     std::string both;
-    for (const char *subject : {"One", "Two"}) AppendMboxMessage(both, 1341136800, Message(subject));
+    for (const char *subject : {"One", "Two"}) both += testing::AsInMbox(1341136800, Message(subject));
     for (int stopAt = 0; stopAt <= counting.yields; ++stopAt) {
         TempDir out;
         Recorder observer;
         observer.stopAfterYields = stopAt;
-        (void)RunMailboxConversion(sources, testing::Utf8(out.path()), observer, options);
+        (void)Convert(sources, out.path(), observer, options);
         const std::vector<std::string> files = FilesBelow(out.path());
         for (const std::string &file : files) EXPECT_EQ(file.find(".tarvelin-"), std::string::npos) << file;
         if (GetParam().format == MailboxFormat::Maildir) {
@@ -237,8 +243,8 @@ TEST_P(JobCount, GivesTheSameTreeAndEventsInTheSameOrder) {
                                                              std::chrono::sys_seconds{std::chrono::seconds{1000000000}}));
         for (bool skipIdentical : {false, maildir, false}) {
             Recorder observer;
-            const MailboxRunOptions options{GetParam().format, skipIdentical, false, run == 0 ? 1u : GetParam().jobs};
-            (void)RunMailboxConversion(Sources(src, relatives), testing::Utf8(out.path()), observer, options);
+            const MailboxRunOptions options{GetParam().format, skipIdentical, run == 0 ? 1u : GetParam().jobs};
+            (void)Convert(Sources(src, relatives), out.path(), observer, options);
             for (std::string event : observer.events) {
                 for (std::size_t at; (at = event.find(testing::Utf8(out.path()))) != std::string::npos;)
                     event.replace(at, testing::Utf8(out.path()).size(), "OUT");

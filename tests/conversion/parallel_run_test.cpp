@@ -30,7 +30,7 @@ using testing::WriteFile;
 class OrderObserver : public RunObserver {
 public:
     NamingOption SelectedNamingOption() override { return NamingOption::OptSD; }
-    void MessageConverted(const std::string &source, const std::string &output, const MessageFacts &) override {
+    void MessageWritten(const std::string &source, const std::string &output, std::size_t, const MessageFacts &) override {
         converted.emplace_back(source, output);
     }
     std::vector<std::pair<std::string, std::string>> converted;

@@ -33,7 +33,7 @@ public:
     NamingOption SelectedNamingOption() override {
         return kNamingSchemes[engine_() % kNamingSchemes.size()].option;
     }
-    void MessageConverted(const std::string &source, const std::string &output, const MessageFacts &) override {
+    void MessageWritten(const std::string &source, const std::string &output, std::size_t, const MessageFacts &) override {
         converted.emplace_back(source, output);
     }
     void MessageFailed(const std::string &source, const std::string &reason, const MessageFacts &) override {
@@ -208,7 +208,7 @@ class FixedOption : public RunObserver {
 public:
     explicit FixedOption(NamingOption option) : option_(option) {}
     NamingOption SelectedNamingOption() override { return option_; }
-    void MessageConverted(const std::string &source, const std::string &output, const MessageFacts &) override {
+    void MessageWritten(const std::string &source, const std::string &output, std::size_t, const MessageFacts &) override {
         outputs.emplace_back(source, output);
     }
     std::vector<std::pair<std::string, std::string>> outputs;

@@ -25,7 +25,7 @@ using testing::WriteFile;
 class Recorder : public RunObserver {
 public:
     NamingOption SelectedNamingOption() override { return NamingOption::OptOriginal; }
-    void MessageConverted(const std::string &source, const std::string &output, const MessageFacts &) override {
+    void MessageWritten(const std::string &source, const std::string &output, std::size_t, const MessageFacts &) override {
         outputs[source] += output;
     }
     std::map<std::string, std::string> outputs;

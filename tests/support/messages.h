@@ -1,11 +1,15 @@
 // Messages and output folders as the runs in the tests make and expect them.
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 #include "tests/support/temp_dir.h"
 
 namespace tarvelin::testing {
+
+// The message as it stands in an mbox file: after its separator line, in the mboxrd form.
+std::string AsInMbox(std::int64_t unixSeconds, const std::string &message);
 
 // A message of three header fields and a body ("Body of <subject>" when none is given).
 std::string Message(const std::string &subject, const std::string &from = "Ann <ann@x.org>",

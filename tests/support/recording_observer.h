@@ -28,7 +28,7 @@ public:
         bar.push_back(value);
         captions.push_back(caption);
     }
-    void MessageConverted(const std::string &source, const std::string &output, const MessageFacts &) override {
+    void MessageWritten(const std::string &source, const std::string &output, std::size_t, const MessageFacts &) override {
         outputs[source] = output;
         ++timesConverted[source];
     }

@@ -8,6 +8,8 @@
 #include "conversion/mailbox/maildir_writer.h"
 #include "conversion/mailbox/mbox_writer.h"
 #include "conversion/mailbox/sha256.h"
+#include "platform/file_service.h"
+#include "tests/support/messages.h"
 #include "tests/support/temp_dir.h"
 
 namespace tarvelin {
@@ -137,9 +139,7 @@ INSTANTIATE_TEST_SUITE_P(
 class MboxMessage : public ::testing::TestWithParam<TextCase> {};
 
 TEST_P(MboxMessage, IsWrittenInMboxrdForm) {
-    std::string out;
-    AppendMboxMessage(out, 0, GetParam().input);
-    EXPECT_EQ(out, "From MAILER-DAEMON Thu Jan  1 00:00:00 1970\n" + GetParam().expected);
+    EXPECT_EQ(testing::AsInMbox(0, GetParam().input), "From MAILER-DAEMON Thu Jan  1 00:00:00 1970\n" + GetParam().expected);
     // Fed in pieces of every size, which cut lines, CR LF pairs and "From " anywhere.
     const std::string &input = GetParam().input;
     for (std::size_t size = 1; size <= input.size(); ++size) {
@@ -155,19 +155,21 @@ TEST_P(MboxMessage, IsWrittenInMboxrdForm) {
 // around it stay whole.
 TEST(MboxFile, AbandonedMessageLeavesNoTrace) {
     testing::TempDir dir;
+    NativeFileService files;
     MboxFile file;
-    ASSERT_TRUE(file.Start(dir.path().string()).ok());
-    ASSERT_TRUE(file.Add(0, "S: one\r\n\r\nbody\r\n").ok());
+    ASSERT_TRUE(file.Start(files, dir.path().string()).ok());
+    const auto add = [&file](std::int64_t time, std::string_view message) {
+        return file.Begin(time).ok() && file.Feed(message).ok() && file.End().ok();
+    };
+    ASSERT_TRUE(add(0, "S: one\r\n\r\nbody\r\n"));
     ASSERT_TRUE(file.Begin(60).ok());
     ASSERT_TRUE(file.Feed("S: two\r\n\r\nFrom a part that").ok());
     ASSERT_TRUE(file.Abandon().ok());
-    ASSERT_TRUE(file.Add(120, "S: three\n\nend").ok());
+    ASSERT_TRUE(add(120, "S: three\n\nend"));
     std::string written;
     ASSERT_TRUE(file.Finish(dir.path().string() + "/", "Inbox", written).ok());
-    std::string expected;
-    AppendMboxMessage(expected, 0, "S: one\r\n\r\nbody\r\n");
-    AppendMboxMessage(expected, 120, "S: three\n\nend");
-    EXPECT_EQ(testing::ReadFile(written), expected);
+    EXPECT_EQ(testing::ReadFile(written),
+              testing::AsInMbox(0, "S: one\r\n\r\nbody\r\n") + testing::AsInMbox(120, "S: three\n\nend"));
 }
 
 INSTANTIATE_TEST_SUITE_P(

@@ -1,0 +1,154 @@
+// The mailbox run into mbox files: one file per mailbox, in the order of each mailbox's first
+// message (built by a worker when there are several), its messages in list order.
+#include <map>
+#include <optional>
+#include <set>
+
+#include "conversion/mailbox/mbox_writer.h"
+#include "conversion/mailbox_runs.h"
+#include "conversion/ordered_workers.h"
+
+namespace tarvelin {
+
+namespace {
+
+constexpr const char *kInboxFile = "Inbox";
+
+// One mbox file and its messages, in list order.
+struct MboxJob {
+    std::vector<std::size_t> items;
+    std::string folder;  // where the file goes, with its separator
+    std::string name;    // the name it wants there
+    Status ready;        // the folder, then the file
+    struct Message {
+        Status status;
+        MessageFacts facts;
+    };
+    std::vector<Message> messages;
+    MboxFile file;
+    bool stopped = false;
+};
+
+class MboxRun {
+public:
+    explicit MboxRun(MailboxRunState &run) : run_(run) {}
+
+    bool Write() {
+        std::vector<std::vector<std::size_t>> groups;
+        std::map<std::vector<std::string>, std::size_t> groupOf;
+        for (std::size_t item = 0; item < run_.mailboxes.size(); ++item) {
+            auto [found, added] = groupOf.try_emplace(run_.mailboxes[item].names, groups.size());
+            if (added) groups.emplace_back();
+            groups[found->second].push_back(item);
+        }
+        JobsInOrder<MboxJob> jobs(run_.Jobs(groups.size()), [this](MboxJob &job, WorkHooks &hooks) { Build(job, hooks); });
+        if (!jobs.Run(
+                groups.size(), run_.ledger.observer(),
+                [&](std::size_t group) { return std::optional<MboxJob>(Make(groups[group])); },
+                [](const MboxJob &) { return true; }, [this](MboxJob &job) { return Name(job); }))
+            return false;
+        WriteParents(groupOf);
+        return true;
+    }
+
+private:
+    MboxJob Make(std::vector<std::size_t> items) {
+        const std::vector<std::string> &names = run_.mailboxes[items.front()].names;
+        MboxJob job;
+        job.items = std::move(items);
+        job.folder = MboxFolderOf(run_.root, names, names.size() - (names.empty() ? 0 : 1));
+        job.name = names.empty() ? kInboxFile : names.back();
+        job.ready = run_.files.EnsureFolderExists(job.folder);
+        return job;
+    }
+
+    // The slow part, on a worker when there are several: touches nothing but the job.
+    void Build(MboxJob &job, WorkHooks &hooks) const {
+        if (job.ready) job.ready = job.file.Start(run_.files, job.folder);
+        bool any = false;
+        for (const std::size_t item : job.items) {
+            if (hooks.YieldAndCheckStop()) {
+                job.stopped = true;
+                return;
+            }
+            MboxJob::Message &added = job.messages.emplace_back();
+            added.status = job.ready;
+            MailMessage message;
+            if (added.status) added.status = job.file.Add(run_.files, run_.sources[item].path, hooks, message);
+            if (added.status.kind() == ErrorKind::Stopped) {
+                job.stopped = true;
+                return;
+            }
+            if (!added.status) continue;
+            added.facts = FactsOf(message);
+            any = true;
+        }
+        if (any) job.ready = job.file.Complete();
+    }
+
+    // In the order of the files. False at a stop.
+    bool Name(MboxJob &job) {
+        if (job.stopped) return false;
+        for (const std::size_t item : job.items) {
+            const std::vector<std::string> &names = run_.mailboxes[item].names;
+            run_.ReportChangedNames(item,
+                                    [&](std::size_t level) { return MboxFolderOf(run_.root, names, level) + names[level]; });
+        }
+        std::vector<std::size_t> written;
+        for (std::size_t i = 0; i < job.items.size(); ++i) {
+            if (job.messages[i].status) {
+                written.push_back(i);
+            } else {
+                run_.ledger.Failed(run_.sources[job.items[i]].path, job.messages[i].status.reason(),
+                                   job.messages[i].facts);
+            }
+            run_.ledger.Progressed();
+        }
+        if (written.empty()) return true;
+
+        std::string path;
+        Status named = job.ready;
+        if (named) named = job.file.Finish(job.folder, job.name, path);
+        if (!named) {
+            // Nothing of the file is kept: it may end in part of a message.
+            for (const std::size_t i : written)
+                run_.ledger.Failed(run_.sources[job.items[i]].path, named.reason(), job.messages[i].facts);
+            return true;
+        }
+        written_.insert(run_.mailboxes[job.items.front()].names);
+        if (path != job.folder + job.name) run_.ledger.NameChanged(job.folder + job.name, path);
+        for (std::size_t number = 1; const std::size_t i : written)
+            run_.ledger.Written(run_.sources[job.items[i]].path, path, number++, job.messages[i].facts);
+        return true;
+    }
+
+    // A parent without a file of its own (no message, or none that could be read) still needs
+    // one, or its .sbd folder is never read.
+    void WriteParents(const std::map<std::vector<std::string>, std::size_t> &groupOf) {
+        std::set<std::vector<std::string>> parents;
+        for (const auto &[names, index] : groupOf)
+            for (std::size_t level = 1; level < names.size(); ++level)
+                parents.emplace(names.begin(), names.begin() + static_cast<std::ptrdiff_t>(level));
+        for (const auto &parent : parents) {
+            if (written_.count(parent)) continue;
+            const std::string folder = MboxFolderOf(run_.root, parent, parent.size() - 1);
+            const std::string path = folder + parent.back();
+            if (run_.files.FileExist(path)) continue;
+            MboxFile file;
+            std::string written;
+            Status made = run_.files.EnsureFolderExists(folder);
+            if (made) made = file.Start(run_.files, folder);
+            if (made) made = file.Finish(folder, parent.back(), written);
+            if (!made) run_.ledger.Failed(path, made.reason(), {});
+        }
+    }
+
+    MailboxRunState &run_;
+    std::set<std::vector<std::string>> written_;  // the mailboxes with a file of their own
+};
+
+}  // namespace
+
+bool WriteMboxes(MailboxRunState &run) { return MboxRun(run).Write(); }
+
+}  // namespace tarvelin
