@@ -1,0 +1,76 @@
+#include "cli/cli_observer.h"
+
+#include <ostream>
+
+namespace tarvelin {
+
+namespace {
+
+// Prints "source<TAB>output" lines, or with -z the two fields each ended by a NUL; a message in
+// an mbox file has its number there as a third field.
+void PrintPair(std::ostream &out, const std::string &source, const std::string &output, std::size_t numberInFile,
+               bool nullSeparated) {
+    const char separator = nullSeparated ? '\0' : '\t';
+    out << source << separator << output;
+    if (numberInFile > 0) out << separator << numberInFile;
+    out << (nullSeparated ? '\0' : '\n');
+}
+
+}  // namespace
+
+void PrintFault(std::ostream &err, std::string_view message) { err << "tarvelin-cli: " << message << '\n'; }
+
+void PrintSummary(const Options &options, const ConversionReport &report, std::size_t done, std::size_t rows,
+                  std::ostream &err) {
+    if (report.stopped) err << "stopped after " << done << " of " << rows << " messages\n";
+    err << report.converted << (options.dryRun ? " would convert, " : " converted, ");
+    if (options.skipIdentical) err << report.alreadyThere << " already there, ";
+    err << report.failures.size() << " failed, " << report.skipped << " skipped\n";
+}
+
+std::ostream &CliObserver::Err() {
+    if (meter_) meter_->Interrupt();
+    return streams_.err;
+}
+
+void CliObserver::ShowProgress(float, const std::string &) {
+    ++done_;
+    if (meter_) meter_->Update(done_);
+}
+
+void CliObserver::MessageWritten(const std::string &source, const std::string &output, std::size_t numberInFile,
+                                 const MessageFacts &facts) {
+    if (options_.dryRun || options_.verbose)
+        PrintPair(streams_.out, source, output, numberInFile, options_.nullSeparated);
+    if (options_.verbose && !facts.timeNote.empty()) Err() << source << ": " << facts.timeNote << '\n';
+    AddRow({options_.dryRun ? IndexStatus::WouldConvert : IndexStatus::Converted, source, output, facts, {},
+            numberInFile});
+}
+
+// On stderr, so that stdout keeps listing only the messages written.
+void CliObserver::MessageAlreadyThere(const std::string &source, const std::string &output,
+                                      const MessageFacts &facts) {
+    AddRow({IndexStatus::AlreadyThere, source, output, facts, {}});
+    if (options_.verbose) Err() << source << ": already there as " << output << '\n';
+}
+
+void CliObserver::MessageFailed(const std::string &source, const std::string &reason, const MessageFacts &facts) {
+    Err() << source << ": " << reason << '\n';
+    AddRow({IndexStatus::Failed, source, {}, facts, reason});
+}
+
+void CliObserver::RowSkipped(const std::string &) { AddRow({IndexStatus::Skipped, {}, {}, {}, {}}); }
+
+void CliObserver::NameChanged(const std::string &wanted, const std::string &written) {
+    Err() << wanted << ": written as " << written << '\n';
+    AddRow({IndexStatus::Renamed, wanted, written, {}, {}});
+}
+
+// A failed write is said once; the run goes on, but does not count as a success.
+void CliObserver::AddRow(const IndexRow &row) {
+    if (index_ == nullptr || !indexFailure_.ok()) return;
+    indexFailure_ = index_->Add(row);
+    if (!indexFailure_.ok()) PrintFault(Err(), options_.index + ": " + indexFailure_.reason());
+}
+
+}  // namespace tarvelin

@@ -1,0 +1,302 @@
+#include "cli/options.h"
+
+#include <getopt.h>
+
+#include <ostream>
+#include <string_view>
+
+#include "conversion/conversion_run.h"
+#include "platform/ascii_case.h"
+
+namespace tarvelin {
+
+const char *const kUsage =
+    "usage: tarvelin-cli -o DIR [-n OPTION | --format=maildir|mbox] [-j N] [-vzq] [--skip-identical] [--dry-run] "
+    "[--file-time=WHEN] [--index=FILE] PATH...";
+
+namespace {
+
+// The help up to the table of naming schemes, which comes from the schemes themselves.
+constexpr const char *kHelpBeforeSchemes = R"HELP(usage: tarvelin-cli -o DIR [-n OPTION | --format=maildir|mbox] [-j N] [-vzq] [--skip-identical]
+       [--dry-run] [--file-time=WHEN] [--index=FILE] PATH...
+
+Converts MDaemon message files (.msg) into .eml files: each message is copied byte for byte
+below DIR, in folders that repeat its source folders, under a name made by the naming option.
+Existing files are never overwritten: a taken name gets " (n)" before ".eml".
+
+Where the files land: DIR, then the message's folder without its root ("/", a drive, "\\"):
+  /home/u/Mail/a.msg  ->  DIR/home/u/Mail/...
+  C:\Mail\a.msg       ->  DIR\Mail\...
+
+  PATH                 a folder: every file below it whose name ends in ".msg" (any case),
+                       breadth-first; a file: taken as given (made absolute). The list keeps
+                       command-line order.
+  -o, --output=DIR     the output folder (required; created when missing). It is checked
+                       before anything is read: when it is a file or cannot be created or
+                       written, the run does not start.
+  -n, --naming=OPTION  how output files are named, case-insensitive (default OptOriginal):
+)HELP";
+
+// The rest of the help, after the table of schemes.
+constexpr const char *kHelpAfterSchemes = R"HELP(      --skip-identical
+                       do not copy a message again when its name, or a numbered name of it
+                       (" (n)"), already holds the same bytes: a rerun of an interrupted or
+                       finished run adds exactly the missing messages ("already there")
+      --dry-run        write nothing; print "source<TAB>output" for each message that would be
+                       written (for mbox "source<TAB>file<TAB>number", its number in the
+                       file). It makes the real run's checks, so it gives the same names,
+                       failures and exit status
+  -j, --jobs=N         copy up to N messages at once, 1 to 64 (default 16). Names, numbers,
+                       output and failures are the same for every N: copies are named in
+                       list order. As many as the processor has cores work at first, more
+                       while the copies mostly wait: on network shares, where each file
+                       call waits for the server, and on disks that are slow to flush.
+                       maildir copies N messages at once too; mbox builds up to N mailbox
+                       files at once, each one's messages in turn
+      --file-time=WHEN the modification time of each .eml (on Windows also its creation time):
+                       "source" (default) the .msg file's, "message" the message's date, the
+                       one the naming uses (its Date in its own zone, else the newest Received,
+                       else the file's time). A date before 1970 or after 2106, or one the file
+                       system refuses, keeps the file's time (-v says so). For maildir the
+                       default is "message": the server takes the file's time as the received
+                       date. Not for mbox, whose messages carry their dates inside
+      --index=FILE     write a CSV index of the run to FILE, a new file (an existing FILE is
+                       never replaced: the run does not start): UTF-8 with a byte-order mark,
+                       CRLF, one row per listed message in list order, written as the run goes.
+                       Columns: status,source,output,bytes,date,date_source,from,subject,
+                       message_id,error,number_in_file. status is converted, failed,
+                       already-there, skipped, would-convert (--dry-run) or, for maildir and
+                       mbox, renamed: a folder or file written under another name (source is
+                       the one wanted, output the one written), before its first message.
+                       bytes is the source's size; number_in_file the message's number in its
+                       mbox file, from 1 (empty otherwise); date is ISO 8601 with the offset it
+                       was written with ("Z": the file's time); date_source is header,
+                       received or file; a cell a spreadsheet would run as a formula starts
+                       with "'".
+                       A row (one line, here two):
+                         converted,/m/in/a.msg,/out/m/in/a.eml.eml,2048,2015-03-03T09:30:00+01:00,
+                         header,Ann Lee <ann@example.org>,"Re: budget, Q1",<1@example.org>,,
+      --format=FORMAT  eml (the default): .eml files as above. maildir or mbox: a mail server's
+                       or a mail client's mailboxes instead (see below); -n does not apply
+  -v, --verbose        print "source<TAB>output" for each message written (for mbox with its
+                       number in the file, as --dry-run prints it), and on stderr
+                       "source: already there as output" for each one --skip-identical skips
+                       and, with --file-time=message, which copy keeps its file's time
+  -z, --null           with -v or --dry-run: end the source, the output (and an mbox number)
+                       each with a NUL byte instead of TAB and newline, for names that hold
+                       those (find -print0)
+  -q, --quiet          no progress line and no summary (failures are still printed)
+  -h, --help           this text
+  -V, --version        print the version
+
+Options may be bundled (-qo DIR, -oDIR) and long ones abbreviated (--out DIR, --dry);
+"--" ends the options, so a PATH may begin with "-".
+
+Why abc.eml.eml: OptOriginal keeps the file's whole own name, with its last four characters
+(".msg") made ".eml" wherever they occur in it, and then adds ".eml" as every scheme does.
+
+Each message is copied under a hidden temporary name (".tarvelin-....part") in its output
+folder (with -j above 1 in numbered folders inside one such folder of DIR) and gets its
+final name only when the copy is complete, so a final name never holds a
+partial message. Ctrl-C, SIGTERM and SIGHUP stop the run: the complete copies of the messages
+from the start of the list up to the first one still under way get their names, every other
+copy is dropped, and no temporary file stays; a second Ctrl-C ends at once.
+After a kill -9 or a power cut only such temporary files can remain, and they can be deleted.
+
+--format=maildir and --format=mbox write one mailbox tree into DIR. A folder given as PATH is
+INBOX and its subfolders are its child mailboxes, named relative to PATH (not from the drive's
+root as for .eml files); files given as PATH go to INBOX; several PATHs merge into one tree.
+A folder name the target would refuse or hide is changed and reported, on stderr and in the
+index: a top-level "Inbox" gets a "_" after; for maildir also "cur", "new" and "tmp" (after) and
+a leading "~" (before); for mbox a leading "." or "#" (before), a trailing "~" and the endings
+.msf, .sbd, .snm, .toc (after).
+  maildir  the layout of Dovecot's LAYOUT=fs: DIR holds INBOX's cur/, new/ and tmp/, each child
+           mailbox is a folder beside them (names in IMAP modified UTF-7: "Ärchiv" is
+           "&AMQ-rchiv"). Each message keeps its bytes, is copied into tmp/, gets the
+           time of its Date (else its newest Received, else the file's) as its modification
+           time, which the server takes as the received date (--file-time=source keeps the
+           .msg file's), and is renamed into cur/ as "<seconds>.H<hex>.tarvelin", where the
+           seconds are always the message's date. A rerun never replaces a file; with
+           --skip-identical it skips the messages already there. To load it, write into a
+           staging folder, keep the times when moving it (rsync -rt, robocopy /E /COPY:DAT),
+           and run once:
+             doveadm import -u USER -s "maildir:DIR:LAYOUT=fs:INDEX=MEMORY:CONTROL=/tmp/c" "" ALL
+           Never write into a live store, and never import twice (it copies everything again).
+  mbox     the layout of Thunderbird's local folders, in mboxrd form: INBOX is the file
+           "Inbox", each mailbox a file of its name, its children in "<name>.sbd/". This is no
+           byte copy: CR LF becomes LF and lines starting ">*From " get one more ">", so
+           Dovecot users should take maildir. Each file is written under a temporary name and
+           named only when complete, never replacing nor appending: when "Inbox" exists, the
+           new file is "Inbox (1)", and says so. --skip-identical does not apply. A file's
+           modification time is its newest message's date.
+
+stderr: on a terminal a progress line ("Scanning: N messages found" while folders are read),
+one line per failure (path: reason), and a summary "N converted, K failed, S skipped" (with
+--skip-identical also "A already there"; a dry run says "would convert").
+Exit status: 0 every listed message converted; 1 any message failed or a folder could not be read;
+2 bad usage or an unusable output folder; 130 stopped by Ctrl-C, 143 by SIGTERM, 129 by SIGHUP.
+)HELP";
+
+// Values of the long options that have no short form.
+enum : int { kSkipIdentical = 256, kDryRun, kFileTime, kIndex, kFormat };
+
+constexpr const char *kShortOptions = ":o:n:j:qvzhV";
+constexpr option kLongOptions[] = {
+    {"output", required_argument, nullptr, 'o'},
+    {"naming", required_argument, nullptr, 'n'},
+    {"skip-identical", no_argument, nullptr, kSkipIdentical},
+    {"dry-run", no_argument, nullptr, kDryRun},
+    {"jobs", required_argument, nullptr, 'j'},
+    {"file-time", required_argument, nullptr, kFileTime},
+    {"index", required_argument, nullptr, kIndex},
+    {"format", required_argument, nullptr, kFormat},
+    {"quiet", no_argument, nullptr, 'q'},
+    {"verbose", no_argument, nullptr, 'v'},
+    {"null", no_argument, nullptr, 'z'},
+    {"help", no_argument, nullptr, 'h'},
+    {"version", no_argument, nullptr, 'V'},
+    {nullptr, 0, nullptr, 0},
+};
+
+// What getopt_long refused, in one line. It names a known long option's fault by the option's
+// value and an unknown or ambiguous one by 0, so the word itself is read again for those.
+std::string OptionFault(int value, const char *word) {
+    for (const option *o = kLongOptions; value != 0 && o->name != nullptr; ++o) {
+        if (o->val != value) continue;
+        if (o->has_arg == no_argument) return "--" + std::string(o->name) + " takes no value";
+        if (o->val == kFileTime) return "--file-time needs source or message";
+        if (o->val == kIndex) return "--index needs a file";
+        if (o->val == kFormat) return "--format needs eml, maildir or mbox";
+        return std::string("-") + static_cast<char>(o->val) + ", --" + o->name + " needs " +
+               (o->val == 'o' ? "a folder" : o->val == 'j' ? "a number" : "an option name");
+    }
+    if (value != 0) return std::string("unknown option '-") + static_cast<char>(value) + "'";
+    const std::string text = word != nullptr ? word : "";
+    if (text.rfind("--", 0) != 0) return "unknown option '" + text + "'";
+    const std::string typed = text.substr(2, text.find('=') - 2);
+    std::string candidates;
+    int matches = 0;
+    for (const option *o = kLongOptions; o->name != nullptr; ++o) {
+        if (std::string_view(o->name).rfind(typed, 0) != 0) continue;
+        candidates += std::string(matches++ > 0 ? ", " : "") + "--" + o->name;
+    }
+    if (matches > 1) return "option '--" + typed + "' is ambiguous: " + candidates;
+    return "unknown option '--" + typed + "'";
+}
+
+}  // namespace
+
+std::variant<Options, UsageError> ParseArguments(const std::vector<std::string> &args) {
+    Options options;
+    // getopt_long permutes the pointers, never the strings; it wants them writable all the same.
+    std::vector<std::string> words;
+    words.reserve(args.size() + 1);
+    words.emplace_back("tarvelin-cli");
+    words.insert(words.end(), args.begin(), args.end());
+    std::vector<char *> argv;
+    for (std::string &word : words) argv.push_back(word.data());
+    argv.push_back(nullptr);
+    const int argc = static_cast<int>(words.size());
+
+    // 0 makes both the GNU and the MinGW getopt start afresh, so each call parses on its own.
+    optind = 0;
+    opterr = 0;
+    bool haveOutput = false;
+    for (int value; (value = getopt_long(argc, argv.data(), kShortOptions, kLongOptions, nullptr)) != -1;) {
+        switch (value) {
+        case 'o':
+            if (*optarg == '\0') return UsageError{"-o, --output needs a folder"};
+            options.output = optarg;
+            haveOutput = true;
+            break;
+        case 'n': {
+            auto option = NamingOptionFromName(optarg);
+            if (!option) return UsageError{"unknown naming option '" + std::string(optarg) + "'"};
+            options.naming = *option;
+            options.namingGiven = true;
+            break;
+        }
+        case kFormat: {
+            const std::string_view format = optarg;
+            if (EqualsIgnoringAsciiCase(format, "eml")) {
+                options.format = OutputFormat::Eml;
+            } else if (EqualsIgnoringAsciiCase(format, "maildir")) {
+                options.format = OutputFormat::Maildir;
+            } else if (EqualsIgnoringAsciiCase(format, "mbox")) {
+                options.format = OutputFormat::Mbox;
+            } else {
+                return UsageError{"unknown format '" + std::string(format) + "' (eml, maildir or mbox)"};
+            }
+            break;
+        }
+        case 'j': {
+            const std::string_view text = optarg;
+            unsigned jobs = 0;
+            const bool digits = !text.empty() && text.size() <= 2 &&
+                                text.find_first_not_of("0123456789") == std::string_view::npos;
+            if (digits) jobs = static_cast<unsigned>(std::stoul(std::string(text)));
+            if (jobs < 1 || jobs > kMaxJobs)
+                return UsageError{"-j, --jobs takes a number from 1 to " + std::to_string(kMaxJobs) + ", not '" +
+                                  std::string(text) + "'"};
+            options.jobs = jobs;
+            break;
+        }
+        case kSkipIdentical: options.skipIdentical = true; break;
+        case kDryRun: options.dryRun = true; break;
+        case kFileTime:
+            options.fileTimeGiven = true;
+            if (std::string_view(optarg) == "source") {
+                options.fileTime = FileTime::Source;
+            } else if (std::string_view(optarg) == "message") {
+                options.fileTime = FileTime::Message;
+            } else {
+                return UsageError{"--file-time is source or message, not '" + std::string(optarg) + "'"};
+            }
+            break;
+        case kIndex:
+            if (*optarg == '\0') return UsageError{"--index needs a file"};
+            options.index = optarg;
+            break;
+        case 'q': options.quiet = true; break;
+        case 'v': options.verbose = true; break;
+        case 'z': options.nullSeparated = true; break;
+        case 'h': options.help = true; break;
+        case 'V': options.version = true; break;
+        default:  // '?' or ':'
+            return UsageError{OptionFault(optopt, optind > 0 && optind <= argc ? argv[optind - 1] : nullptr)};
+        }
+    }
+    for (int i = optind; i < argc; ++i) {
+        if (*argv[i] == '\0') return UsageError{"an empty PATH names nothing"};
+        options.paths.emplace_back(argv[i]);
+    }
+    if (options.help || options.version) return options;
+    if (!haveOutput) return UsageError{"-o, --output DIR is required"};
+    if (options.paths.empty()) return UsageError{"no PATH given"};
+    if (options.format != OutputFormat::Eml && options.namingGiven)
+        return UsageError{"-n, --naming applies to .eml files only, not to --format=maildir or mbox"};
+    // An mbox file's messages carry their dates in their separator lines, which readers take; the
+    // file's own time is no message's.
+    if (options.format == OutputFormat::Mbox && options.fileTimeGiven)
+        return UsageError{"--file-time does not apply to --format=mbox, whose messages carry their dates inside"};
+    // A Maildir server takes the file's time as the received date.
+    if (options.format == OutputFormat::Maildir && !options.fileTimeGiven)
+        options.fileTime = FileTime::Message;
+    if (options.format == OutputFormat::Mbox && options.skipIdentical)
+        return UsageError{"--skip-identical does not apply to --format=mbox, which never adds to a file"};
+    return options;
+}
+
+void PrintHelp(std::ostream &out) {
+    out << kHelpBeforeSchemes;
+    for (const NamingScheme &scheme : kNamingSchemes) {
+        std::string line = "        " + std::string(scheme.name);
+        line.resize(21, ' ');
+        line += scheme.alias;
+        line.resize(40, ' ');
+        out << line << scheme.description << '\n';
+    }
+    out << kHelpAfterSchemes;
+}
+
+}  // namespace tarvelin

@@ -1,0 +1,30 @@
+// The list a run converts, from the command line's PATHs: a folder is scanned as the window's folder
+// button scans it, a file is taken as given.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+#include "cli/cli.h"
+#include "cli/progress_meter.h"
+#include "conversion/mailbox_run.h"
+#include "messagelist/message_list.h"
+
+namespace tarvelin {
+
+struct PathList {
+    MessageList list;                    // for .eml files
+    std::vector<MailboxSource> sources;  // for mailboxes: each message with the PATH it was found below
+    std::int64_t foldersNotRead = 0;     // each told on stderr
+    bool stopped = false;                // by a signal, before the list was complete
+
+    // The messages listed; the empty list's one blank row is none.
+    std::size_t Count() const { return list.IsEmpty() ? sources.size() : list.RowCount(); }
+};
+
+// `mailboxes`: the list is of sources for the mailbox run. The meter, when there is one, counts the
+// messages found while folders are read.
+PathList ListPaths(const std::vector<std::string> &paths, bool mailboxes, CliStreams streams, ProgressMeter *meter);
+
+}  // namespace tarvelin
