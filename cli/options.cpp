@@ -2,6 +2,7 @@
 
 #include <getopt.h>
 
+#include <optional>
 #include <ostream>
 #include <string_view>
 
@@ -184,6 +185,86 @@ std::string OptionFault(int value, const char *word) {
     return "unknown option '--" + typed + "'";
 }
 
+// Takes one option into `options`: nothing, or the reason its value is not usable.
+std::optional<std::string> TakeOption(int value, const char *argument, Options &options) {
+    const std::string_view text = argument != nullptr ? argument : "";
+    switch (value) {
+    case 'o':
+        if (text.empty()) return "-o, --output needs a folder";
+        options.output = text;
+        return std::nullopt;
+    case 'n': {
+        const auto option = NamingOptionFromName(text);
+        if (!option) return "unknown naming option '" + std::string(text) + "'";
+        options.naming = *option;
+        options.namingGiven = true;
+        return std::nullopt;
+    }
+    case kFormat:
+        if (EqualsIgnoringAsciiCase(text, "eml")) {
+            options.format = OutputFormat::Eml;
+        } else if (EqualsIgnoringAsciiCase(text, "maildir")) {
+            options.format = OutputFormat::Maildir;
+        } else if (EqualsIgnoringAsciiCase(text, "mbox")) {
+            options.format = OutputFormat::Mbox;
+        } else {
+            return "unknown format '" + std::string(text) + "' (eml, maildir or mbox)";
+        }
+        return std::nullopt;
+    case 'j': {
+        unsigned jobs = 0;
+        const bool digits = !text.empty() && text.size() <= 2 &&
+                            text.find_first_not_of("0123456789") == std::string_view::npos;
+        if (digits) jobs = static_cast<unsigned>(std::stoul(std::string(text)));
+        if (jobs < 1 || jobs > kMaxJobs)
+            return "-j, --jobs takes a number from 1 to " + std::to_string(kMaxJobs) + ", not '" + std::string(text) +
+                   "'";
+        options.jobs = jobs;
+        return std::nullopt;
+    }
+    case kFileTime:
+        options.fileTimeGiven = true;
+        if (text == "source") {
+            options.fileTime = FileTime::Source;
+        } else if (text == "message") {
+            options.fileTime = FileTime::Message;
+        } else {
+            return "--file-time is source or message, not '" + std::string(text) + "'";
+        }
+        return std::nullopt;
+    case kIndex:
+        if (text.empty()) return "--index needs a file";
+        options.index = text;
+        return std::nullopt;
+    case kSkipIdentical: options.skipIdentical = true; return std::nullopt;
+    case kDryRun: options.dryRun = true; return std::nullopt;
+    case 'q': options.quiet = true; return std::nullopt;
+    case 'v': options.verbose = true; return std::nullopt;
+    case 'z': options.nullSeparated = true; return std::nullopt;
+    case 'h': options.help = true; return std::nullopt;
+    case 'V': options.version = true; return std::nullopt;
+    }
+    return "unknown option";  // getopt_long gives no other value
+}
+
+// Sets the defaults that depend on other options: nothing, or the reason the options given do not
+// go together.
+std::optional<std::string> SettleCombination(Options &options) {
+    if (options.output.empty()) return "-o, --output DIR is required";
+    if (options.paths.empty()) return "no PATH given";
+    if (options.format != OutputFormat::Eml && options.namingGiven)
+        return "-n, --naming applies to .eml files only, not to --format=maildir or mbox";
+    // An mbox file's messages carry their dates in their separator lines, which readers take; the
+    // file's own time is no message's.
+    if (options.format == OutputFormat::Mbox && options.fileTimeGiven)
+        return "--file-time does not apply to --format=mbox, whose messages carry their dates inside";
+    // A Maildir server takes the file's time as the received date.
+    if (options.format == OutputFormat::Maildir && !options.fileTimeGiven) options.fileTime = FileTime::Message;
+    if (options.format == OutputFormat::Mbox && options.skipIdentical)
+        return "--skip-identical does not apply to --format=mbox, which never adds to a file";
+    return std::nullopt;
+}
+
 }  // namespace
 
 std::variant<Options, UsageError> ParseArguments(const std::vector<std::string> &args) {
@@ -201,89 +282,17 @@ std::variant<Options, UsageError> ParseArguments(const std::vector<std::string> 
     // 0 makes both the GNU and the MinGW getopt start afresh, so each call parses on its own.
     optind = 0;
     opterr = 0;
-    bool haveOutput = false;
     for (int value; (value = getopt_long(argc, argv.data(), kShortOptions, kLongOptions, nullptr)) != -1;) {
-        switch (value) {
-        case 'o':
-            if (*optarg == '\0') return UsageError{"-o, --output needs a folder"};
-            options.output = optarg;
-            haveOutput = true;
-            break;
-        case 'n': {
-            auto option = NamingOptionFromName(optarg);
-            if (!option) return UsageError{"unknown naming option '" + std::string(optarg) + "'"};
-            options.naming = *option;
-            options.namingGiven = true;
-            break;
-        }
-        case kFormat: {
-            const std::string_view format = optarg;
-            if (EqualsIgnoringAsciiCase(format, "eml")) {
-                options.format = OutputFormat::Eml;
-            } else if (EqualsIgnoringAsciiCase(format, "maildir")) {
-                options.format = OutputFormat::Maildir;
-            } else if (EqualsIgnoringAsciiCase(format, "mbox")) {
-                options.format = OutputFormat::Mbox;
-            } else {
-                return UsageError{"unknown format '" + std::string(format) + "' (eml, maildir or mbox)"};
-            }
-            break;
-        }
-        case 'j': {
-            const std::string_view text = optarg;
-            unsigned jobs = 0;
-            const bool digits = !text.empty() && text.size() <= 2 &&
-                                text.find_first_not_of("0123456789") == std::string_view::npos;
-            if (digits) jobs = static_cast<unsigned>(std::stoul(std::string(text)));
-            if (jobs < 1 || jobs > kMaxJobs)
-                return UsageError{"-j, --jobs takes a number from 1 to " + std::to_string(kMaxJobs) + ", not '" +
-                                  std::string(text) + "'"};
-            options.jobs = jobs;
-            break;
-        }
-        case kSkipIdentical: options.skipIdentical = true; break;
-        case kDryRun: options.dryRun = true; break;
-        case kFileTime:
-            options.fileTimeGiven = true;
-            if (std::string_view(optarg) == "source") {
-                options.fileTime = FileTime::Source;
-            } else if (std::string_view(optarg) == "message") {
-                options.fileTime = FileTime::Message;
-            } else {
-                return UsageError{"--file-time is source or message, not '" + std::string(optarg) + "'"};
-            }
-            break;
-        case kIndex:
-            if (*optarg == '\0') return UsageError{"--index needs a file"};
-            options.index = optarg;
-            break;
-        case 'q': options.quiet = true; break;
-        case 'v': options.verbose = true; break;
-        case 'z': options.nullSeparated = true; break;
-        case 'h': options.help = true; break;
-        case 'V': options.version = true; break;
-        default:  // '?' or ':'
+        if (value == '?' || value == ':')
             return UsageError{OptionFault(optopt, optind > 0 && optind <= argc ? argv[optind - 1] : nullptr)};
-        }
+        if (std::optional<std::string> fault = TakeOption(value, optarg, options)) return UsageError{*fault};
     }
     for (int i = optind; i < argc; ++i) {
         if (*argv[i] == '\0') return UsageError{"an empty PATH names nothing"};
         options.paths.emplace_back(argv[i]);
     }
     if (options.help || options.version) return options;
-    if (!haveOutput) return UsageError{"-o, --output DIR is required"};
-    if (options.paths.empty()) return UsageError{"no PATH given"};
-    if (options.format != OutputFormat::Eml && options.namingGiven)
-        return UsageError{"-n, --naming applies to .eml files only, not to --format=maildir or mbox"};
-    // An mbox file's messages carry their dates in their separator lines, which readers take; the
-    // file's own time is no message's.
-    if (options.format == OutputFormat::Mbox && options.fileTimeGiven)
-        return UsageError{"--file-time does not apply to --format=mbox, whose messages carry their dates inside"};
-    // A Maildir server takes the file's time as the received date.
-    if (options.format == OutputFormat::Maildir && !options.fileTimeGiven)
-        options.fileTime = FileTime::Message;
-    if (options.format == OutputFormat::Mbox && options.skipIdentical)
-        return UsageError{"--skip-identical does not apply to --format=mbox, which never adds to a file"};
+    if (std::optional<std::string> fault = SettleCombination(options)) return UsageError{*fault};
     return options;
 }
 
