@@ -10,6 +10,7 @@
 #include <utility>
 
 #include "conversion/header/encoded_words.h"
+#include "conversion/header/field_values.h"
 #include "conversion/header/gmime_handles.h"
 #include "conversion/header/plain_date.h"
 #include "conversion/header/plain_sender.h"
@@ -177,35 +178,6 @@ ChosenDate FileDate(bool exists, std::time_t modified) {
     return {local, {DateSource::File, static_cast<std::int64_t>(modified), 0}};
 }
 
-bool IsLinearSpace(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
-
-// ASCII without NUL and without "=?": the parser's decoding leaves such unfolded text as it is.
-bool IsPlainText(std::string_view raw) {
-    for (const char c : raw)
-        if (c == '\0' || static_cast<unsigned char>(c) >= 0x80) return false;
-    return raw.find("=?") == std::string_view::npos;
-}
-
-// What the parser's unfolding gives: no white space at either end, no line breaks.
-std::string Unfolded(std::string_view raw) {
-    while (!raw.empty() && IsLinearSpace(raw.front())) raw.remove_prefix(1);
-    while (!raw.empty() && IsLinearSpace(raw.back())) raw.remove_suffix(1);
-    std::string text;
-    text.reserve(raw.size());
-    for (const char c : raw)
-        if (c != '\r' && c != '\n') text.push_back(c);
-    return text;
-}
-
-// The value the parser gives a field: its raw text unfolded, encoded words decoded.
-std::string DecodedValue(std::string_view raw, GMimeParserOptions *options) {
-    if (std::string unfolded = Unfolded(raw); IsPlainText(unfolded)) return unfolded;
-    const std::string rawText = JoinAdjacentEncodedWords(raw);
-    auto unfolded = gmime::TakeOwned(g_mime_utils_header_unfold(rawText.c_str()));
-    auto decoded = gmime::TakeOwned(g_mime_utils_header_decode_text(options, unfolded.get()));
-    return decoded ? decoded.get() : "";
-}
-
 // The three fields as a message object would give them (the last Subject and the last Date field
 // count; the senders of every From field are joined), read straight from the header list: a
 // message object would also build and drop eight address lists per message, which cost more
@@ -226,37 +198,6 @@ std::string TrimmedId(std::string text) {
     if (first == std::string::npos) return {};
     text.erase(text.find_last_not_of(" \t\r\n") + 1);
     return text.substr(first);
-}
-
-// The list as internet_address_list_to_string writes it unencoded (display names stay decoded
-// UTF-8, nothing is folded), with the mailboxes whose domain needs no IDN look-up written here:
-// the look-up costs more than the rest of the header's read.
-std::string WrittenAddresses(InternetAddressList *list) {
-    std::string text;
-    const int count = internet_address_list_length(list);
-    for (int i = 0; i < count; ++i) {
-        InternetAddress *address = internet_address_list_get_address(list, i);
-        if (i > 0) text += ", ";
-        if (INTERNET_ADDRESS_IS_MAILBOX(address)) {
-            const char *addr = internet_address_mailbox_get_addr(INTERNET_ADDRESS_MAILBOX(address));
-            if (addr != nullptr && DomainWrittenAsIs(addr)) {
-                const char *name = internet_address_get_name(address);
-                if (name != nullptr && *name != '\0') {
-                    auto quoted = gmime::TakeOwned(g_mime_utils_quote_string(name));
-                    text += quoted.get();
-                    text += " <";
-                    text += addr;
-                    text += '>';
-                } else {
-                    text += addr;
-                }
-                continue;
-            }
-        }
-        auto written = gmime::TakeOwned(internet_address_to_string(address, nullptr, FALSE));
-        if (written) text += written.get();
-    }
-    return text;
 }
 
 // A From field's senders join the others; the first field's text is kept for a sender that is
