@@ -150,27 +150,6 @@ TEST(ConversionRun, ReadsTheOptionAnewForEveryMessage) {
     EXPECT_EQ(fs::path(observer.outputs[src / "2.msg"]).filename(), "2.msg 01-07-2012.eml");
 }
 
-TEST(ConversionRun, StopRequestEndsTheRunKeepingWhatWasWritten) {
-    TempDir src, out;
-    MessageList list;
-    for (const char *name : {"1.msg", "2.msg", "3.msg"}) {
-        WriteFile(src / name, Message(name));
-        list.AddFileToList(src / name);
-    }
-    RecordingObserver observer;
-    observer.stopAfterMessages = 1;
-    DuplicateCounter counter = 0;
-    NativeFileService files;
-    const ConversionReport report = RunConversion(list, out.path().string(), counter, observer, files);
-    EXPECT_TRUE(report.stopped);
-    EXPECT_FALSE(report.AllConverted());
-    EXPECT_EQ(report.converted, 1);
-    const std::string folder = Mirrored(out, src);
-    EXPECT_TRUE(fs::exists(folder + "1.eml.eml"));
-    EXPECT_FALSE(fs::exists(folder + "2.eml.eml"));
-    EXPECT_FALSE(fs::exists(folder + "3.eml.eml"));
-}
-
 // Fails the operations a test names and passes everything else to the real file system. A copy
 // told to stop stands for the real one when the window closes during a large message.
 class FailingFileService : public NativeFileService {
@@ -297,7 +276,18 @@ TEST(ConversionRun, ResumedRunFindsAWaitingCopyUnderAnotherSpellingOfItsFolder) 
 }
 #endif
 
-TEST(ConversionRun, StopDuringACopyEndsTheRunWithoutCountingAFailure) {
+// Asked for after the first message, or met by the second one's copy under way: the run ends
+// there, keeps what it named before, and counts no failure.
+struct StopCase {
+    const char *name;
+    void (*arrange)(const TempDir &src, RecordingObserver &observer, FailingFileService &files);
+};
+
+void PrintTo(const StopCase &c, std::ostream *os) { *os << c.name; }
+
+class StopInRun : public ::testing::TestWithParam<StopCase> {};
+
+TEST_P(StopInRun, EndsTheRunKeepingWhatWasWrittenWithoutAFailure) {
     TempDir src, out;
     MessageList list;
     for (const char *name : {"1.msg", "2.msg", "3.msg"}) {
@@ -307,14 +297,31 @@ TEST(ConversionRun, StopDuringACopyEndsTheRunWithoutCountingAFailure) {
     RecordingObserver observer;
     DuplicateCounter counter = 0;
     FailingFileService files;
-    files.stopCopyOf = src / "2.msg";
+    GetParam().arrange(src, observer, files);
+
     const ConversionReport report = RunConversion(list, out.path().string(), counter, observer, files);
+
     EXPECT_TRUE(report.stopped);
+    EXPECT_FALSE(report.AllConverted());
     EXPECT_EQ(report.converted, 1);
     EXPECT_TRUE(report.failures.empty());
     EXPECT_EQ(observer.bar.size(), 1u);
-    EXPECT_FALSE(fs::exists(Mirrored(out, src) + "3.eml.eml"));
+    // The first message's copy and nothing else: no later copy, no temporary file.
+    EXPECT_EQ(testing::Snapshot(out.path()),
+              (std::map<std::string, std::string>{{Mirrored(out, src) + "1.eml.eml", Message("1.msg")}}));
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    Stops, StopInRun,
+    ::testing::Values(StopCase{"BetweenMessages",
+                               [](const TempDir &, RecordingObserver &observer, FailingFileService &) {
+                                   observer.stopAfterMessages = 1;
+                               }},
+                      StopCase{"DuringACopy",
+                               [](const TempDir &src, RecordingObserver &, FailingFileService &files) {
+                                   files.stopCopyOf = src / "2.msg";
+                               }}),
+    [](const auto &row) { return std::string(row.param.name); });
 
 TEST(ConversionRun, SkipsEmptyRowsAndTrimsBlanks) {
     TempDir src, out;

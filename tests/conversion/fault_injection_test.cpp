@@ -1,8 +1,9 @@
 // Whole runs in which one message meets a fault: a full disk or a read error in the middle of its
 // copy, a source gone or unreadable, an output folder or name refused, a path over the limit.
 // Faults come through the system-call seam or from real file systems (a small tmpfs, mounted where
-// the machine allows it). Each time the message is reported with its path and reason, every other
-// message is converted, and no file that was there before is changed.
+// the machine allows it). Each time, into .eml files, Maildir and mbox alike, the message is
+// reported with its path and reason, every other message is converted, and no file that was there
+// before is changed.
 #include <fcntl.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
@@ -17,9 +18,11 @@
 #include <ostream>
 #include <set>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "conversion/conversion_run.h"
+#include "conversion/mailbox/maildir_writer.h"
 #include "conversion/mailbox_run.h"
 #include "platform/file_service.h"
 #include "tests/support/faulty_syscalls.h"
@@ -39,35 +42,86 @@ using testing::TempDir;
 using testing::WriteFile;
 
 constexpr std::size_t kMiB = 1024 * 1024;
+constexpr std::int64_t kDate = 1341136800;  // the messages' Date
 
-// A message of about bodyBytes bytes more than its header.
+// A message of about bodyBytes bytes more than its header, in lines as mail has them (an mbox
+// file takes a message line by line).
 std::string Message(const std::string &subject, std::size_t bodyBytes = 100) {
     std::string body;
-    for (std::size_t i = 0; body.size() < bodyBytes; ++i) body += static_cast<char>('a' + i % 26);
+    for (std::size_t i = 0; body.size() < bodyBytes; ++i)
+        body += std::string(76, static_cast<char>('a' + i % 26)) + "\r\n";
     return testing::Message(subject, "Ann <ann@x.org>", "Sun, 1 Jul 2012 10:00:00 +0000", body);
 }
 
-// Sources in three folders, the victim alone in its own, and an output folder that already holds
-// a file with the name the first message will want.
+enum class Output { Eml, Maildir, Mbox };
+
+std::string OutputName(Output output) {
+    return output == Output::Eml ? "Eml" : output == Output::Maildir ? "Maildir" : "Mbox";
+}
+void PrintTo(Output output, std::ostream *os) { *os << OutputName(output); }
+
+// Sources in three folders, the victim alone in its own (so in a mailbox of its own), and an
+// output folder that already holds a file where the first message's output would go.
 struct Archive {
     TempDir src, out;
+    const Output output;
     std::string victim = src / "v/deep/2.msg";
     std::vector<std::string> others = {src / "a/1.msg", src / "a/4.msg", src / "b/3.msg"};
-    MessageList list;
 
-    explicit Archive(std::size_t victimBytes = 3 * kMiB) {
+    // Per format: a file where the first message's output would go; the folder the victim's
+    // output goes to, with its separator; a part of the victim's final path that no temporary
+    // file's holds; and the file the victim would be written as.
+    std::string olderFile, victimFolder, victimName, victimsFile;
+
+    explicit Archive(Output output, std::size_t victimBytes = 3 * kMiB) : output(output) {
         WriteFile(others[0], Message("Same"));
         WriteFile(others[1], Message("Same", 5000));
         WriteFile(others[2], Message("Other"));
         WriteFile(victim, Message("Victim", victimBytes));
-        for (const std::string &path : {others[0], victim, others[1], others[2]}) list.AddFileToList(path);
-        WriteFile(testing::Mirrored(out, src, "a") + "Same 01-07-2012.eml", "an older file of that name");
+        switch (output) {
+        case Output::Eml:
+            olderFile = testing::Mirrored(out, src, "a") + "Same 01-07-2012.eml";
+            victimFolder = testing::Mirrored(out, src, "v/deep");
+            victimName = "Victim 01-07-2012";
+            victimsFile = victimFolder + victimName + ".eml";
+            break;
+        case Output::Maildir:
+            olderFile = out / "a/cur/" + MaildirFileName(kDate, MaildirToken("a/1.msg"));
+            victimFolder = out / "v/deep/";
+            victimName = MaildirToken("v/deep/2.msg");
+            victimsFile = victimFolder + "cur/" + MaildirFileName(kDate, victimName);
+            break;
+        case Output::Mbox:
+            olderFile = out / "a";
+            victimFolder = out / "v.sbd/";
+            victimName = victimsFile = victimFolder + "deep";
+            break;
+        }
+        LeaveAnOlderFile();
     }
-    std::string VictimFolder() const { return testing::Mirrored(out, src, "v/deep"); }
+    std::vector<std::string> Listed() const { return {others[0], victim, others[1], others[2]}; }
+    void LeaveAnOlderFile() const { WriteFile(olderFile, "an older file of that name"); }
+    // The victim's name is taken, so its output goes to another one; the old file must stay.
+    void TakeTheVictimsName() const { WriteFile(victimsFile, "kept"); }
+
+    ConversionReport Run(RecordingObserver &observer, FileService &files) const {
+        if (output == Output::Eml) {
+            MessageList list;
+            for (const std::string &path : Listed()) list.AddFileToList(path);
+            observer.option = NamingOption::OptSD;
+            DuplicateCounter counter = 0;
+            return RunConversion(list, out.path().string(), counter, observer, files);
+        }
+        std::vector<MailboxSource> sources;
+        for (const std::string &path : Listed()) sources.push_back({path, src.path().string()});
+        return RunMailboxConversion(sources, out.path().string(), observer, files,
+                                    {output == Output::Maildir ? MailboxFormat::Maildir : MailboxFormat::Mbox});
+    }
 };
 
 // What every faulty run must give: the victim reported with its path and the reason, the others
-// converted to one byte-identical file each, and every file that was there before unchanged.
+// converted (a file of the same bytes each, or in an mbox file each in its mbox form), and every
+// file that was there before unchanged.
 void ExpectOnlyTheVictimLost(const Archive &archive, const ConversionReport &report,
                              const RecordingObserver &observer,
                              const std::map<std::string, std::string> &sourcesBefore,
@@ -80,12 +134,22 @@ void ExpectOnlyTheVictimLost(const Archive &archive, const ConversionReport &rep
     EXPECT_FALSE(report.stopped);
 
     std::map<std::string, std::string> expectedOutput = outputBefore;
-    for (const std::string &source : archive.others) {
+    // The victim's parent mailbox holds no message but gets its (empty) mbox file all the same.
+    if (archive.output == Output::Mbox) expectedOutput[archive.out / "v"] = "";
+    for (const std::string &source : archive.others) {  // in list order
         const auto found = observer.outputs.find(source);
         ASSERT_NE(found, observer.outputs.end()) << source;
         ASSERT_EQ(observer.timesConverted.at(source), 1) << source;
-        EXPECT_EQ(ReadFile(found->second), sourcesBefore.at(source)) << source;
-        expectedOutput[found->second] = sourcesBefore.at(source);
+        const std::string &bytes = sourcesBefore.at(source);
+        if (archive.output == Output::Mbox) {
+            expectedOutput[found->second] += testing::AsInMbox(kDate, bytes);
+            continue;
+        }
+        if (archive.output == Output::Maildir) {
+            EXPECT_EQ(fs::path(found->second).parent_path().filename(), "cur");
+        }
+        EXPECT_EQ(ReadFile(found->second), bytes) << source;
+        expectedOutput[found->second] = bytes;
     }
     EXPECT_EQ(observer.outputs.count(archive.victim), 0u);
     // Nothing else in the output: no partial copy, no temporary file, nothing overwritten.
@@ -95,98 +159,98 @@ void ExpectOnlyTheVictimLost(const Archive &archive, const ConversionReport &rep
 
 struct FaultCase {
     const char *name;
-    void (*arrange)(Archive &archive, FaultySysCalls &sys);
+    void (*arrange)(const Archive &archive, FaultySysCalls &sys);
     const char *reason;
 };
 
 void PrintTo(const FaultCase &c, std::ostream *os) { *os << c.name; }
 
-class FaultInRun : public ::testing::TestWithParam<FaultCase> {};
+class FaultInRun : public ::testing::TestWithParam<std::tuple<FaultCase, Output>> {};
 
 TEST_P(FaultInRun, OnlyTheFaultyMessageIsLostAndReportedWithItsReason) {
-    Archive archive;
+    const auto &[fault, output] = GetParam();
+    Archive archive(output);
     FaultySysCalls sys;
     sys.victim = archive.victim;
-    GetParam().arrange(archive, sys);
+    fault.arrange(archive, sys);
     const auto sourcesBefore = Snapshot(archive.src.path());
     const auto outputBefore = Snapshot(archive.out.path());
     RecordingObserver observer;
-    observer.option = NamingOption::OptSD;
-    DuplicateCounter counter = 0;
     NativeFileService files(sys);
 
-    const ConversionReport report = RunConversion(archive.list, archive.out.path().string(), counter, observer, files);
+    const ConversionReport report = archive.Run(observer, files);
 
-    ExpectOnlyTheVictimLost(archive, report, observer, sourcesBefore, outputBefore, GetParam().reason);
+    ExpectOnlyTheVictimLost(archive, report, observer, sourcesBefore, outputBefore, fault.reason);
     EXPECT_EQ(sys.claimedUnflushed, 0);
 }
 
-// The victim's plain name is taken, so its copy goes to a numbered name; the old file must stay.
-void TakeTheVictimsName(Archive &archive) {
-    WriteFile(archive.VictimFolder() + "Victim 01-07-2012.eml", "kept");
+// The victim's output folder without its separator.
+std::string VictimFolderItself(const Archive &a) {
+    std::string folder = a.victimFolder;
+    folder.pop_back();
+    return folder;
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Faults, FaultInRun,
-    ::testing::Values(
-        FaultCase{"DiskFullMidCopy",
-                  [](Archive &a, FaultySysCalls &s) {
-                      TakeTheVictimsName(a);
-                      s.writeError = ENOSPC;
-                      s.writeLimit = kMiB + 3;
-                  },
-                  "No space left on device"},
-        FaultCase{"ReadFailsMidCopy",
-                  [](Archive &a, FaultySysCalls &s) {
-                      TakeTheVictimsName(a);
-                      s.readError = EIO;
-                      s.readLimit = kMiB + 3;
-                  },
-                  "cannot read the message: Input/output error"},
-        FaultCase{"FlushToTheDiskFails",
-                  [](Archive &a, FaultySysCalls &s) {
-                      TakeTheVictimsName(a);
-                      s.flushError = EIO;
-                  },
-                  "cannot finish the copy: Input/output error"},
-        FaultCase{"SourceRemovedAfterListing", [](Archive &a, FaultySysCalls &) { fs::remove(a.victim); },
-                  "No such file or directory"},
-        FaultCase{"SourceUnreadable", [](Archive &, FaultySysCalls &s) { s.openError = EACCES; },
-                  "cannot open the message: Permission denied"},
-        FaultCase{"OutputFolderRefused",
-                  [](Archive &a, FaultySysCalls &s) {
-                      s.refusedFolder = a.VictimFolder();
-                      s.refusedFolder.pop_back();
-                      s.folderError = EACCES;
-                  },
-                  "Permission denied"},
-        FaultCase{"FileInTheWayOfTheOutputFolder",
-                  [](Archive &a, FaultySysCalls &) {
-                      std::string folder = a.VictimFolder();
-                      folder.pop_back();
-                      WriteFile(folder, "a file, not a folder");
-                  },
-                  "in the way"},
-        FaultCase{"OutputFolderReadOnly",
-                  [](Archive &a, FaultySysCalls &s) {
-                      TakeTheVictimsName(a);
-                      s.refusedCreate = a.VictimFolder();
-                      s.createError = EROFS;
-                  },
-                  "Read-only file system"},
-        FaultCase{"NameRefusedByTheFileSystem",
-                  [](Archive &, FaultySysCalls &s) {
-                      s.refusedCreate = "Victim 01-07-2012";
-                      s.createError = EINVAL;
-                  },
-                  "Invalid argument"},
-        FaultCase{"OutputPathTooLong",
-                  [](Archive &a, FaultySysCalls &s) {
-                      s.refusedCreate = a.VictimFolder();
-                      s.createError = ENAMETOOLONG;
-                  },
-                  "File name too long"}),
-    [](const ::testing::TestParamInfo<FaultCase> &row) { return std::string(row.param.name); });
+    ::testing::Combine(
+        ::testing::Values(
+            FaultCase{"DiskFullMidCopy",
+                      [](const Archive &a, FaultySysCalls &s) {
+                          a.TakeTheVictimsName();
+                          s.writeError = ENOSPC;
+                          s.writeLimit = kMiB + 3;
+                      },
+                      "No space left on device"},
+            FaultCase{"ReadFailsMidCopy",
+                      [](const Archive &a, FaultySysCalls &s) {
+                          a.TakeTheVictimsName();
+                          s.readError = EIO;
+                          s.readLimit = kMiB + 3;
+                      },
+                      "cannot read the message: Input/output error"},
+            FaultCase{"FlushToTheDiskFails",
+                      [](const Archive &a, FaultySysCalls &s) {
+                          a.TakeTheVictimsName();
+                          s.flushError = EIO;
+                      },
+                      "cannot finish the copy: Input/output error"},
+            FaultCase{"SourceRemovedAfterListing", [](const Archive &a, FaultySysCalls &) { fs::remove(a.victim); },
+                      "No such file or directory"},
+            FaultCase{"SourceUnreadable", [](const Archive &, FaultySysCalls &s) { s.openError = EACCES; },
+                      "cannot open the message: Permission denied"},
+            FaultCase{"OutputFolderRefused",
+                      [](const Archive &a, FaultySysCalls &s) {
+                          s.refusedFolder = VictimFolderItself(a);
+                          s.folderError = EACCES;
+                      },
+                      "Permission denied"},
+            FaultCase{"FileInTheWayOfTheOutputFolder",
+                      [](const Archive &a, FaultySysCalls &) {
+                          WriteFile(VictimFolderItself(a), "a file, not a folder");
+                      },
+                      "in the way"},
+            FaultCase{"OutputFolderReadOnly",
+                      [](const Archive &a, FaultySysCalls &s) {
+                          a.TakeTheVictimsName();
+                          s.refusedCreate = a.victimFolder;
+                          s.createError = EROFS;
+                      },
+                      "Read-only file system"},
+            FaultCase{"NameRefusedByTheFileSystem",
+                      [](const Archive &a, FaultySysCalls &s) {
+                          s.refusedCreate = a.victimName;
+                          s.createError = EINVAL;
+                      },
+                      "Invalid argument"},
+            FaultCase{"OutputPathTooLong",
+                      [](const Archive &a, FaultySysCalls &s) {
+                          s.refusedCreate = a.victimFolder;
+                          s.createError = ENAMETOOLONG;
+                      },
+                      "File name too long"}),
+        ::testing::Values(Output::Eml, Output::Maildir, Output::Mbox)),
+    [](const auto &row) { return std::string(std::get<0>(row.param).name) + OutputName(std::get<1>(row.param)); });
 
 // A tmpfs of the given size mounted on a folder for the test's lifetime.
 class SmallFileSystem {
@@ -213,41 +277,46 @@ private:
     int error_ = 0;
 };
 
-TEST(RealFaultInRun, DiskThatFillsLosesOnlyTheMessageThatDoesNotFit) {
-    Archive archive(2 * kMiB);
-    SmallFileSystem disk(archive.out.path().string(), "size=1m");
+struct RealFaultCase {
+    const char *name;
+    std::size_t victimBytes;
+    // A read-only file system on the victim's output folder; else a full one on the whole output.
+    bool victimFolderReadOnly;
+    const char *reason;
+};
+
+void PrintTo(const RealFaultCase &c, std::ostream *os) { *os << c.name; }
+
+class RealFaultInRun : public ::testing::TestWithParam<std::tuple<RealFaultCase, Output>> {};
+
+TEST_P(RealFaultInRun, OnlyTheMessageBoundForTheFaultIsLost) {
+    const auto &[fault, output] = GetParam();
+    Archive archive(output, fault.victimBytes);
+    SmallFileSystem disk(fault.victimFolderReadOnly ? archive.victimFolder : archive.out.path().string(), "size=1m");
     if (!disk.mounted()) GTEST_SKIP() << disk.why();
-    WriteFile(testing::Mirrored(archive.out, archive.src, "a") + "Same 01-07-2012.eml", "an older file of that name");
+    if (fault.victimFolderReadOnly) {
+        archive.TakeTheVictimsName();
+        ASSERT_TRUE(disk.MakeReadOnly()) << std::strerror(errno);
+    } else {
+        archive.LeaveAnOlderFile();  // the mount hides the one made before
+    }
     const auto sourcesBefore = Snapshot(archive.src.path());
     const auto outputBefore = Snapshot(archive.out.path());
     RecordingObserver observer;
-    observer.option = NamingOption::OptSD;
-    DuplicateCounter counter = 0;
     NativeFileService files;
 
-    const ConversionReport report = RunConversion(archive.list, archive.out.path().string(), counter, observer, files);
+    const ConversionReport report = archive.Run(observer, files);
 
-    ExpectOnlyTheVictimLost(archive, report, observer, sourcesBefore, outputBefore, "No space left on device");
+    ExpectOnlyTheVictimLost(archive, report, observer, sourcesBefore, outputBefore, fault.reason);
 }
 
-TEST(RealFaultInRun, ReadOnlyOutputFolderLosesOnlyTheMessagesBoundForIt) {
-    Archive archive;
-    const std::string folder = archive.VictimFolder();
-    SmallFileSystem disk(folder, "size=1m");
-    if (!disk.mounted()) GTEST_SKIP() << disk.why();
-    TakeTheVictimsName(archive);
-    ASSERT_TRUE(disk.MakeReadOnly()) << std::strerror(errno);
-    const auto sourcesBefore = Snapshot(archive.src.path());
-    const auto outputBefore = Snapshot(archive.out.path());
-    RecordingObserver observer;
-    observer.option = NamingOption::OptSD;
-    DuplicateCounter counter = 0;
-    NativeFileService files;
-
-    const ConversionReport report = RunConversion(archive.list, archive.out.path().string(), counter, observer, files);
-
-    ExpectOnlyTheVictimLost(archive, report, observer, sourcesBefore, outputBefore, "Read-only file system");
-}
+INSTANTIATE_TEST_SUITE_P(
+    Faults, RealFaultInRun,
+    ::testing::Combine(
+        ::testing::Values(RealFaultCase{"DiskThatFills", 2 * kMiB, false, "No space left on device"},
+                          RealFaultCase{"ReadOnlyOutputFolder", 3 * kMiB, true, "Read-only file system"}),
+        ::testing::Values(Output::Eml, Output::Maildir, Output::Mbox)),
+    [](const auto &row) { return std::string(std::get<0>(row.param).name) + OutputName(std::get<1>(row.param)); });
 
 // A mailbox file whose write failed may end in part of a message: it is never named, and every
 // message bound for it is reported.

@@ -1,6 +1,7 @@
 // The real POSIX calls, with faults that a test switches on: a full disk or a read error after so
 // many bytes, short and interrupted calls, no in-kernel copy, a refused open, folder, name, flush,
-// close or rename. The copy faults meet the copy of `victim`, or every copy when it is empty.
+// close or rename. The copy faults meet the copy of `victim` (or the mbox file it goes into), or
+// every copy when it is empty.
 #pragma once
 
 #include <fcntl.h>
@@ -95,6 +96,7 @@ public:
     ssize_t Write(int fd, const void *buffer, std::size_t count) const override {
         if (Interrupted()) return Fail(EINTR);
         if (!victim.empty() && victimFd_ < 0) return SysCalls::Write(fd, buffer, count);
+        if (!victim.empty()) NoteVictimCopy(fd);
         count = WriteAllowance(count);
         if (count == 0) return Fail(writeError);
         return Written(SysCalls::Write(fd, buffer, count));
@@ -135,6 +137,11 @@ public:
 private:
     bool Refused(std::string_view path) const {
         return !refusedCreate.empty() && path.find(refusedCreate) != std::string_view::npos;
+    }
+    // A file made before the victim was opened (an mbox file) is its copy once its bytes go there.
+    void NoteVictimCopy(int fd) const {
+        const std::lock_guard lock(books_);
+        if (victimFd_ >= 0) victimCopyFd_ = fd;
     }
     static int Fail(int err) {
         errno = err;
