@@ -3,11 +3,27 @@
 // than one stream of the link. Calls from different threads overlap, as on a real share, and
 // renames that must not replace are refused, as SMB refuses them.
 //
-//   share_model [--latency-ms=1] [--bandwidth-mbit=1000] [--cache-s=1] BACKING MOUNTPOINT [-f] [-o ...]
+//   share_model [--latency-ms=1] [--bandwidth-mbit=1000] [--cache-s=1] [--threads=128]
+//               [--serial-us=0] [--pass-rename-flags] [--paid-release] [--no-flush] [--copy-range]
+//               [--writeback] [--direct-io] [--plain-readdir] [--log=FILE]
+//               BACKING MOUNTPOINT [-f] [-s] [-o ...]
 //
 // --cache-s is how long the kernel may keep names and attributes without asking again (an SMB
-// client keeps them about a second). Unmount with `fusermount3 -u MOUNTPOINT`; it then prints the
-// round trips it served, by kind.
+// client keeps them about a second). The other options make it another share, or the plain
+// passthrough people build from libfuse's example:
+//   --threads            answer on at most that many threads (libfuse's own default is 10)
+//   --serial-us          give each call that much server work, one call at a time (a server
+//                        behind one lock, an interpreter's say)
+//   --pass-rename-flags  let a no-replace rename through
+//   --paid-release       make the release after a close a round trip too
+//   --no-flush           give close no call of its own
+//   --copy-range         copy on the server in one call (the bytes still at the stream's rate)
+//   --writeback          let the kernel gather writes (its write-back cache)
+//   --direct-io          let the kernel cache no file's bytes
+//   --plain-readdir      list names without their attributes, so each is looked up
+//   --log=FILE           a line per round trip: the calling thread, the kind, start and end (us)
+// Defaults are the SMB-like share the earlier figures were measured on. Unmount with
+// `fusermount3 -u MOUNTPOINT`; it then prints the round trips it served, by kind.
 #define FUSE_USE_VERSION 31
 #include <fuse.h>
 
@@ -33,12 +49,13 @@ namespace {
 // The calls that cost a round trip, counted per kind; getattr includes the kernel's lookups of names.
 enum class Call {
     GetAttr, Access, ReadLink, OpenDir, ReadDir, MakeDir, MakeNode, Unlink, RemoveDir, SymLink, Rename, Link,
-    ChangeMode, ChangeOwner, Truncate, SetTimes, Create, Open, Read, Write, StatFs, Flush, Sync, Allocate, Count
+    ChangeMode, ChangeOwner, Truncate, SetTimes, Create, Open, Read, Write, StatFs, Flush, Release, Sync, Allocate,
+    CopyRange, Count
 };
 constexpr const char *kCallNames[] = {
     "getattr", "access", "readlink", "opendir", "readdir", "mkdir", "mknod", "unlink", "rmdir", "symlink", "rename",
-    "link", "chmod", "chown", "truncate", "utimens", "create", "open", "read", "write", "statfs", "flush", "fsync",
-    "fallocate",
+    "link", "chmod", "chown", "truncate", "utimens", "create", "open", "read", "write", "statfs", "flush", "release", "fsync",
+    "fallocate", "copy_file_range",
 };
 static_assert(std::size(kCallNames) == static_cast<std::size_t>(Call::Count));
 
@@ -46,6 +63,19 @@ struct Settings {
     double latencyMs = 1.0;
     double bandwidthMbit = 1000.0;  // per open file; 0: unlimited
     double cacheSeconds = 1.0;
+    double serialUs = 0;  // server work per call, one call at a time
+    unsigned threads = 128;
+    int passRenameFlags = 0;
+    int paidRelease = 0;
+    int noFlush = 0;
+    int copyRange = 0;
+    int writeback = 0;
+    int directIo = 0;
+    int plainReaddir = 0;
+    char *logPath = nullptr;
+    std::FILE *log = nullptr;
+    std::mutex logLock;
+    timespec mounted{};
     char *backing = nullptr;
     std::atomic<unsigned long> calls[static_cast<int>(Call::Count)]{};
 };
@@ -54,6 +84,16 @@ const fuse_opt kOptions[] = {
     {"--latency-ms=%lf", offsetof(Settings, latencyMs), 0},
     {"--bandwidth-mbit=%lf", offsetof(Settings, bandwidthMbit), 0},
     {"--cache-s=%lf", offsetof(Settings, cacheSeconds), 0},
+    {"--threads=%u", offsetof(Settings, threads), 0},
+    {"--serial-us=%lf", offsetof(Settings, serialUs), 0},
+    {"--pass-rename-flags", offsetof(Settings, passRenameFlags), 1},
+    {"--paid-release", offsetof(Settings, paidRelease), 1},
+    {"--no-flush", offsetof(Settings, noFlush), 1},
+    {"--copy-range", offsetof(Settings, copyRange), 1},
+    {"--writeback", offsetof(Settings, writeback), 1},
+    {"--direct-io", offsetof(Settings, directIo), 1},
+    {"--plain-readdir", offsetof(Settings, plainReaddir), 1},
+    {"--log=%s", offsetof(Settings, logPath), 0},
     FUSE_OPT_END,
 };
 
@@ -85,12 +125,34 @@ void SleepUntil(const timespec &at) {
     }
 }
 
-// One round trip. Each handler thread sleeps on its own, so calls from several threads overlap.
+std::mutex serverLock;
+
+long long MicrosSince(const timespec &from, const timespec &to) {
+    return (static_cast<long long>(to.tv_sec) - from.tv_sec) * 1000000LL + (to.tv_nsec - from.tv_nsec) / 1000;
+}
+
+// One round trip. Each handler thread sleeps on its own, so calls from several threads overlap;
+// with --serial-us the server then works on the call on one core, one call at a time.
 void RoundTrip(Call call) {
     Settings &settings = Config();
     settings.calls[static_cast<int>(call)].fetch_add(1, std::memory_order_relaxed);
+    const timespec start = Now();
     const double ms = settings.latencyMs;
-    if (ms > 0) SleepUntil(Plus(Now(), ms / 1000.0));
+    if (ms > 0) SleepUntil(Plus(start, ms / 1000.0));
+    if (settings.serialUs > 0) {
+        std::lock_guard<std::mutex> lock(serverLock);
+        const timespec done = Plus(Now(), settings.serialUs / 1e6);
+        while (Before(Now(), done)) {
+        }
+    }
+    if (settings.log != nullptr) {
+        // The calling thread's id tells the benchmark which of a program's threads waited.
+        const timespec end = Now();
+        std::lock_guard<std::mutex> lock(settings.logLock);
+        std::fprintf(settings.log, "%d %s %lld %lld\n", static_cast<int>(fuse_get_context()->pid),
+                     kCallNames[static_cast<int>(call)], MicrosSince(settings.mounted, start),
+                     MicrosSince(settings.mounted, end));
+    }
 }
 
 // An open file: one stream, whose transfers queue behind each other at the link's rate while
@@ -131,10 +193,16 @@ void *Init(fuse_conn_info *conn, fuse_config *config) {
     config->attr_timeout = settings.cacheSeconds;
     // A missing name is asked for every time: an SMB open of a missing file is a round trip.
     config->negative_timeout = 0;
-    // Every write is a call to the server, as on a share without a write lease.
-    conn->want &= ~FUSE_CAP_WRITEBACK_CACHE;
+    // Every write is a call to the server, as on a share without a write lease, unless asked.
+    if (settings.writeback != 0 && (conn->capable & FUSE_CAP_WRITEBACK_CACHE) != 0)
+        conn->want |= FUSE_CAP_WRITEBACK_CACHE;
+    else
+        conn->want &= ~FUSE_CAP_WRITEBACK_CACHE;
     // Reads of up to 1 MiB, the size of an SMB read.
     conn->max_readahead = 1u << 20;
+    settings.mounted = Now();
+    if (settings.logPath != nullptr && (settings.log = std::fopen(settings.logPath, "w")) == nullptr)
+        std::perror(settings.logPath);
     return &settings;
 }
 
@@ -149,6 +217,7 @@ void Destroy(void *data) {
         if (n > 0) line += std::string(" ") + kCallNames[i] + " " + std::to_string(n) + ",";
     }
     std::fprintf(stderr, "%s total %lu\n", line.c_str(), total);
+    if (settings.log != nullptr) std::fclose(settings.log);
 }
 
 int GetAttr(const char *path, struct stat *st, fuse_file_info *fi) {
@@ -190,7 +259,8 @@ int ReadDir(const char *, void *buffer, fuse_fill_dir_t fill, off_t, fuse_file_i
             st.st_ino = entry->d_ino;
             st.st_mode = static_cast<mode_t>(entry->d_type) << 12;
         }
-        if (fill(buffer, entry->d_name, &st, 0, FUSE_FILL_DIR_PLUS) != 0) break;
+        const auto plus = Config().plainReaddir != 0 ? fuse_fill_dir_flags{} : FUSE_FILL_DIR_PLUS;
+        if (fill(buffer, entry->d_name, &st, 0, plus) != 0) break;
     }
     return 0;
 }
@@ -228,8 +298,8 @@ int SymLink(const char *target, const char *path) {
 int Rename(const char *from, const char *to, unsigned int flags) {
     RoundTrip(Call::Rename);
     // SMB has no rename that fails on an existing target, nor an exchange: the client refuses both.
-    if (flags != 0) return -EINVAL;
-    return Result(rename(Backing(from).c_str(), Backing(to).c_str()));
+    if (flags != 0 && Config().passRenameFlags == 0) return -EINVAL;
+    return Result(renameat2(AT_FDCWD, Backing(from).c_str(), AT_FDCWD, Backing(to).c_str(), flags));
 }
 
 int Link(const char *from, const char *to) {
@@ -263,6 +333,7 @@ int SetTimes(const char *path, const timespec times[2], fuse_file_info *fi) {
 
 int Keep(int fd, fuse_file_info *fi) {
     if (fd == -1) return -errno;
+    fi->direct_io = Config().directIo != 0 ? 1 : 0;
     fi->fh = reinterpret_cast<uintptr_t>(new Stream{fd, {}, {}});
     return 0;
 }
@@ -299,13 +370,15 @@ int StatFs(const char *path, struct statvfs *st) {
     return Result(statvfs(Backing(path).c_str(), st));
 }
 
-// close(2): the client's close is the round trip; the release that follows is not waited for.
+// close(2): the client's close is the round trip; the release that follows is not waited for
+// by the closing thread, but with --paid-release it holds a handler thread for one.
 int Flush(const char *, fuse_file_info *) {
     RoundTrip(Call::Flush);
     return 0;
 }
 
 int Release(const char *, fuse_file_info *fi) {
+    if (Config().paidRelease != 0) RoundTrip(Call::Release);
     Stream *stream = StreamOf(fi);
     close(stream->fd);
     delete stream;
@@ -324,7 +397,19 @@ int Allocate(const char *, int mode, off_t offset, off_t length, fuse_file_info 
     return -posix_fallocate(StreamOf(fi)->fd, offset, length);
 }
 
-fuse_operations Operations() {
+// The server copies between two of its files in one call; the bytes still go at the rate of the
+// stream written.
+ssize_t CopyRange(const char *, fuse_file_info *fiIn, off_t offsetIn, const char *, fuse_file_info *fiOut,
+                  off_t offsetOut, size_t size, int) {
+    RoundTrip(Call::CopyRange);
+    Stream &out = *StreamOf(fiOut);
+    const ssize_t n = copy_file_range(StreamOf(fiIn)->fd, &offsetIn, out.fd, &offsetOut, size, 0);
+    if (n == -1) return -errno;
+    Transfer(out, static_cast<std::size_t>(n));
+    return n;
+}
+
+fuse_operations Operations(const Settings &settings) {
     fuse_operations ops{};
     ops.init = Init;
     ops.destroy = Destroy;
@@ -350,11 +435,12 @@ fuse_operations Operations() {
     ops.read = Read;
     ops.write = Write;
     ops.statfs = StatFs;
-    ops.flush = Flush;
+    if (settings.noFlush == 0) ops.flush = Flush;
     ops.release = Release;
     ops.fsync = Sync;
     ops.fallocate = Allocate;
-    // No copy_file_range: the model has no server-side copy, so every byte crosses the link.
+    // By default no copy_file_range: no server-side copy, so every byte crosses the link.
+    if (settings.copyRange != 0) ops.copy_file_range = CopyRange;
     return ops;
 }
 
@@ -379,15 +465,21 @@ int main(int argc, char *argv[]) {
     if (fuse_opt_parse(&args, &settings, kOptions, TakeBacking) != 0) return 2;
     if (settings.backing == nullptr) {
         std::fprintf(stderr,
-                     "usage: share_model [--latency-ms=MS] [--bandwidth-mbit=N] [--cache-s=S] BACKING MOUNTPOINT "
-                     "[-f] [-o OPTIONS]\n");
+                     "usage: share_model [--latency-ms=MS] [--bandwidth-mbit=N] [--cache-s=S] [--threads=N] "
+                     "[--serial-us=US] [--pass-rename-flags] [--paid-release] [--no-flush] [--copy-range] "
+                     "[--writeback] [--direct-io] [--plain-readdir] [--log=FILE] BACKING MOUNTPOINT [-f] [-s] "
+                     "[-o OPTIONS]\n");
         return 2;
     }
-    // Enough handler threads for every copy a benchmark runs at once (libfuse's default is 10).
-    fuse_opt_add_arg(&args, "-omax_threads=128,max_idle_threads=128,fsname=share_model,subtype=share_model");
-    const fuse_operations ops = Operations();
+    // By default enough handler threads for every copy a benchmark runs at once (libfuse's default is 10).
+    const std::string threads = std::to_string(settings.threads);
+    fuse_opt_add_arg(&args, ("-omax_threads=" + threads + ",max_idle_threads=" + threads +
+                             ",fsname=share_model,subtype=share_model")
+                                .c_str());
+    const fuse_operations ops = Operations(settings);
     const int rc = fuse_main(args.argc, args.argv, &ops, &settings);
     fuse_opt_free_args(&args);
     std::free(settings.backing);
+    std::free(settings.logPath);
     return rc;
 }
