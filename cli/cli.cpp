@@ -51,7 +51,7 @@ int Convert(const Options &options, CliStreams streams) {
                                                 streams.columns ? streams.columns : std::function<int()>(TerminalColumns));
 
     const bool mailboxes = options.format != OutputFormat::Eml;
-    const PathList listed = ListPaths(options.paths, mailboxes, streams, meter.get());
+    const PathList listed = ListPaths(options.paths, mailboxes, streams, meter.get(), options.nullSeparated);
 
     NativeFileService native;
     SimulatedFileService simulated;

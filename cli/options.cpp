@@ -65,10 +65,13 @@ constexpr const char *kHelpAfterSchemes = R"HELP(      --skip-identical
                        never replaced: the run does not start): UTF-8 with a byte-order mark,
                        CRLF, one row per listed message in list order, written as the run goes.
                        Columns: status,source,output,bytes,date,date_source,from,subject,
-                       message_id,error,number_in_file. status is converted, failed,
-                       already-there, skipped, would-convert (--dry-run) or, for maildir and
-                       mbox, renamed: a folder or file written under another name (source is
-                       the one wanted, output the one written), before its first message.
+                       message_id,error,number_in_file. source, output and error are
+                       escaped as on stderr (below), so a path with a newline or bytes that
+                       are not UTF-8 stays one exact cell of valid UTF-8. status is
+                       converted, failed, already-there, skipped, would-convert
+                       (--dry-run) or, for maildir and mbox, renamed: a folder or file
+                       written under another name (source is the one wanted, output the one
+                       written), before its first message.
                        bytes is the source's size; number_in_file the message's number in its
                        mbox file, from 1 (empty otherwise); date is ISO 8601 with the offset it
                        was written with ("Z": the file's time); date_source is header,
@@ -85,7 +88,8 @@ constexpr const char *kHelpAfterSchemes = R"HELP(      --skip-identical
                        and, with --file-time=message, which copy keeps its file's time
   -z, --null           with -v or --dry-run: end the source, the output (and an mbox number)
                        each with a NUL byte instead of TAB and newline, for names that hold
-                       those (find -print0)
+                       those (find -print0); and end each line on stderr about a message or
+                       a folder with a NUL instead of a newline
   -q, --quiet          no progress line and no summary (failures are still printed)
   -h, --help           this text
   -V, --version        print the version
@@ -133,7 +137,10 @@ a leading "~" (before); for mbox a leading "." or "#" (before), a trailing "~" a
 
 stderr: on a terminal a progress line ("Scanning: N messages found" while folders are read),
 one line per failure (path: reason), and a summary "N converted, K failed, S skipped" (with
---skip-identical also "A already there"; a dry run says "would convert").
+--skip-identical also "A already there"; a dry run says "would convert"). In each line a byte
+that is not part of valid UTF-8, a control character (U+0000-U+001F, U+007F-U+009F), U+2028,
+U+2029 and "%" itself are written "%" and two hex digits of each byte, as in a URL: "a\nb.msg"
+reads "a%0Ab.msg", "50%" "50%25"; percent-decoding gives back the exact bytes.
 Exit status: 0 every listed message converted; 1 any message failed or a folder could not be read;
 2 bad usage or an unusable output folder; 130 stopped by Ctrl-C, 143 by SIGTERM, 129 by SIGHUP.
 )HELP";

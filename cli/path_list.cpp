@@ -4,6 +4,7 @@
 #include <set>
 #include <utility>
 
+#include "cli/cli_observer.h"
 #include "messagelist/folder_scan.h"
 #include "platform/directory_lister.h"
 #include "platform/system.h"
@@ -66,7 +67,8 @@ void MoveToSources(MessageList &list, const std::string &root, std::vector<Mailb
 
 }  // namespace
 
-PathList ListPaths(const std::vector<std::string> &paths, bool mailboxes, CliStreams streams, ProgressMeter *meter) {
+PathList ListPaths(const std::vector<std::string> &paths, bool mailboxes, CliStreams streams, ProgressMeter *meter,
+                   bool nulEnded) {
     PathList listed;
     CountingLister lister;
     ScanHooks scanHooks(streams.stopSignal, meter, lister);
@@ -77,7 +79,7 @@ PathList ListPaths(const std::vector<std::string> &paths, bool mailboxes, CliStr
             const FolderScanResult scan = ScanFolderIntoList(absolute, listed.list, scanHooks, lister);
             if (meter && !scan.unreadFolders.empty()) meter->Interrupt();
             for (const UnreadFolder &folder : scan.unreadFolders)
-                streams.err << folder.path << ": " << folder.reason << '\n';
+                PrintNote(streams.err, folder.path, folder.reason, nulEnded);
             listed.foldersNotRead += scan.FoldersNotRead();
             if (mailboxes) MoveToSources(listed.list, absolute, listed.sources);
         } else {

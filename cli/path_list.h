@@ -24,7 +24,8 @@ struct PathList {
 };
 
 // `mailboxes`: the list is of sources for the mailbox run. The meter, when there is one, counts the
-// messages found while folders are read.
-PathList ListPaths(const std::vector<std::string> &paths, bool mailboxes, CliStreams streams, ProgressMeter *meter);
+// messages found while folders are read. `nulEnded`: the lines on stderr end in NUL (-z).
+PathList ListPaths(const std::vector<std::string> &paths, bool mailboxes, CliStreams streams, ProgressMeter *meter,
+                   bool nulEnded);
 
 }  // namespace tarvelin

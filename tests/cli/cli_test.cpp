@@ -634,6 +634,28 @@ TEST(ProgressLine, FitsTheTerminalAndSaysWhatTheScanFound) {
     for (const std::string &line : DrawnLines(err.str())) EXPECT_LT(line.size(), 50u) << line;
 }
 
+// A failure is one line whatever its path holds: control characters and bytes that are not UTF-8
+// are escaped; with -z the line ends in NUL.
+TEST(Cli, FailureIsOneLineWhateverThePathHolds) {
+    TempDir src, out;
+    const std::string missing = src / "new\nline\xFF.msg";
+    for (const bool nul : {false, true}) {
+        std::vector<std::string> args = {"-q", "-o", out.path().string(), missing};
+        if (nul) args.push_back("-z");
+        const CliResult result = RunTool(args);
+        EXPECT_EQ(result.status, 1);
+        ASSERT_FALSE(result.err.empty());
+        EXPECT_EQ(result.err.rfind(src / "new%0Aline", 0), 0u) << result.err;
+        EXPECT_NE(result.err.find(".msg: cannot open the message: "), std::string::npos) << result.err;
+        EXPECT_EQ(std::count(result.err.begin(), result.err.end(), '\n'), nul ? 0 : 1) << result.err;
+        EXPECT_EQ(result.err.back(), nul ? '\0' : '\n');
+#ifndef _WIN32
+        // Windows holds paths in UTF-16, where such a byte is U+FFFD already.
+        EXPECT_NE(result.err.find("new%0Aline%FF.msg: "), std::string::npos) << result.err;
+#endif
+    }
+}
+
 // Relative parent parts stay below the output folder; on Windows the \\?\ form of a PATH or of
 // the output folder mirrors as the plain one.
 TEST(Cli, OtherFormsOfAPathMirrorAsThePlainOne) {
