@@ -33,8 +33,8 @@ Where the files land: DIR, then the message's folder without its root ("/", a dr
                        breadth-first; a file: taken as given (made absolute). The list keeps
                        command-line order.
   -o, --output=DIR     the output folder (required; created when missing). It is checked
-                       before anything is read: when it is a file or cannot be created or
-                       written, the run does not start.
+                       before anything is read: when it is a file, a link that leads
+                       nowhere, or cannot be created or written, the run does not start.
   -n, --naming=OPTION  how output files are named, case-insensitive (default OptOriginal):
 )HELP";
 

@@ -536,6 +536,18 @@ const OutputCase kUnusableOutputs[] = {
                },
                "a file of that name is in the way"},
 #ifndef _WIN32
+    OutputCase{"DanglingLink",
+               [](const TempDir &out) {
+                   fs::create_symlink(out.path() / "nowhere", out.path() / "link");
+                   return out / "link";
+               },
+               "a symbolic link that leads nowhere is in the way"},
+    OutputCase{"BelowADanglingLink",
+               [](const TempDir &out) {
+                   fs::create_symlink(out.path() / "nowhere", out.path() / "link");
+                   return out / "link/sub";
+               },
+               "a symbolic link that leads nowhere is in the way"},
     // Windows tells that a folder refuses new files only by trying.
     OutputCase{"RefusesNewFiles",
                [](const TempDir &out) -> std::string {
