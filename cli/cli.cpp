@@ -51,7 +51,11 @@ int Convert(const Options &options, CliStreams streams) {
                                                 streams.columns ? streams.columns : std::function<int()>(TerminalColumns));
 
     const bool mailboxes = options.format != OutputFormat::Eml;
-    const PathList listed = ListPaths(options.paths, mailboxes, streams, meter.get(), options.nullSeparated);
+    const PathList listed = ListPaths(options.paths, mailboxes, streams, meter.get(), output, options.nullSeparated);
+    if (options.verbose && !listed.leftOut.empty()) {
+        if (meter) meter->Interrupt();
+        PrintNote(streams.err, listed.leftOut, "left out of the scan: it is the output folder", options.nullSeparated);
+    }
 
     NativeFileService native;
     SimulatedFileService simulated;

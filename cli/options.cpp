@@ -30,7 +30,8 @@ Where the files land: DIR, then the message's folder without its root ("/", a dr
   C:\Mail\a.msg       ->  DIR\Mail\...
 
   PATH                 a folder: every file below it whose name ends in ".msg" (any case),
-                       breadth-first; a file: taken as given (made absolute). The list keeps
+                       breadth-first, but not the output folder when it lies below it
+                       (-v says so); a file: taken as given (made absolute). The list keeps
                        command-line order.
   -o, --output=DIR     the output folder (required; created when missing). It is checked
                        before anything is read: when it is a file, a link that leads

@@ -646,6 +646,27 @@ TEST(ProgressLine, FitsTheTerminalAndSaysWhatTheScanFound) {
     for (const std::string &line : DrawnLines(err.str())) EXPECT_LT(line.size(), 50u) << line;
 }
 
+// An output folder inside a PATH is not read back, in any format: run twice, the second run finds
+// the same two messages (an mbox file "arch.msg" of the folder "arch.msg/" is none), and -v says
+// once that the folder was left out.
+TEST(Cli, OutputFolderBelowAPathIsLeftOutOfItsScan) {
+    for (const std::string format : {"eml", "maildir", "mbox"}) {
+        SCOPED_TRACE(format);
+        TempDir src;
+        WriteFile(src / "a.msg", Message("A"));
+        WriteFile(src / "arch.msg/b.msg", Message("B"));
+        const std::vector<std::string> args = {"-v", "--format=" + format, "-o", src / "out", src.path().string()};
+        ASSERT_EQ(RunTool(args).status, 0);
+        const CliResult again = RunTool(args);
+        EXPECT_EQ(again.status, 0) << again.err;
+        EXPECT_NE(again.err.find("2 converted, 0 failed"), std::string::npos) << again.err;
+        const std::string leftOut =
+            src / "out" + kNativeSeparator + ": left out of the scan: it is the output folder\n";
+        EXPECT_EQ(again.err.find(leftOut), again.err.rfind(leftOut)) << again.err;
+        EXPECT_NE(again.err.find(leftOut), std::string::npos) << again.err;
+    }
+}
+
 // A failure is one line whatever its path holds: control characters and bytes that are not UTF-8
 // are escaped; with -z the line ends in NUL.
 TEST(Cli, FailureIsOneLineWhateverThePathHolds) {
