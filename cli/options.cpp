@@ -35,7 +35,9 @@ Where the files land: DIR, then the message's folder without its root ("/", a dr
                        command-line order.
   -o, --output=DIR     the output folder (required; created when missing). It is checked
                        before anything is read: when it is a file, a link that leads
-                       nowhere, or cannot be created or written, the run does not start.
+                       nowhere, cannot be created or written, or another run of Tarvelin is
+                       writing there, the run does not start. A run holds the lock file
+                       DIR/.tarvelin.lock while it writes; the lock ends with the process.
   -n, --naming=OPTION  how output files are named, case-insensitive (default OptOriginal):
 )HELP";
 
@@ -107,7 +109,8 @@ final name only when the copy is complete, so a final name never holds a
 partial message. Ctrl-C, SIGTERM and SIGHUP stop the run: the complete copies of the messages
 from the start of the list up to the first one still under way get their names, every other
 copy is dropped, and no temporary file stays; a second Ctrl-C ends at once.
-After a kill -9 or a power cut only such temporary files can remain, and they can be deleted.
+After a kill -9 or a power cut only such temporary files can remain, and they can be deleted;
+the next run into DIR removes the folders of them that no live run holds.
 
 --format=maildir and --format=mbox write one mailbox tree into DIR. A folder given as PATH is
 INBOX and its subfolders are its child mailboxes, named relative to PATH (not from the drive's

@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "cli/progress_meter.h"
+#include "conversion/output_folder.h"
 #include "platform/path_split.h"
 #include "tests/support/messages.h"
 #include "tests/support/temp_dir.h"
@@ -494,6 +495,7 @@ struct OutputCase {
     // Arranges `out` and returns the output folder to give, or "" when the case cannot be made here.
     std::string (*arrange)(const TempDir &out);
     const char *says;
+    bool heldByAnotherRun = false;
 };
 
 void PrintTo(const OutputCase &c, std::ostream *os) { *os << c.name; }
@@ -505,6 +507,10 @@ TEST_P(UnusableOutput, IsReportedOnceAndExitsWithTwo) {
     for (const char *name : {"a.msg", "b.msg", "c.msg"}) WriteFile(src / name, Message(name));
     const std::string folder = GetParam().arrange(out);
     if (folder.empty()) GTEST_SKIP() << "no folder that refuses new files can be made here";
+    OutputFolderHold other;
+    if (GetParam().heldByAnotherRun) {
+        ASSERT_TRUE(other.Take(folder));
+    }
     const auto before = testing::Snapshot(out.path());
     for (const bool dryRun : {true, false}) {
         std::vector<std::string> args = {"-o", folder, src.path().string()};
@@ -535,6 +541,8 @@ const OutputCase kUnusableOutputs[] = {
                    return out / "file/sub";
                },
                "a file of that name is in the way"},
+    OutputCase{"AnotherRunWrites", [](const TempDir &out) { return out / "busy"; },
+               "another run of Tarvelin is writing to it", true},
 #ifndef _WIN32
     OutputCase{"DanglingLink",
                [](const TempDir &out) {
