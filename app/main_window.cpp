@@ -34,6 +34,7 @@
 #include "app/report_texts.h"
 #include "conversion/conversion_run.h"
 #include "conversion/naming/naming_schemes.h"
+#include "conversion/output_folder.h"
 #include "messagelist/folder_scan.h"
 
 namespace tarvelin {
@@ -510,6 +511,14 @@ void frmStep1::CmdConvert2PDF_Click() {
     if (busy_) return;
     const std::string folder = dialogs_.BrowseFolder("Choose Folder to Save...");
     if (folder.empty()) return;
+    // A folder that would fail every message alike, or that another run writes to, is one box.
+    OutputFolderHold hold;
+    Status usable = CheckOutputFolder(folder);
+    if (usable) usable = hold.Take(folder);
+    if (!usable) {
+        dialogs_.ShowMessage(MessageKind::Failure, OutputFolderFailureText(usable.reason()));
+        return;
+    }
     ConversionReport report;
     if (!DoLongWork(WorkKind::Converting, [&](Work &work) {
             ProgressBar1_->setRange(0, 100);

@@ -50,4 +50,8 @@ std::string RunFailureText(const ConversionReport &report) {
     return text;
 }
 
+std::string OutputFolderFailureText(const std::string &reason) {
+    return "No message was converted:" + std::string(kLineBreak) + reason;
+}
+
 }  // namespace tarvelin

@@ -1,5 +1,6 @@
-// The texts of the window's boxes: the clear question, the count after a folder scan and the list
-// of messages a run could not convert. Plain text, so that they are tested without a window.
+// The texts of the window's boxes: the clear question, the count after a folder scan, the list
+// of messages a run could not convert and a refused output folder. Plain text, so that they are
+// tested without a window.
 #pragma once
 
 #include <cstdint>
@@ -22,5 +23,8 @@ std::string ScanCountText(std::int64_t added, const std::vector<UnreadFolder> &u
 
 // "Completed !", then how many messages failed and each one with its reason.
 std::string RunFailureText(const ConversionReport &report);
+
+// A chosen output folder that no message could be saved in, or that another run writes to.
+std::string OutputFolderFailureText(const std::string &reason);
 
 }  // namespace tarvelin

@@ -13,7 +13,7 @@
 #include "cli/terminal_width.h"
 #include "conversion/conversion_run.h"
 #include "conversion/mailbox_run.h"
-#include "platform/file_ops.h"
+#include "conversion/output_folder.h"
 #include "platform/simulated_file_service.h"
 #include "platform/system.h"
 
@@ -21,19 +21,19 @@ namespace tarvelin {
 
 namespace {
 
-// Whether the run can put anything below the output folder at all, found without creating it:
-// a file in its place or a folder that takes no new entries would fail every message alike.
-Status CheckOutputFolder(const std::string &folder) {
-    if (Status creatable = CheckFolderCreatable(folder); !creatable) return creatable;
-    return CheckFolderTakesFiles(folder, "cannot write to the folder " + folder);
-}
-
 int Convert(const Options &options, CliStreams streams) {
     const std::string output = AbsolutePath(options.output);
     if (const Status usable = CheckOutputFolder(output); !usable) {
         PrintFault(streams.err, usable.reason());
         return 2;
     }
+    // Held until the run is over; a dry run only looks whether another run holds it.
+    OutputFolderHold hold;
+    if (const Status held = options.dryRun ? OutputFolderHold::Check(output) : hold.Take(output); !held) {
+        PrintFault(streams.err, held.reason());
+        return 2;
+    }
+    if (!hold.Unguarded().empty() && !options.quiet) PrintFault(streams.err, hold.Unguarded());
 
     // Created before anything is read, so that a FILE already there stops the run before it starts.
     std::unique_ptr<RunIndex> index;
@@ -51,7 +51,11 @@ int Convert(const Options &options, CliStreams streams) {
                                                 streams.columns ? streams.columns : std::function<int()>(TerminalColumns));
 
     const bool mailboxes = options.format != OutputFormat::Eml;
-    const PathList listed = ListPaths(options.paths, mailboxes, streams, meter.get());
+    const PathList listed = ListPaths(options.paths, mailboxes, streams, meter.get(), output, options.nullSeparated);
+    if (options.verbose && !listed.leftOut.empty()) {
+        if (meter) meter->Interrupt();
+        PrintNote(streams.err, listed.leftOut, "left out of the scan: it is the output folder", options.nullSeparated);
+    }
 
     NativeFileService native;
     SimulatedFileService simulated;

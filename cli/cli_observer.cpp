@@ -2,6 +2,8 @@
 
 #include <ostream>
 
+#include "cli/escaped_text.h"
+
 namespace tarvelin {
 
 namespace {
@@ -18,7 +20,13 @@ void PrintPair(std::ostream &out, const std::string &source, const std::string &
 
 }  // namespace
 
-void PrintFault(std::ostream &err, std::string_view message) { err << "tarvelin-cli: " << message << '\n'; }
+void PrintFault(std::ostream &err, std::string_view message) {
+    err << "tarvelin-cli: " << EscapedText(message) << '\n';
+}
+
+void PrintNote(std::ostream &err, std::string_view path, std::string_view text, bool nulEnded) {
+    err << EscapedText(path) << ": " << EscapedText(text) << (nulEnded ? '\0' : '\n');
+}
 
 void PrintSummary(const Options &options, const ConversionReport &report, std::size_t done, std::size_t rows,
                   std::ostream &err) {
@@ -33,6 +41,10 @@ std::ostream &CliObserver::Err() {
     return streams_.err;
 }
 
+void CliObserver::Note(std::string_view path, std::string_view text) {
+    PrintNote(Err(), path, text, options_.nullSeparated);
+}
+
 void CliObserver::ShowProgress(float, const std::string &) {
     ++done_;
     if (meter_) meter_->Update(done_);
@@ -42,7 +54,7 @@ void CliObserver::MessageWritten(const std::string &source, const std::string &o
                                  const MessageFacts &facts) {
     if (options_.dryRun || options_.verbose)
         PrintPair(streams_.out, source, output, numberInFile, options_.nullSeparated);
-    if (options_.verbose && !facts.timeNote.empty()) Err() << source << ": " << facts.timeNote << '\n';
+    if (options_.verbose && !facts.timeNote.empty()) Note(source, facts.timeNote);
     AddRow({options_.dryRun ? IndexStatus::WouldConvert : IndexStatus::Converted, source, output, facts, {},
             numberInFile});
 }
@@ -51,18 +63,18 @@ void CliObserver::MessageWritten(const std::string &source, const std::string &o
 void CliObserver::MessageAlreadyThere(const std::string &source, const std::string &output,
                                       const MessageFacts &facts) {
     AddRow({IndexStatus::AlreadyThere, source, output, facts, {}});
-    if (options_.verbose) Err() << source << ": already there as " << output << '\n';
+    if (options_.verbose) Note(source, "already there as " + output);
 }
 
 void CliObserver::MessageFailed(const std::string &source, const std::string &reason, const MessageFacts &facts) {
-    Err() << source << ": " << reason << '\n';
+    Note(source, reason);
     AddRow({IndexStatus::Failed, source, {}, facts, reason});
 }
 
 void CliObserver::RowSkipped(const std::string &) { AddRow({IndexStatus::Skipped, {}, {}, {}, {}}); }
 
 void CliObserver::NameChanged(const std::string &wanted, const std::string &written) {
-    Err() << wanted << ": written as " << written << '\n';
+    Note(wanted, "written as " + written);
     AddRow({IndexStatus::Renamed, wanted, written, {}, {}});
 }
 

@@ -18,6 +18,10 @@ namespace tarvelin {
 // One line on stderr after the program's name: what stops the program or a part of its work.
 void PrintFault(std::ostream &err, std::string_view message);
 
+// One line on stderr about a message or a folder, "path: text", both escaped (EscapedText) so
+// that the line stays one; ended by a newline, or with -z by a NUL.
+void PrintNote(std::ostream &err, std::string_view path, std::string_view text, bool nulEnded);
+
 // "N converted, K failed, S skipped" (and what else the run counted), after "stopped after ..."
 // when it was stopped.
 void PrintSummary(const Options &options, const ConversionReport &report, std::size_t done, std::size_t rows,
@@ -47,6 +51,7 @@ private:
     void AddRow(const IndexRow &row);
     // Stderr, with the progress line out of the way.
     std::ostream &Err();
+    void Note(std::string_view path, std::string_view text);
 
     CliStreams streams_;
     const Options &options_;

@@ -30,11 +30,14 @@ Where the files land: DIR, then the message's folder without its root ("/", a dr
   C:\Mail\a.msg       ->  DIR\Mail\...
 
   PATH                 a folder: every file below it whose name ends in ".msg" (any case),
-                       breadth-first; a file: taken as given (made absolute). The list keeps
+                       breadth-first, but not the output folder when it lies below it
+                       (-v says so); a file: taken as given (made absolute). The list keeps
                        command-line order.
   -o, --output=DIR     the output folder (required; created when missing). It is checked
-                       before anything is read: when it is a file or cannot be created or
-                       written, the run does not start.
+                       before anything is read: when it is a file, a link that leads
+                       nowhere, cannot be created or written, or another run of Tarvelin is
+                       writing there, the run does not start. A run holds the lock file
+                       DIR/.tarvelin.lock while it writes; the lock ends with the process.
   -n, --naming=OPTION  how output files are named, case-insensitive (default OptOriginal):
 )HELP";
 
@@ -65,10 +68,13 @@ constexpr const char *kHelpAfterSchemes = R"HELP(      --skip-identical
                        never replaced: the run does not start): UTF-8 with a byte-order mark,
                        CRLF, one row per listed message in list order, written as the run goes.
                        Columns: status,source,output,bytes,date,date_source,from,subject,
-                       message_id,error,number_in_file. status is converted, failed,
-                       already-there, skipped, would-convert (--dry-run) or, for maildir and
-                       mbox, renamed: a folder or file written under another name (source is
-                       the one wanted, output the one written), before its first message.
+                       message_id,error,number_in_file. source, output and error are
+                       escaped as on stderr (below), so a path with a newline or bytes that
+                       are not UTF-8 stays one exact cell of valid UTF-8. status is
+                       converted, failed, already-there, skipped, would-convert
+                       (--dry-run) or, for maildir and mbox, renamed: a folder or file
+                       written under another name (source is the one wanted, output the one
+                       written), before its first message.
                        bytes is the source's size; number_in_file the message's number in its
                        mbox file, from 1 (empty otherwise); date is ISO 8601 with the offset it
                        was written with ("Z": the file's time); date_source is header,
@@ -85,7 +91,8 @@ constexpr const char *kHelpAfterSchemes = R"HELP(      --skip-identical
                        and, with --file-time=message, which copy keeps its file's time
   -z, --null           with -v or --dry-run: end the source, the output (and an mbox number)
                        each with a NUL byte instead of TAB and newline, for names that hold
-                       those (find -print0)
+                       those (find -print0); and end each line on stderr about a message or
+                       a folder with a NUL instead of a newline
   -q, --quiet          no progress line and no summary (failures are still printed)
   -h, --help           this text
   -V, --version        print the version
@@ -102,7 +109,8 @@ final name only when the copy is complete, so a final name never holds a
 partial message. Ctrl-C, SIGTERM and SIGHUP stop the run: the complete copies of the messages
 from the start of the list up to the first one still under way get their names, every other
 copy is dropped, and no temporary file stays; a second Ctrl-C ends at once.
-After a kill -9 or a power cut only such temporary files can remain, and they can be deleted.
+After a kill -9 or a power cut only such temporary files can remain, and they can be deleted;
+the next run into DIR removes the folders of them that no live run holds.
 
 --format=maildir and --format=mbox write one mailbox tree into DIR. A folder given as PATH is
 INBOX and its subfolders are its child mailboxes, named relative to PATH (not from the drive's
@@ -133,7 +141,10 @@ a leading "~" (before); for mbox a leading "." or "#" (before), a trailing "~" a
 
 stderr: on a terminal a progress line ("Scanning: N messages found" while folders are read),
 one line per failure (path: reason), and a summary "N converted, K failed, S skipped" (with
---skip-identical also "A already there"; a dry run says "would convert").
+--skip-identical also "A already there"; a dry run says "would convert"). In each line a byte
+that is not part of valid UTF-8, a control character (U+0000-U+001F, U+007F-U+009F), U+2028,
+U+2029 and "%" itself are written "%" and two hex digits of each byte, as in a URL: "a\nb.msg"
+reads "a%0Ab.msg", "50%" "50%25"; percent-decoding gives back the exact bytes.
 Exit status: 0 every listed message converted; 1 any message failed or a folder could not be read;
 2 bad usage or an unusable output folder; 130 stopped by Ctrl-C, 143 by SIGTERM, 129 by SIGHUP.
 )HELP";

@@ -4,8 +4,10 @@
 #include <set>
 #include <utility>
 
+#include "cli/cli_observer.h"
 #include "messagelist/folder_scan.h"
 #include "platform/directory_lister.h"
+#include "platform/path_split.h"
 #include "platform/system.h"
 
 namespace tarvelin {
@@ -16,6 +18,8 @@ namespace {
 // can say how far it got before the walk hands over its paths.
 class CountingLister : public DirectoryLister {
 public:
+    explicit CountingLister(FolderIdentity leftOut) : leftOut_(leftOut) {}
+
     bool FolderExists(const std::string &path) const override { return NativeDirectoryLister().FolderExists(path); }
 
     DirectoryListing List(const std::string &folder) const override {
@@ -23,6 +27,8 @@ public:
         // The walk lists a folder that links lead to twice but walks it once.
         const FolderIdentity &id = listing.identity;
         const bool known = id.device != 0 || id.inode != 0;
+        // The left-out folder is listed, found to be it, and not walked, unless the walk starts there.
+        if (known && id == leftOut_ && folder != start_) return listing;
         if (!listing.status.ok() || (known && !seen_.emplace(id.device, id.inode).second)) return listing;
         for (const DirectoryEntry &entry : listing.entries)
             if (!entry.isFolder && IsMessageFilePath(entry.name)) ++found_;
@@ -31,9 +37,14 @@ public:
 
     std::size_t found() const { return found_; }
     // A new walk: the walker forgets the folders it has seen too.
-    void NewWalk() { seen_.clear(); }
+    void NewWalk(const std::string &start) {
+        seen_.clear();
+        start_ = AddSeparator(start);
+    }
 
 private:
+    const FolderIdentity leftOut_;
+    std::string start_;
     mutable std::size_t found_ = 0;
     mutable std::set<std::pair<std::uint64_t, std::uint64_t>> seen_;
 };
@@ -66,18 +77,21 @@ void MoveToSources(MessageList &list, const std::string &root, std::vector<Mailb
 
 }  // namespace
 
-PathList ListPaths(const std::vector<std::string> &paths, bool mailboxes, CliStreams streams, ProgressMeter *meter) {
+PathList ListPaths(const std::vector<std::string> &paths, bool mailboxes, CliStreams streams, ProgressMeter *meter,
+                   const std::string &outputFolder, bool nulEnded) {
     PathList listed;
-    CountingLister lister;
+    const LeftOutFolder leftOut{AddSeparator(outputFolder), IdentityOfFolder(outputFolder)};
+    CountingLister lister(leftOut.identity);
     ScanHooks scanHooks(streams.stopSignal, meter, lister);
     for (const std::string &path : paths) {
         const std::string absolute = AbsolutePath(path);
         if (lister.FolderExists(absolute)) {
-            lister.NewWalk();
-            const FolderScanResult scan = ScanFolderIntoList(absolute, listed.list, scanHooks, lister);
+            lister.NewWalk(absolute);
+            const FolderScanResult scan = ScanFolderIntoList(absolute, listed.list, scanHooks, lister, &leftOut);
             if (meter && !scan.unreadFolders.empty()) meter->Interrupt();
             for (const UnreadFolder &folder : scan.unreadFolders)
-                streams.err << folder.path << ": " << folder.reason << '\n';
+                PrintNote(streams.err, folder.path, folder.reason, nulEnded);
+            if (listed.leftOut.empty() && !scan.leftOut.empty()) listed.leftOut = scan.leftOut.front();
             listed.foldersNotRead += scan.FoldersNotRead();
             if (mailboxes) MoveToSources(listed.list, absolute, listed.sources);
         } else {

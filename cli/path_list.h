@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include "cli/cli.h"
@@ -17,6 +18,7 @@ struct PathList {
     MessageList list;                    // for .eml files
     std::vector<MailboxSource> sources;  // for mailboxes: each message with the PATH it was found below
     std::int64_t foldersNotRead = 0;     // each told on stderr
+    std::string leftOut;                 // the output folder, where a scan met it and left it out
     bool stopped = false;                // by a signal, before the list was complete
 
     // The messages listed; the empty list's one blank row is none.
@@ -24,7 +26,10 @@ struct PathList {
 };
 
 // `mailboxes`: the list is of sources for the mailbox run. The meter, when there is one, counts the
-// messages found while folders are read.
-PathList ListPaths(const std::vector<std::string> &paths, bool mailboxes, CliStreams streams, ProgressMeter *meter);
+// messages found while folders are read. A scan leaves out the output folder with all below it,
+// so that a run never reads its own output back (an mbox file "x.msg" of a folder "x.msg/").
+// `nulEnded`: the lines on stderr end in NUL (-z).
+PathList ListPaths(const std::vector<std::string> &paths, bool mailboxes, CliStreams streams, ProgressMeter *meter,
+                   const std::string &outputFolder, bool nulEnded);
 
 }  // namespace tarvelin

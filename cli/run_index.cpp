@@ -4,6 +4,8 @@
 #include <cstdio>
 #include <iterator>
 
+#include "cli/escaped_text.h"
+
 namespace tarvelin {
 
 namespace {
@@ -86,10 +88,13 @@ std::string IndexLine(const IndexRow &row) {
     const std::string bytes = HasSize(row.status) && facts.bytes ? std::to_string(*facts.bytes) : "";
     const std::string date = IsoDate(facts.date);
     const std::string number = row.numberInFile > 0 ? std::to_string(row.numberInFile) : "";
-    const std::string_view cells[] = {StatusWord(row.status), row.source,    row.output,
+    // Paths, and reasons that name them, may hold any bytes but NUL.
+    const std::string source = EscapedText(row.source), output = EscapedText(row.output);
+    const std::string error = EscapedText(row.error);
+    const std::string_view cells[] = {StatusWord(row.status), source,        output,
                                       bytes,                  date,          DateSourceWord(facts.date.source),
                                       facts.from,             facts.subject, facts.messageId,
-                                      row.error,              number};
+                                      error,                  number};
     std::string line = CsvCell(cells[0]);
     for (std::size_t i = 1; i < std::size(cells); ++i) line += ',' + CsvCell(cells[i]);
     return line + "\r\n";

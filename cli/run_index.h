@@ -36,7 +36,8 @@ std::string IsoDate(const MessageInstant &date);
 
 // The byte-order mark and the header row.
 std::string IndexHeader();
-// One row with its CRLF.
+// One row with its CRLF; source, output and error escaped (EscapedText), as paths may hold any
+// bytes: a newline, or bytes that are not UTF-8.
 std::string IndexLine(const IndexRow &row);
 
 // The index file: created new (never over an existing file) with its header, then a row at a

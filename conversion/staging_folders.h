@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/file_lock.h"
 #include "platform/file_service.h"
 
 namespace tarvelin {
@@ -16,7 +17,8 @@ namespace tarvelin {
 class StagingFolders {
 public:
     // `count` folders, taken in turn, inside one ".tarvelin-<random>.part" folder of `outputRoot`;
-    // each is made when first needed.
+    // each is made when first needed. The run holds a lock in that folder while it is there, so
+    // that a later run tells it from the leftover of a run that was killed.
     StagingFolders(FileService &files, const std::string &outputRoot, std::size_t count);
     // Removes the folders, which are empty once every copy staged there was claimed or dropped.
     ~StagingFolders();
@@ -34,6 +36,13 @@ private:
     const std::string root_;
     std::vector<std::string> folders_;
     std::vector<State> states_;
+    State rootState_ = State::NotMade;
+    FileLock lock_;
 };
+
+// Removes from the output folder the staging folders that no live run holds, with the copies a
+// killed run left in them; anything but our temporary files stays, and so does its folder. For a
+// run that holds the output folder, so that no run of ours is starting one meanwhile.
+void RemoveDeadStagingFolders(const std::string &outputRoot);
 
 }  // namespace tarvelin

@@ -86,6 +86,28 @@ bool IsRemovedFromNames(char c) {
            static_cast<unsigned char>(c) < 0x20;
 }
 
+// The bidirectional controls, which the cleaning removes as whole characters.
+constexpr std::string_view kBidiControls[] = {"\u061C", "\u200E", "\u200F", "\u202A", "\u202B", "\u202C",
+                                              "\u202D", "\u202E", "\u2066", "\u2067", "\u2068", "\u2069"};
+
+// The raw name without what the cleaning removes, before the cut: the removed bytes, then bidi
+// controls until none is left (invalid bytes around one may join into another).
+std::string Filtered(std::string_view raw) {
+    std::string filtered;
+    for (const char c : raw)
+        if (!IsRemovedFromNames(c)) filtered += c;
+    for (bool found = true; found;) {
+        found = false;
+        for (const std::string_view control : kBidiControls) {
+            if (const std::size_t at = filtered.find(control); at != std::string::npos) {
+                filtered.erase(at, control.size());
+                found = true;
+            }
+        }
+    }
+    return filtered;
+}
+
 std::string Quoted(std::string_view text) {
     static constexpr char kHex[] = "0123456789abcdef";
     std::string out = "\"";
@@ -141,12 +163,12 @@ std::string CheckComposed(NamingOption option, CalendarDate date, std::string_vi
 std::string CheckCleaned([[maybe_unused]] const std::string &raw, const std::string &cleaned) {
     for (const char c : cleaned)
         if (IsRemovedFromNames(c)) return "cleaned name keeps a removed character: " + Quoted(cleaned);
+    for (const std::string_view control : kBidiControls)
+        if (cleaned.find(control) != std::string::npos) return "cleaned name keeps a bidi control: " + Quoted(cleaned);
     if (Units(cleaned) > kMaxNameUnits) return "cleaned name is over 220 units: " + Quoted(cleaned);
     if (CleanOutputName(cleaned) != cleaned) return "cleaning twice changes " + Quoted(cleaned);
 #ifndef _WIN32
-    std::string filtered;
-    for (const char c : raw)
-        if (!IsRemovedFromNames(c)) filtered += c;
+    const std::string filtered = Filtered(raw);
     if (!filtered.starts_with(cleaned)) {
         return "cleaned name " + Quoted(cleaned) + " is not the start of " + Quoted(filtered);
     }

@@ -15,7 +15,7 @@ bool IsMessageFilePath(std::string_view path) {
 }
 
 FolderScanResult ScanFolderIntoList(const std::string &folder, MessageList &list, WorkHooks &hooks,
-                                    const DirectoryLister &lister) {
+                                    const DirectoryLister &lister, const LeftOutFolder *leftOut) {
     FolderScanResult result;
     // An empty name is no folder; with a separator added it would name the file system's root.
     if (folder.empty()) return result;
@@ -33,11 +33,13 @@ FolderScanResult ScanFolderIntoList(const std::string &folder, MessageList &list
     std::shared_ptr<pathLogger::TextList> paths;
     {
         pathLogger walker(hooks, lister);
+        if (leftOut != nullptr) walker.LeaveOut(*leftOut);
         if (yieldAndCheckStop()) return result;
         walker.PathLogInit();
         if (stopRequested()) return result;
         walker.LogPath(start);
         result.unreadFolders = walker.UnreadFolders();
+        result.leftOut = walker.LeftOutMet();
         if (walker.Stopped()) {
             result.stopped = true;
             return result;

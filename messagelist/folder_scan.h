@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "messagelist/message_list.h"
+#include "messagelist/path_logger.h"
 #include "platform/directory_lister.h"
 #include "platform/work_hooks.h"
 
@@ -15,6 +16,7 @@ namespace tarvelin {
 struct FolderScanResult {
     std::int64_t added = 0;           // rows appended to the list
     std::vector<UnreadFolder> unreadFolders;  // skipped because they could not be listed
+    std::vector<std::string> leftOut;         // the left-out folder, where the walk met it
     bool stopped = false;             // the hooks asked to stop; the list holds what was added
 
     std::int64_t FoldersNotRead() const { return static_cast<std::int64_t>(unreadFolders.size()); }
@@ -24,9 +26,10 @@ struct FolderScanResult {
 bool IsMessageFilePath(std::string_view path);
 
 // Walks `folder` (a separator is added when missing) and appends each matching path exactly as
-// listed. Appends to the list; never resets it.
+// listed. Appends to the list; never resets it. A folder below it that is `leftOut` is not walked.
 FolderScanResult ScanFolderIntoList(const std::string &folder, MessageList &list,
                                     WorkHooks &hooks = NoWorkHooks(),
-                                    const DirectoryLister &lister = NativeDirectoryLister());
+                                    const DirectoryLister &lister = NativeDirectoryLister(),
+                                    const LeftOutFolder *leftOut = nullptr);
 
 }  // namespace tarvelin

@@ -8,6 +8,7 @@
 #include <utility>
 
 #include "messagelist/name_order.h"
+#include "platform/file_ops.h"
 #include "platform/path_split.h"
 
 namespace tarvelin {
@@ -37,6 +38,11 @@ bool Known(const FolderIdentity &id) { return id.device != 0 || id.inode != 0; }
 pathLogger::pathLogger(WorkHooks &hooks, const DirectoryLister &lister)
     : hooks_(hooks), lister_(lister) {}
 
+void pathLogger::LeaveOut(LeftOutFolder folder) {
+    leftOutKey_ = SameFileKey(AddSeparator(folder.path));
+    leftOut_ = std::move(folder);
+}
+
 void pathLogger::PathLogInit() {
     hooks_.Yield();
     DropLists();
@@ -64,6 +70,7 @@ bool pathLogger::YieldAndCheckStop() {
 
 void pathLogger::LogPath(const std::string &startFolder) {
     unreadFolders_.clear();
+    leftOutMet_.clear();
     stopped_ = false;
     if (!lister_.FolderExists(startFolder)) return;
 
@@ -82,8 +89,20 @@ void pathLogger::LogPath(const std::string &startFolder) {
     while (current <= queued) {
         // A copy: appending subfolders below may move the list's storage.
         const std::string folder(folders.Item(static_cast<std::size_t>(current)));
+        // The start folder is walked whatever it is: it is what was asked for.
+        const bool below = current > 1 && leftOut_.has_value();
+        if (below && SameFileKey(folder) == leftOutKey_) {
+            leftOutMet_.push_back(folder);
+            ++current;
+            continue;
+        }
         DirectoryListing listing = lister_.List(folder);
         if (YieldAndCheckStop()) return;
+        if (below && listing.status.ok() && Known(leftOut_->identity) && listing.identity == leftOut_->identity) {
+            leftOutMet_.push_back(folder);
+            ++current;
+            continue;
+        }
 
         const bool walkIt = listing.status.ok() &&
                             (!Known(listing.identity) || walked.insert(listing.identity).second);

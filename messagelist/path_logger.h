@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -13,6 +14,12 @@
 #include "platform/work_hooks.h"
 
 namespace tarvelin {
+
+// A folder that a walk does not go into, whichever path leads there (the run's own output).
+struct LeftOutFolder {
+    std::string path;          // with its separator
+    FolderIdentity identity;   // device and inode 0 when not known: then the path alone tells
+};
 
 class pathLogger {
 public:
@@ -40,6 +47,11 @@ public:
     // True when the walk ended early because the hooks asked to stop.
     bool Stopped() const { return stopped_; }
 
+    // A folder below the start folder that later walks leave out, with everything below it.
+    void LeaveOut(LeftOutFolder folder);
+    // The paths by which the last walk met it.
+    const std::vector<std::string> &LeftOutMet() const { return leftOutMet_; }
+
 private:
     void DropLists();
     bool YieldAndCheckStop();
@@ -49,6 +61,9 @@ private:
     std::int64_t counter_ = 0;
     std::vector<UnreadFolder> unreadFolders_;
     bool stopped_ = false;
+    std::optional<LeftOutFolder> leftOut_;
+    std::string leftOutKey_;  // its path as the file system compares paths
+    std::vector<std::string> leftOutMet_;
     // The walk's queue: every folder met, each ending in a separator, the start folder first.
     TextList pathNames_;
     std::shared_ptr<TextList> fullFileNames_;

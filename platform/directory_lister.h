@@ -43,4 +43,8 @@ struct UnreadFolder {
 // The real file system.
 const DirectoryLister &NativeDirectoryLister();
 
+// Which folder the path leads to on the real file system, as its listing would tell; device and
+// inode 0 when it is no folder or cannot be opened.
+FolderIdentity IdentityOfFolder(const std::string &path);
+
 }  // namespace tarvelin

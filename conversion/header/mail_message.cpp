@@ -159,7 +159,7 @@ ChosenDate WrittenInstant(GDateTime *date, DateSource source) {
 ChosenDate DecodedDate(const char *value, DateSource source) {
     if (const std::optional<WrittenTime> plain = ReadPlainDate(value))
         return {plain->date, {source, plain->unixSeconds, plain->utcOffsetSeconds}};
-    auto date = gmime::TakeOwned(g_mime_utils_header_decode_date(value));
+    auto date = gmime::TakeOwned(g_mime_utils_header_decode_date(LongYearsAsWritten(value).c_str()));
     return WrittenInstant(date.get(), source);
 }
 

@@ -86,6 +86,24 @@ std::optional<WrittenTime> ReadPlainDate(std::string_view value) {
     return WrittenTime{{*year, *month, *day}, local - offset, offset};
 }
 
+std::string LongYearsAsWritten(std::string_view value) {
+    std::string read(value);
+    // The parts as GMime cuts them: blanks before a part are skipped, and a part runs up to the
+    // next of these.
+    constexpr std::string_view kEnds = "-/,\t\r\n ";
+    for (std::size_t start = 0; start < read.size();) {
+        while (start < read.size() && (read[start] == ' ' || read[start] == '\t')) ++start;
+        if (start >= read.size()) break;
+        std::size_t end = start + 1;
+        while (end < read.size() && kEnds.find(read[end]) == std::string_view::npos) ++end;
+        std::string_view part(read.data() + start, end - start);
+        if (part.size() == 4 && part.find_first_not_of("0123456789") == std::string_view::npos && part < "0100")
+            read.replace(start, 4, "????");
+        start = end + 1;
+    }
+    return read;
+}
+
 std::string_view MonthName(unsigned month) { return kMonths.at(month - 1); }
 std::string_view WeekdayName(unsigned weekday) { return kDays.at(weekday); }
 

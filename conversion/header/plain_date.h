@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <string>
 #include <string_view>
 
 #include "conversion/header/calendar_date.h"
@@ -21,6 +22,11 @@ struct WrittenTime {
 // valid date from 1970 to 9998, seconds up to 59, the zone's hours up to 23; anything may follow
 // the zone after a blank. Nothing for any other value, which then goes to GMime.
 std::optional<WrittenTime> ReadPlainDate(std::string_view value);
+
+// The value as GMime's date parser should read it: that parser takes every year below 100 for one
+// written in two digits ("0000" is 2000), so each number of four digits below 100 becomes a part
+// it reads as nothing, and the date is known only when its year is written in full.
+std::string LongYearsAsWritten(std::string_view value);
 
 // The English three-letter names that dates in mail use: months 1 to 12, weekdays 0 (Sunday) to 6.
 std::string_view MonthName(unsigned month);

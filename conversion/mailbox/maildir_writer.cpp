@@ -1,5 +1,7 @@
 #include "conversion/mailbox/maildir_writer.h"
 
+#include <algorithm>
+
 #include "conversion/mailbox/imap_utf7.h"
 #include "conversion/mailbox/sha256.h"
 #include "platform/directory_lister.h"
@@ -31,7 +33,9 @@ std::string FreeToken(const std::set<std::string> &taken, const std::string &bas
 }  // namespace
 
 std::string MaildirFileName(std::int64_t unixSeconds, std::string_view token) {
-    return std::to_string(unixSeconds) + "." + std::string(token) + kSuffix;
+    // The servers read the leading digits as the time: a date before 1970 would start the name
+    // with "-", which they read as 0 anyway.
+    return std::to_string(std::max<std::int64_t>(unixSeconds, 0)) + "." + std::string(token) + kSuffix;
 }
 
 std::string MaildirToken(std::string_view relativePath) {

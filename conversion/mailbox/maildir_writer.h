@@ -15,10 +15,10 @@
 
 namespace tarvelin {
 
-// "<seconds>.H<16 hex>.tarvelin", or "...H<hex>-<n>..." for the n-th message of one token. The
-// servers order a folder by the leading number; the hex, from the message's path below its root,
-// tells a rerun which files it wrote before. No ":2," (Windows takes no ":") and no size fields
-// (a wrong one is trusted).
+// "<seconds>.H<16 hex>.tarvelin", or "...H<hex>-<n>..." for the n-th message of one token; a date
+// before 1970 gives 0 seconds. The servers order a folder by the leading number; the hex, from the
+// message's path below its root, tells a rerun which files it wrote before. No ":2," (Windows
+// takes no ":") and no size fields (a wrong one is trusted).
 std::string MaildirFileName(std::int64_t unixSeconds, std::string_view token);
 
 // The token a rerun looks for: "H" and the first 16 hex digits of SHA-256 of the relative path.

@@ -20,7 +20,10 @@ bool IsFromLine(std::string_view line) {
 }  // namespace
 
 std::string MboxSeparatorLine(std::int64_t unixSeconds) {
-    const UtcTime time = UtcTimeOf(unixSeconds);
+    // Readers take four digits for the year: a date outside years 1000 to 9999 gets the nearest.
+    constexpr std::int64_t kFirst = -30610224000;  // 1000-01-01 00:00:00 UTC
+    constexpr std::int64_t kLast = 253402300799;   // 9999-12-31 23:59:59 UTC
+    const UtcTime time = UtcTimeOf(std::clamp(unixSeconds, kFirst, kLast));
     const auto twoDigits = [](unsigned value) {
         return std::string{static_cast<char>('0' + value / 10), static_cast<char>('0' + value % 10)};
     };

@@ -15,7 +15,7 @@
 namespace tarvelin {
 
 // "From MAILER-DAEMON Thu Jan  1 00:00:00 1970\n": the instant in UTC in asctime's form (day
-// padded with a blank), which every reader takes; an ISO date is not.
+// padded with a blank), which every reader takes; an ISO date is not. The year has four digits.
 std::string MboxSeparatorLine(std::int64_t unixSeconds);
 
 // A message's bytes as they stand in the file after its separator line: CR LF made LF, one more ">"

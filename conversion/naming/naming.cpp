@@ -53,6 +53,19 @@ bool IsDeletedFromNames(unsigned char c) {
     }
 }
 
+// The bytes of the bidirectional control that ends the text (U+061C, U+200E, U+200F, U+202A to
+// U+202E, U+2066 to U+2069), or 0. They reorder what a file manager shows: "Invoice\u202Efdp.eml"
+// shows as "Invoicelme.pdf".
+std::size_t BidiControlBytesAtEnd(std::string_view text) {
+    const auto last = [&](std::size_t i) { return static_cast<unsigned char>(text[text.size() - i]); };
+    if (text.size() >= 2 && last(2) == 0xD8 && last(1) == 0x9C) return 2;
+    if (text.size() < 3 || last(3) != 0xE2) return 0;
+    const unsigned char second = last(2), third = last(1);
+    if (second == 0x80 && (third == 0x8E || third == 0x8F || (third >= 0xAA && third <= 0xAE))) return 3;
+    if (second == 0x81 && third >= 0xA6 && third <= 0xA9) return 3;
+    return 0;
+}
+
 // Shortens the name so that name + tail fits one file-name component of the platform.
 std::string_view FitFileName(std::string_view name, std::string_view tail) {
     if (!FileNameLimitInBytes() || name.size() + tail.size() <= kMaxFileNameBytes) return name;
@@ -154,12 +167,16 @@ bool IsReservedDeviceName(std::string_view name) {
 }
 
 std::string CleanOutputName(std::string_view rawName) {
-    // Every deleted character is ASCII, and an ASCII byte is never part of a longer UTF-8
-    // sequence, so deleting bytes deletes whole characters.
+    // An ASCII byte is never part of a longer UTF-8 sequence, so deleting these bytes deletes
+    // whole characters. A bidi control is taken off the end as soon as it is complete there, so
+    // none is left even where invalid bytes around a deleted one join into it.
     std::string kept;
     kept.reserve(rawName.size());
-    for (const char c : rawName)
-        if (!IsDeletedFromNames(static_cast<unsigned char>(c))) kept += c;
+    for (const char c : rawName) {
+        if (IsDeletedFromNames(static_cast<unsigned char>(c))) continue;
+        kept += c;
+        kept.resize(kept.size() - BidiControlBytesAtEnd(kept));
+    }
     std::string name(Utf16Prefix(kept, kMaxNameUnits));
     if (ReservesDeviceNames() && IsReservedDeviceName(name)) name = std::string(Utf16Prefix("_" + name, kMaxNameUnits));
     return name;

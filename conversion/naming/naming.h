@@ -37,8 +37,9 @@ std::string ComposeOutputName(NamingOption option, CalendarDate date, std::strin
                               std::string_view from, std::string_view sourcePath,
                               char separator = kNativeSeparator);
 
-// Deletes : ? \ / * " < > | and the control characters 0-31, then cuts to 220 UTF-16 units
-// without splitting a surrogate pair. On Windows a reserved device name gets a leading "_".
+// Deletes : ? \ / * " < > |, the control characters 0-31 and the bidirectional controls (U+061C,
+// U+200E, U+200F, U+202A-U+202E, U+2066-U+2069), then cuts to 220 UTF-16 units without splitting a
+// surrogate pair. On Windows a reserved device name gets a leading "_".
 std::string CleanOutputName(std::string_view rawName);
 
 // Pure helper behind the Windows rule above, testable on every platform.

@@ -30,6 +30,12 @@ bool DirectoryLister::FolderExists(const std::string &path) const {
     return ::stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
 }
 
+FolderIdentity IdentityOfFolder(const std::string &path) {
+    struct stat info {};
+    if (::stat(path.c_str(), &info) != 0 || !S_ISDIR(info.st_mode)) return {};
+    return {static_cast<std::uint64_t>(info.st_dev), static_cast<std::uint64_t>(info.st_ino)};
+}
+
 DirectoryListing DirectoryLister::List(const std::string &folder) const {
     DirectoryListing listing;
     UniqueFd fd(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));

@@ -45,6 +45,12 @@ struct timespec ToTimespec(const native::SystemTime &time) {
     return result;
 }
 
+// A symbolic link whose target is missing: mkdir refuses its name, and nothing can be made through it.
+Status LeadsNowhere(const std::string &level) {
+    return Status::Failure(ErrorKind::Other,
+                           "cannot create the folder " + level + ": a symbolic link that leads nowhere is in the way");
+}
+
 Status MakeFolderDeepestFirst(const SysCalls &sys, const std::string &level) {
     if (sys.Mkdir(level.c_str(), 0777) == 0) return Status::Ok();
     int err = errno;
@@ -66,6 +72,7 @@ Status MakeFolderDeepestFirst(const SysCalls &sys, const std::string &level) {
         return Status::Failure(ErrorKind::Other,
                                "cannot create the folder " + level + ": a file of that name is in the way");
     }
+    if (err == EEXIST && sys.Lstat(level.c_str(), &info) == 0) return LeadsNowhere(level);
     return OtherFailure(err, "cannot create the folder " + level);
 }
 
@@ -309,6 +316,7 @@ Status CheckFoldersCreatable(const SysCalls &sys, const std::string &path) {
             continue;
         }
         if (errno != ENOENT) return OtherFailure(errno, "cannot create the folder " + level);
+        if (sys.Lstat(level.c_str(), &info) == 0) return LeadsNowhere(level);
         // The first missing level: making it needs a folder that takes new entries.
         if (sys.Access(deepestExisting.c_str(), W_OK | X_OK) != 0) {
             return OtherFailure(errno, "cannot create the folder " + level);

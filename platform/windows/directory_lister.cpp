@@ -38,6 +38,17 @@ bool DirectoryLister::FolderExists(const std::string &path) const {
     return LeadsToFolder(Win32Path(path));
 }
 
+FolderIdentity IdentityOfFolder(const std::string &path) {
+    std::wstring wide = Win32Path(path);
+    while (wide.size() > 7 && wide.back() == L'\\') wide.pop_back();
+    const UniqueFileHandle self = OpenFolder(wide);
+    BY_HANDLE_FILE_INFORMATION info;
+    if (!self.valid() || ::GetFileInformationByHandle(self.get(), &info) == 0 ||
+        (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0)
+        return {};
+    return {info.dwVolumeSerialNumber, (static_cast<std::uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow};
+}
+
 DirectoryListing DirectoryLister::List(const std::string &folder) const {
     DirectoryListing listing;
     std::wstring path = Win32Path(folder);

@@ -248,6 +248,17 @@ Status CheckFoldersCreatable(const SysCalls &sys, const std::string &path) {
         if (end < folder.size() && folder[end] != L'\\') continue;
         const std::wstring level = folder.substr(0, end);
         const DWORD attributes = sys.Attributes(level.c_str());
+        if (IsFolder(attributes) && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+            // The attributes are the link's own; only opening it follows it to its target.
+            void *const target =
+                sys.Open(level.c_str(), FILE_READ_ATTRIBUTES, kShareAll, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS);
+            if (target == nullptr && NotFound(::GetLastError())) {
+                return Status::Failure(ErrorKind::Other, "cannot create the folder " + Utf8FromWin32Path(level) +
+                                                             ": a symbolic link that leads nowhere is in the way");
+            }
+            if (target != nullptr) sys.Close(target);
+            continue;
+        }
         if (IsFolder(attributes)) continue;
         if (attributes != INVALID_FILE_ATTRIBUTES) {
             return Status::Failure(ErrorKind::Other, "cannot create the folder " + Utf8FromWin32Path(level) +

@@ -12,6 +12,7 @@
 #include <functional>
 
 #include "app/main_window.h"
+#include "conversion/output_folder.h"
 #include "tests/app/find_control.h"
 #include "tests/app/scripted_dialogs.h"
 #include "tests/support/messages.h"
@@ -91,6 +92,8 @@ private slots:
     void leavingDuringARun();
     void currentCellFollowsTheWork_data();
     void currentCellFollowsTheWork();
+    void unusableOutputFolderIsOneBox_data();
+    void unusableOutputFolderIsOneBox();
 };
 
 void WindowRunTest::runConvertsEveryRowInOrder() {
@@ -369,6 +372,48 @@ void WindowRunTest::currentCellFollowsTheWork() {
     const QRect shown = grid->visualRect(last);
     QVERIFY2(shown.top() >= 0 && shown.bottom() < grid->viewport()->height(),
              qPrintable(QStringLiteral("row drawn at %1").arg(shown.top())));
+}
+
+void WindowRunTest::unusableOutputFolderIsOneBox_data() {
+    QTest::addColumn<QString>("folder");  // below the temporary folder
+    QTest::addColumn<QString>("says");
+    QTest::newRow("a file in the way") << "file/out" << "a file of that name is in the way";
+    QTest::newRow("another run writes to it") << "busy" << "another run of Tarvelin is writing to it";
+#ifndef _WIN32
+    QTest::newRow("a link that leads nowhere") << "link" << "a symbolic link that leads nowhere is in the way";
+#endif
+}
+
+// Before, each message failed alike and was listed; now nothing is tried and one box says why.
+void WindowRunTest::unusableOutputFolderIsOneBox() {
+    QFETCH(QString, folder);
+    QFETCH(QString, says);
+    TempDir temp;
+    const std::vector<std::string> sources = {temp / "in/a.msg", temp / "in/b.msg"};
+    for (const auto &source : sources) WriteFile(source, Message(source));
+    WriteFile(temp / "file", "a file");
+#ifndef _WIN32
+    fs::create_symlink(temp.path() / "nowhere", temp.path() / "link");
+#endif
+    const std::string output = temp / folder.toStdString();
+    OutputFolderHold otherRun;
+    if (folder == "busy") QVERIFY(otherRun.Take(output));
+    ScriptedDialogs dialogs;
+    ScriptedFileService files;
+    frmStep1 window(dialogs, files);
+    dialogs.picks.push_back(sources);
+    Control<QPushButton>(window, "cmdAdd")->click();
+    dialogs.folders.push_back(output);
+    Control<QPushButton>(window, "CmdConvert2PDF")->click();
+
+    QCOMPARE(dialogs.shown.size(), std::size_t(1));
+    QCOMPARE(dialogs.shown[0].kind, MessageKind::Failure);
+    const QStringList lines = QString::fromStdString(dialogs.shown[0].text).split('\n');
+    QCOMPARE(lines.size(), 2);
+    QCOMPARE(lines[0], QStringLiteral("No message was converted:"));
+    QVERIFY2(lines[1].endsWith(": " + says), qPrintable(lines[1]));
+    QCOMPARE(files.copies, 0);
+    QVERIFY(Control<QPushButton>(window, "CmdConvert2PDF")->isEnabled());
 }
 
 QTEST_MAIN(WindowRunTest)

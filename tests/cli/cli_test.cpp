@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "cli/progress_meter.h"
+#include "conversion/output_folder.h"
 #include "platform/path_split.h"
 #include "tests/support/messages.h"
 #include "tests/support/temp_dir.h"
@@ -494,6 +495,7 @@ struct OutputCase {
     // Arranges `out` and returns the output folder to give, or "" when the case cannot be made here.
     std::string (*arrange)(const TempDir &out);
     const char *says;
+    bool heldByAnotherRun = false;
 };
 
 void PrintTo(const OutputCase &c, std::ostream *os) { *os << c.name; }
@@ -505,6 +507,10 @@ TEST_P(UnusableOutput, IsReportedOnceAndExitsWithTwo) {
     for (const char *name : {"a.msg", "b.msg", "c.msg"}) WriteFile(src / name, Message(name));
     const std::string folder = GetParam().arrange(out);
     if (folder.empty()) GTEST_SKIP() << "no folder that refuses new files can be made here";
+    OutputFolderHold other;
+    if (GetParam().heldByAnotherRun) {
+        ASSERT_TRUE(other.Take(folder));
+    }
     const auto before = testing::Snapshot(out.path());
     for (const bool dryRun : {true, false}) {
         std::vector<std::string> args = {"-o", folder, src.path().string()};
@@ -535,7 +541,21 @@ const OutputCase kUnusableOutputs[] = {
                    return out / "file/sub";
                },
                "a file of that name is in the way"},
+    OutputCase{"AnotherRunWrites", [](const TempDir &out) { return out / "busy"; },
+               "another run of Tarvelin is writing to it", true},
 #ifndef _WIN32
+    OutputCase{"DanglingLink",
+               [](const TempDir &out) {
+                   fs::create_symlink(out.path() / "nowhere", out.path() / "link");
+                   return out / "link";
+               },
+               "a symbolic link that leads nowhere is in the way"},
+    OutputCase{"BelowADanglingLink",
+               [](const TempDir &out) {
+                   fs::create_symlink(out.path() / "nowhere", out.path() / "link");
+                   return out / "link/sub";
+               },
+               "a symbolic link that leads nowhere is in the way"},
     // Windows tells that a folder refuses new files only by trying.
     OutputCase{"RefusesNewFiles",
                [](const TempDir &out) -> std::string {
@@ -632,6 +652,49 @@ TEST(ProgressLine, FitsTheTerminalAndSaysWhatTheScanFound) {
     streams.columns = [] { return 50; };
     ASSERT_EQ(RunCli({"-o", out.path().string(), src / "a.msg"}, streams), 0);
     for (const std::string &line : DrawnLines(err.str())) EXPECT_LT(line.size(), 50u) << line;
+}
+
+// An output folder inside a PATH is not read back, in any format: run twice, the second run finds
+// the same two messages (an mbox file "arch.msg" of the folder "arch.msg/" is none), and -v says
+// once that the folder was left out.
+TEST(Cli, OutputFolderBelowAPathIsLeftOutOfItsScan) {
+    for (const std::string format : {"eml", "maildir", "mbox"}) {
+        SCOPED_TRACE(format);
+        TempDir src;
+        WriteFile(src / "a.msg", Message("A"));
+        WriteFile(src / "arch.msg/b.msg", Message("B"));
+        const std::vector<std::string> args = {"-v", "--format=" + format, "-o", src / "out", src.path().string()};
+        ASSERT_EQ(RunTool(args).status, 0);
+        const CliResult again = RunTool(args);
+        EXPECT_EQ(again.status, 0) << again.err;
+        EXPECT_NE(again.err.find("2 converted, 0 failed"), std::string::npos) << again.err;
+        const std::string leftOut =
+            src / "out" + kNativeSeparator + ": left out of the scan: it is the output folder\n";
+        EXPECT_EQ(again.err.find(leftOut), again.err.rfind(leftOut)) << again.err;
+        EXPECT_NE(again.err.find(leftOut), std::string::npos) << again.err;
+    }
+}
+
+// A failure is one line whatever its path holds: control characters and bytes that are not UTF-8
+// are escaped; with -z the line ends in NUL.
+TEST(Cli, FailureIsOneLineWhateverThePathHolds) {
+    TempDir src, out;
+    const std::string missing = src / "new\nline\xFF.msg";
+    for (const bool nul : {false, true}) {
+        std::vector<std::string> args = {"-q", "-o", out.path().string(), missing};
+        if (nul) args.push_back("-z");
+        const CliResult result = RunTool(args);
+        EXPECT_EQ(result.status, 1);
+        ASSERT_FALSE(result.err.empty());
+        EXPECT_EQ(result.err.rfind(src / "new%0Aline", 0), 0u) << result.err;
+        EXPECT_NE(result.err.find(".msg: cannot open the message: "), std::string::npos) << result.err;
+        EXPECT_EQ(std::count(result.err.begin(), result.err.end(), '\n'), nul ? 0 : 1) << result.err;
+        EXPECT_EQ(result.err.back(), nul ? '\0' : '\n');
+#ifndef _WIN32
+        // Windows holds paths in UTF-16, where such a byte is U+FFFD already.
+        EXPECT_NE(result.err.find("new%0Aline%FF.msg: "), std::string::npos) << result.err;
+#endif
+    }
 }
 
 // Relative parent parts stay below the output folder; on Windows the \\?\ form of a PATH or of

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "cli/cli.h"
+#include "cli/escaped_text.h"
 #include "conversion/mailbox/maildir_writer.h"
 #include "tests/support/messages.h"
 #include "tests/support/temp_dir.h"
@@ -88,6 +89,30 @@ INSTANTIATE_TEST_SUITE_P(
                       CellCase{"Tab", "\tx", "'\tx"}, CellCase{"CarriageReturn", "\rx", "' x"},
                       CellCase{"FormulaSignLaterIsText", "a=b", "a=b"}),
     [](const ::testing::TestParamInfo<CellCase> &info) { return std::string(info.param.name); });
+
+// Paths as one line of valid UTF-8 that percent-decoding turns back into the exact bytes.
+class EscapedPath : public ::testing::TestWithParam<CellCase> {};
+
+TEST_P(EscapedPath, IsOneLineOfUtf8) { EXPECT_EQ(EscapedText(GetParam().value), GetParam().cell); }
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, EscapedPath,
+    ::testing::Values(CellCase{"Plain", R"(C:\Mail\Ärger 邮件 😀.msg)", R"(C:\Mail\Ärger 邮件 😀.msg)"},
+                      CellCase{"Controls", "a\nb\rc\td\x7F" "e\u0085f", "a%0Ab%0Dc%09d%7Fe%C2%85f"},
+                      CellCase{"LineSeparators", "a\u2028b\u2029c", "a%E2%80%A8b%E2%80%A9c"},
+                      CellCase{"PercentItself", "50% %41", "50%25 %2541"},
+                      CellCase{"NotUtf8", "\xFF\xC3(\xE2\x82", "%FF%C3(%E2%82"},
+                      CellCase{"OverlongAndSurrogate", "\xC0\xAF\xED\xA0\x80", "%C0%AF%ED%A0%80"},
+                      CellCase{"BeyondUnicode", "\xF4\x90\x80\x80", "%F4%90%80%80"}),
+    [](const ::testing::TestParamInfo<CellCase> &info) { return std::string(info.param.name); });
+
+TEST(IndexRow, EscapesThePathsAndTheReasonThatNamesThem) {
+    IndexRow row;
+    row.status = IndexStatus::Failed;
+    row.source = "/m/new\nline\xFF.msg";
+    row.error = "cannot open " + row.source;
+    EXPECT_EQ(IndexLine(row), "failed,/m/new%0Aline%FF.msg,,,,,,,,cannot open /m/new%0Aline%FF.msg,\r\n");
+}
 
 struct DateCase {
     const char *name;

@@ -179,6 +179,26 @@ TEST(FolderScan, SymlinkLoopEnds) {
     EXPECT_EQ(Rows(list), std::vector<std::string>{dir / "a/b/deep.msg"});
 }
 
+// By its path or through a link, the left-out folder is not walked; as the start it is.
+TEST(FolderScan, LeftOutFolderIsNotWalkedWhicheverPathLeadsThere) {
+    TempDir dir;
+    WriteFile(dir / "src/a.msg", "x");
+    WriteFile(dir / "src/out/x.msg/b.msg", "x");
+    WriteFile(dir / "src/out/c.msg", "x");
+    const LeftOutFolder out{dir / "src/out", IdentityOfFolder(dir / "src/out")};
+#ifndef _WIN32
+    fs::create_directory_symlink(dir.path() / "src/out", dir.path() / "src/link");
+#endif
+    MessageList list;
+    const FolderScanResult result = ScanFolderIntoList(dir / "src", list, NoWorkHooks(), NativeDirectoryLister(), &out);
+    EXPECT_EQ(Rows(list), std::vector<std::string>{dir / "src/a.msg"});
+#ifndef _WIN32
+    EXPECT_EQ(result.leftOut, (std::vector<std::string>{dir / "src/link/", dir / "src/out/"}));
+#endif
+    MessageList start;
+    EXPECT_EQ(ScanFolderIntoList(dir / "src/out", start, NoWorkHooks(), NativeDirectoryLister(), &out).added, 2);
+}
+
 TEST(FolderScan, StopRequestEndsTheScan) {
     FakeLister lister;
     lister.Folder(Native("/r/"), {{"a.msg", false}, {"b.msg", false}, {"sub", true}});

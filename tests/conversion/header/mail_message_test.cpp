@@ -203,6 +203,11 @@ INSTANTIATE_TEST_SUITE_P(
         DateCase{"EarlyMorningFarEast", "Date: Sun, 1 Jul 2012 00:30 +1400\n", {2012, 7, 1}},
         DateCase{"ZoneNameAndComment", "Date: Sun, 01 Jul 2012 23:30:00 EDT (Eastern)\n", {2012, 7, 1}},
         DateCase{"TwoDigitYear", "Date: 1 Jul 12 10:00 +0000\n", {2012, 7, 1}},
+        // Four digits are a year as written: 0000 is no year 2000, nor 0012 2012.
+        DateCase{"FourDigitYearBelow100IsNone", "Date: Sat, 1 Jan 0000 10:00:00 +0000\n", kFileDate},
+        DateCase{"FourDigitYearBelow100FallsToReceived",
+                 "Received: from a by b; Mon, 2 Jul 2012 10:00 +0000\nDate: 1 Jul 0012 10:00 +0000\n", {2012, 7, 2}},
+        DateCase{"FourDigitZoneStillReads", "Date: 1 Jul 2012 10:00:00 0000\n", {2012, 7, 1}},
         DateCase{"CrlfFoldedDate", "Date: Sun, 1 Jul 2012\r\n 23:30:00 -0700\r\n", {2012, 7, 1}},
         DateCase{"DateBeatsReceived",
                  "Received: from a by b; Mon, 9 Jul 2012 10:00 +0000\nDate: 1 Jul 2012 10:00 +0000\n",

@@ -112,6 +112,9 @@ TEST(MaildirName, CarriesTheTokenThatARerunFindsWhateverTheServerAdded) {
     for (const std::string &written : {name, name + ":2,S", name + ",S=120:2,RS"})
         EXPECT_EQ(TokenOfMaildirName(written), token) << written;
     EXPECT_EQ(TokenOfMaildirName(MaildirFileName(5, token + "-12") + ":2,"), token + "-12");
+    // Servers read a leading "-" as 0; the names of earlier runs are still ours.
+    EXPECT_EQ(MaildirFileName(-1, token), "0." + token + ".tarvelin");
+    EXPECT_EQ(TokenOfMaildirName("-1." + token + ".tarvelin"), token);
     for (const std::string &foreign : {std::string("1341136800.M1P2.host:2,S"), "x." + token + ".tarvelin",
                                        "1." + token + ".other", "1." + token + "-.tarvelin"})
         EXPECT_EQ(TokenOfMaildirName(foreign), "") << foreign;
@@ -133,7 +136,10 @@ INSTANTIATE_TEST_SUITE_P(
                       SeparatorCase{"PaddedDay", 1341136800, "From MAILER-DAEMON Sun Jul  1 10:00:00 2012\n"},
                       SeparatorCase{"TwoDigitDay", 1342173600, "From MAILER-DAEMON Fri Jul 13 10:00:00 2012\n"},
                       SeparatorCase{"LeapDay", 951868799, "From MAILER-DAEMON Tue Feb 29 23:59:59 2000\n"},
-                      SeparatorCase{"BeforeTheEpoch", -1, "From MAILER-DAEMON Wed Dec 31 23:59:59 1969\n"}),
+                      SeparatorCase{"BeforeTheEpoch", -1, "From MAILER-DAEMON Wed Dec 31 23:59:59 1969\n"},
+                      // Readers take four digits for the year.
+                      SeparatorCase{"AfterYear9999", 253402300800, "From MAILER-DAEMON Fri Dec 31 23:59:59 9999\n"},
+                      SeparatorCase{"BeforeYear1000", -30610224001, "From MAILER-DAEMON Wed Jan  1 00:00:00 1000\n"}),
     [](const auto &info) { return std::string(info.param.name); });
 
 class MboxMessage : public ::testing::TestWithParam<TextCase> {};

@@ -140,7 +140,7 @@ TEST(Naming, MakeEmlPathReplacesTheLastFourCharactersEverywhere) {
     }
 }
 
-TEST(Naming, CleaningDeletesOnlyForbiddenAndControlCharacters) {
+TEST(Naming, CleaningDeletesOnlyForbiddenControlAndBidiCharacters) {
     const struct {
         const char *label;
         std::string raw;
@@ -154,6 +154,14 @@ TEST(Naming, CleaningDeletesOnlyForbiddenAndControlCharacters) {
         {"DEL stays", "a\x7F", "a\x7F"},
         {"non-ascii stays", "\xC3\x9C" "ber " + kZhong + kEmoji, "\xC3\x9C" "ber " + kZhong + kEmoji},
         {"invalid bytes stay", "\xFF:x", "\xFFx"},
+        // U+202E would show "Invoice<RLO>fdp.eml" as "Invoicelme.pdf".
+        {"bidi override goes", "Invoice\u202Efdp", "Invoicefdp"},
+        {"every bidi control goes", "a\u061Cb\u200Ec\u200Fd\u202Ae\u202Bf\u202Cg\u202Dh\u2066i\u2067j\u2068k\u2069l",
+         "abcdefghijkl"},
+        {"their neighbours stay", "\u200D\u2029\u202F\u2065\u206A", "\u200D\u2029\u202F\u2065\u206A"},
+        {"a bidi control's bytes inside invalid UTF-8", "\xE2\xE2\x80\xAE\x80", "\xE2\x80"},
+        {"nor one that a deleted byte held apart", "x\xE2\x80:\xAEy", "xy"},
+        {"cut counts after bidi removal", Repeat("\u202E", 10) + std::string(220, 'a'), std::string(220, 'a')},
         {"cut to 220", std::string(221, 'a'), std::string(220, 'a')},
         {"cut counts after deletion", std::string(10, ':') + std::string(220, 'a'),
          std::string(220, 'a')},
