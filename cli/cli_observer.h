@@ -18,10 +18,10 @@ namespace tarvelin {
 // One line on stderr after the program's name: what stops the program or a part of its work.
 void PrintFault(std::ostream &err, std::string_view message);
 
-// "N converted, K failed, S skipped" (and what else the run counted), after "stopped after ..."
-// when it was stopped.
+// "N converted, K failed, S skipped" (and what else the run counted, and in how many accounts),
+// after "stopped after ..." when it was stopped.
 void PrintSummary(const Options &options, const ConversionReport &report, std::size_t done, std::size_t rows,
-                  std::ostream &err);
+                  std::size_t accounts, std::ostream &err);
 
 class CliObserver : public RunObserver {
 public:

@@ -78,7 +78,8 @@ std::string IsoDate(const MessageInstant &date) {
 
 std::string IndexHeader() {
     return "\xEF\xBB\xBF"
-           "status,source,output,bytes,date,date_source,from,subject,message_id,error,number_in_file\r\n";
+           "status,source,output,bytes,date,date_source,from,subject,message_id,error,number_in_file,domain,account,"
+           "mailbox\r\n";
 }
 
 std::string IndexLine(const IndexRow &row) {
@@ -89,7 +90,8 @@ std::string IndexLine(const IndexRow &row) {
     const std::string_view cells[] = {StatusWord(row.status), row.source,    row.output,
                                       bytes,                  date,          DateSourceWord(facts.date.source),
                                       facts.from,             facts.subject, facts.messageId,
-                                      row.error,              number};
+                                      row.error,              number,        facts.domain,
+                                      facts.account,          facts.mailbox};
     std::string line = CsvCell(cells[0]);
     for (std::size_t i = 1; i < std::size(cells); ++i) line += ',' + CsvCell(cells[i]);
     return line + "\r\n";

@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "cli/progress_meter.h"
+#include "conversion/mailbox/maildir_writer.h"
 #include "platform/path_split.h"
 #include "tests/support/messages.h"
 #include "tests/support/temp_dir.h"
@@ -115,8 +116,29 @@ INSTANTIATE_TEST_SUITE_P(
                       UsageCase{"FileTimeWithMbox", {"-o", "/tmp/x", "--format=mbox", "--file-time=source", "a.msg"},
                                 "--file-time does not apply to --format=mbox, whose messages carry their dates inside"},
                       UsageCase{"SkipIdenticalWithMbox", {"-o", "/tmp/x", "--format=mbox", "--skip", "a.msg"},
-                                "--skip-identical does not apply to --format=mbox, which never adds to a file"}),
+                                "--skip-identical does not apply to --format=mbox, which never adds to a file"},
+                      UsageCase{"AccountsWithEml", {"-o", "/tmp/x", "--accounts", "Users"},
+                                "--accounts applies to --format=maildir or mbox, not to .eml files"},
+                      UsageCase{"MailboxNameWithEml", {"-o", "/tmp/x", "--mailbox-name=A=B", "a.msg"},
+                                "--mailbox-name applies to --format=maildir or mbox, not to .eml files"},
+                      UsageCase{"MailboxNameWithoutTo", {"-o", "/tmp/x", "--format=mbox", "--mailbox-name=Sent=", "a"},
+                                "--mailbox-name takes FROM=TO, a folder's name and its mailbox's, not 'Sent='"},
+                      UsageCase{"MailboxNameOfTwoLevels", {"--format=mbox", "--mailbox-name", "Old=A/B", "-o", "x", "a"},
+                                "--mailbox-name: 'A/B' is not one mailbox name (it holds a '/')"},
+                      UsageCase{"SeenWithEml", {"-o", "/tmp/x", "--seen", "a.msg"}, "--seen applies to --format=maildir only"},
+                      UsageCase{"SeenWithMbox", {"-o", "/tmp/x", "--format=mbox", "--seen", "a.msg"},
+                                "--seen does not apply to --format=mbox: the read mark would be a header added to each "
+                                "message"}),
     [](const auto &info) { return std::string(info.param.name); });
+
+#ifdef _WIN32
+INSTANTIATE_TEST_SUITE_P(
+    Windows, CliUsage,
+    ::testing::Values(UsageCase{"Seen", {"-o", "x", "--format=maildir", "--seen", "a.msg"},
+                                "--seen does not work on Windows: the read mark is \":2,S\" in the file's name, and "
+                                "Windows file names cannot hold \":\""}),
+    [](const auto &info) { return std::string(info.param.name); });
+#endif
 
 // Spellings a user of cp or rsync would try; each converts the one message, quietly. "{out}" and
 // "{src}" stand for the output folder and the message file.
@@ -591,6 +613,57 @@ INSTANTIATE_TEST_SUITE_P(Cases, Listing,
                                            ListingCase{"VerboseNul", {"-v", "-z"}, "tab\there\nnewline"},
                                            ListingCase{"DryRunNul", {"--dry-run", "-z"}, "tab\there\nnewline"}),
                          [](const auto &info) { return std::string(info.param.name); });
+
+class AccountsRun : public ::testing::TestWithParam<const char *> {};
+
+// Each account of a store gets its own tree, an empty account an INBOX, and a message outside
+// the accounts fails; the dry run prints what the real run writes.
+TEST_P(AccountsRun, GivesEachAccountItsTreeAndTheDryRunPrintsIt) {
+    TempDir src, out;
+    for (const std::string path : {"Users/stray.msg", "Users/example.com/frank/md1.msg", "Users/example.com/loose.msg",
+                                   "Users/example.com/frank/Inbox.IMAP/Projects.IMAP/md2.msg",
+                                   "Users/example.com/frank/Sent Items.IMAP/md3.msg"})
+        WriteFile(src / path, Message(path));
+    WriteFile(src / "Users/example.com/frank/imap.mrk", "\x01 an index, not a message");
+    fs::create_directories(src.path() / "Users/example.org/bob");
+    const std::vector<std::string> args = {"--format=" + std::string(GetParam()), "--accounts", "-o",
+                                           testing::Utf8(out.path()), src / "Users"};
+    std::vector<std::string> dryArgs = args, realArgs = args;
+    dryArgs.push_back("--dry-run");
+    realArgs.push_back("-v");
+    const CliResult dry = RunTool(dryArgs);
+    EXPECT_TRUE(fs::is_empty(out.path()));
+    const CliResult real = RunTool(realArgs);
+
+    const std::string reason = ": not in an account's folder (" + Native("Users/<domain>/<account>/") +
+                               "), so it belongs to no mailbox\n";
+    const std::string failures = src / "Users/stray.msg" + reason + src / "Users/example.com/loose.msg" + reason;
+    EXPECT_EQ(real.status, 1);
+    EXPECT_EQ(real.err, failures + "3 converted, 2 failed, 0 skipped in 2 accounts\n");
+    EXPECT_EQ(dry.status, 1);
+    EXPECT_EQ(dry.err, failures + "3 would convert, 2 failed, 0 skipped in 2 accounts\n");
+    EXPECT_EQ(dry.out, real.out);
+    const bool maildir = std::string(GetParam()) == "maildir";
+    const auto inCur = [](const std::string &relative) {
+        return "cur/" + MaildirFileName(1341136800, MaildirToken(relative));
+    };
+    const std::vector<std::string> expected =
+        maildir ? std::vector<std::string>{"example.com/frank/INBOX/Projects/" +
+                                               inCur("Inbox.IMAP/Projects.IMAP/md2.msg"),
+                                           "example.com/frank/Sent/" + inCur("Sent Items.IMAP/md3.msg"),
+                                           "example.com/frank/" + inCur("md1.msg")}
+                : std::vector<std::string>{"example.com/frank/Inbox", "example.com/frank/Inbox.sbd/Projects",
+                                           "example.com/frank/Sent", "example.org/bob/Inbox"};
+    EXPECT_EQ(FilesBelow(out.path()), expected);
+    if (maildir) {
+        EXPECT_TRUE(fs::is_directory(out.path() / "example.org/bob/cur"));
+        // INBOX's children lie in a folder that is no mailbox.
+        EXPECT_FALSE(fs::exists(out.path() / "example.com/frank/INBOX/cur"));
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Formats, AccountsRun, ::testing::Values("maildir", "mbox"),
+                         [](const auto &info) { return std::string(info.param); });
 
 // Every line the meter draws, as the terminal would show it.
 std::vector<std::string> DrawnLines(const std::string &err) {
