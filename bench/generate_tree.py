@@ -114,6 +114,33 @@ def write_store(root, users, folders, per_folder, rng):
                 i += 1
 
 
+# An account's folders as MDaemon keeps them: its own messages are its Inbox.
+MDAEMON_FOLDERS = ["", "Inbox.IMAP", "Inbox.IMAP/Projects.IMAP", "Inbox.IMAP/Projects.IMAP/2019.IMAP",
+                   "Sent Items.IMAP", "Deleted Items.IMAP", "Drafts.IMAP", "Archive 2018.IMAP", "Ärchiv.IMAP",
+                   "Junk E-mail.IMAP"]
+
+
+def write_mdaemon_store(root, domains, accounts, per_folder, rng):
+    """Users/<domain>/<account>/ with ten folders of small messages each, md<digits>.msg, and an
+    imap.mrk (a stand-in: its real layout is not published) in every folder."""
+    line = b"Lorem ipsum dolor sit amet, a short note\r\n"
+    i = 0
+    for d in range(domains):
+        for a in range(accounts):
+            for name in MDAEMON_FOLDERS:
+                folder = os.path.join(root, "Users", f"domain{d}.example", f"user{a:03d}", name)
+                os.makedirs(folder, exist_ok=True)
+                with open(os.path.join(folder, "imap.mrk"), "wb") as out:
+                    out.write(b"\0" * 64)
+                for m in range(per_folder):
+                    header = (f"From: {sender(rng)}\r\nTo: team@example.org\r\nSubject: {subject(rng, i)}\r\n"
+                              f"Date: Mon, {1 + i % 28} Mar 2012 09:{i % 60:02d}:00 +0000\r\n"
+                              f"Message-ID: <{i}@example.org>\r\n\r\n").encode()
+                    with open(os.path.join(folder, f"md{5000000 + i}.msg"), "wb") as out:
+                        out.write(header + line * 12)
+                    i += 1
+
+
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("root")
@@ -129,8 +156,14 @@ def main():
                              "subject, sender and date (numbered output names)")
     parser.add_argument("--store", type=int, nargs=3, metavar=("USERS", "FOLDERS", "PER_FOLDER"),
                         help="instead: a store of small messages, USERS x FOLDERS x PER_FOLDER")
+    parser.add_argument("--mdaemon", type=int, nargs=3, metavar=("DOMAINS", "ACCOUNTS", "PER_FOLDER"),
+                        help="instead: an MDaemon store, Users/DOMAIN/ACCOUNT/ with ten folders of "
+                             "PER_FOLDER small messages")
     args = parser.parse_args()
     rng = random.Random(args.seed)
+    if args.mdaemon:
+        write_mdaemon_store(args.root, *args.mdaemon, rng)
+        return
     if args.store:
         write_store(args.root, *args.store, rng)
         return

@@ -51,7 +51,8 @@ int Convert(const Options &options, CliStreams streams) {
                                                 streams.columns ? streams.columns : std::function<int()>(TerminalColumns));
 
     const bool mailboxes = options.format != OutputFormat::Eml;
-    const PathList listed = ListPaths(options.paths, mailboxes, streams, meter.get(), output, options.nullSeparated);
+    const PathList listed = ListPaths(options.paths, mailboxes, options.accounts, streams, meter.get(), output,
+                                      options.nullSeparated);
     if (options.verbose && !listed.leftOut.empty()) {
         if (meter) meter->Interrupt();
         PrintNote(streams.err, listed.leftOut, "left out of the scan: it is the output folder", options.nullSeparated);
@@ -68,11 +69,11 @@ int Convert(const Options &options, CliStreams streams) {
     ConversionReport report;
     if (listed.stopped) {
         report.stopped = true;
-    } else if (rows > 0 && mailboxes) {
+    } else if ((rows > 0 || !listed.accounts.empty()) && mailboxes) {
         const MailboxRunOptions mailboxOptions{
             options.format == OutputFormat::Maildir ? MailboxFormat::Maildir : MailboxFormat::Mbox,
-            options.skipIdentical, jobs, options.fileTime};
-        report = RunMailboxConversion(listed.sources, output, observer, files, mailboxOptions);
+            options.skipIdentical, jobs, options.fileTime, options.seen, options.mailboxNaming};
+        report = RunMailboxConversion(listed.sources, output, observer, files, mailboxOptions, listed.accounts);
     } else if (rows > 0) {
         RunOptions runOptions;
         runOptions.skipIdentical = options.skipIdentical;
@@ -85,7 +86,7 @@ int Convert(const Options &options, CliStreams streams) {
     if (meter) meter->Finish();
     streams.out.flush();
 
-    if (!options.quiet || report.stopped) PrintSummary(options, report, observer.done(), rows, streams.err);
+    if (!options.quiet || report.stopped) PrintSummary(options, report, observer.done(), rows, listed.accounts.size(), streams.err);
     if (report.stopped && observer.StopSignal() != 0) return 128 + observer.StopSignal();
     return report.AllConverted() && listed.foldersNotRead == 0 && observer.IndexWritten() ? 0 : 1;
 }

@@ -29,11 +29,13 @@ void PrintNote(std::ostream &err, std::string_view path, std::string_view text, 
 }
 
 void PrintSummary(const Options &options, const ConversionReport &report, std::size_t done, std::size_t rows,
-                  std::ostream &err) {
+                  std::size_t accounts, std::ostream &err) {
     if (report.stopped) err << "stopped after " << done << " of " << rows << " messages\n";
     err << report.converted << (options.dryRun ? " would convert, " : " converted, ");
     if (options.skipIdentical) err << report.alreadyThere << " already there, ";
-    err << report.failures.size() << " failed, " << report.skipped << " skipped\n";
+    err << report.failures.size() << " failed, " << report.skipped << " skipped";
+    if (options.accounts) err << " in " << accounts << (accounts == 1 ? " account" : " accounts");
+    err << '\n';
 }
 
 std::ostream &CliObserver::Err() {

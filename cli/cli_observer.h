@@ -22,10 +22,10 @@ void PrintFault(std::ostream &err, std::string_view message);
 // that the line stays one; ended by a newline, or with -z by a NUL.
 void PrintNote(std::ostream &err, std::string_view path, std::string_view text, bool nulEnded);
 
-// "N converted, K failed, S skipped" (and what else the run counted), after "stopped after ..."
-// when it was stopped.
+// "N converted, K failed, S skipped" (and what else the run counted, and in how many accounts),
+// after "stopped after ..." when it was stopped.
 void PrintSummary(const Options &options, const ConversionReport &report, std::size_t done, std::size_t rows,
-                  std::ostream &err);
+                  std::size_t accounts, std::ostream &err);
 
 class CliObserver : public RunObserver {
 public:

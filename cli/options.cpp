@@ -12,14 +12,15 @@
 namespace tarvelin {
 
 const char *const kUsage =
-    "usage: tarvelin-cli -o DIR [-n OPTION | --format=maildir|mbox] [-j N] [-vzq] [--skip-identical] [--dry-run] "
-    "[--file-time=WHEN] [--index=FILE] PATH...";
+    "usage: tarvelin-cli -o DIR [-n OPTION | --format=maildir|mbox [--accounts] [--seen] [--mailbox-name=FROM=TO]] "
+    "[-j N] [-vzq] [--skip-identical] [--dry-run] [--file-time=WHEN] [--index=FILE] PATH...";
 
 namespace {
 
 // The help up to the table of naming schemes, which comes from the schemes themselves.
-constexpr const char *kHelpBeforeSchemes = R"HELP(usage: tarvelin-cli -o DIR [-n OPTION | --format=maildir|mbox] [-j N] [-vzq] [--skip-identical]
-       [--dry-run] [--file-time=WHEN] [--index=FILE] PATH...
+constexpr const char *kHelpBeforeSchemes = R"HELP(usage: tarvelin-cli -o DIR [-n OPTION | --format=maildir|mbox [--accounts] [--seen]
+       [--mailbox-name=FROM=TO]] [-j N] [-vzq] [--skip-identical] [--dry-run] [--file-time=WHEN]
+       [--index=FILE] PATH...
 
 Converts MDaemon message files (.msg) into .eml files: each message is copied byte for byte
 below DIR, in folders that repeat its source folders, under a name made by the naming option.
@@ -68,15 +69,18 @@ constexpr const char *kHelpAfterSchemes = R"HELP(      --skip-identical
                        never replaced: the run does not start): UTF-8 with a byte-order mark,
                        CRLF, one row per listed message in list order, written as the run goes.
                        Columns: status,source,output,bytes,date,date_source,from,subject,
-                       message_id,error,number_in_file. source, output and error are
-                       escaped as on stderr (below), so a path with a newline or bytes that
-                       are not UTF-8 stays one exact cell of valid UTF-8. status is
-                       converted, failed, already-there, skipped, would-convert
-                       (--dry-run) or, for maildir and mbox, renamed: a folder or file
-                       written under another name (source is the one wanted, output the one
-                       written), before its first message.
+                       message_id,error,number_in_file,domain,account,mailbox. source,
+                       output and error are escaped as on stderr (below), so a path with a
+                       newline or bytes that are not UTF-8 stays one exact cell of valid
+                       UTF-8. status is converted, failed, already-there, skipped,
+                       would-convert (--dry-run) or, for maildir and mbox, renamed: a folder
+                       or file written under another name (source is the one wanted, output
+                       the one written), before its first message.
                        bytes is the source's size; number_in_file the message's number in its
-                       mbox file, from 1 (empty otherwise); date is ISO 8601 with the offset it
+                       mbox file, from 1 (empty otherwise); domain and account those of the
+                       message with --accounts, mailbox the one it went to as mail clients
+                       list it ("INBOX/Projects"), each empty where it does not apply; date
+                       is ISO 8601 with the offset it
                        was written with ("Z": the file's time); date_source is header,
                        received or file; a cell a spreadsheet would run as a formula starts
                        with "'".
@@ -85,6 +89,18 @@ constexpr const char *kHelpAfterSchemes = R"HELP(      --skip-identical
                          header,Ann Lee <ann@example.org>,"Re: budget, Q1",<1@example.org>,,
       --format=FORMAT  eml (the default): .eml files as above. maildir or mbox: a mail server's
                        or a mail client's mailboxes instead (see below); -n does not apply
+      --accounts       with maildir or mbox: each PATH is a whole MDaemon store's Users folder,
+                       whose folders are domains and theirs accounts. Each account becomes a
+                       mailbox tree of its own in DIR/<domain>/<account>/, with an INBOX even
+                       when empty; a message outside the account folders fails. The summary
+                       counts the accounts
+      --mailbox-name=FROM=TO
+                       with maildir or mbox: the top-level folder FROM (any case, with or
+                       without ".IMAP") becomes the mailbox TO, "INBOX" for INBOX itself, in
+                       place of a built-in name (see below); may be given again for others
+      --seen           with maildir: each message arrives marked read (":2,S" after its name);
+                       by default all arrive unread. Not on Windows, whose file names cannot
+                       hold ":", and not for mbox
   -v, --verbose        print "source<TAB>output" for each message written (for mbox with its
                        number in the file, as --dry-run prints it), and on stderr
                        "source: already there as output" for each one --skip-identical skips
@@ -112,45 +128,55 @@ copy is dropped, and no temporary file stays; a second Ctrl-C ends at once.
 After a kill -9 or a power cut only such temporary files can remain, and they can be deleted;
 the next run into DIR removes the folders of them that no live run holds.
 
---format=maildir and --format=mbox write one mailbox tree into DIR. A folder given as PATH is
-INBOX and its subfolders are its child mailboxes, named relative to PATH (not from the drive's
-root as for .eml files); files given as PATH go to INBOX; several PATHs merge into one tree.
-A folder name the target would refuse or hide is changed and reported, on stderr and in the
-index: a top-level "Inbox" gets a "_" after; for maildir also "cur", "new" and "tmp" (after) and
-a leading "~" (before); for mbox a leading "." or "#" (before), a trailing "~" and the endings
-.msf, .sbd, .snm, .toc (after).
+--format=maildir and --format=mbox write one mailbox tree into DIR (with --accounts one for each
+account). A folder given as PATH is INBOX and its subfolders are its child mailboxes, named
+relative to PATH (not from the drive's root as for .eml files); files given as PATH go to INBOX;
+several PATHs merge into one tree. MDaemon's folders get the names its users see: a folder
+"<name>.IMAP" (any case) is the mailbox <name>, and at the top "Inbox.IMAP" holds INBOX's
+children (its own messages go to INBOX), "Sent Items.IMAP" is Sent, "Deleted Items.IMAP"
+Trash and "Drafts.IMAP" Drafts: the names that servers and clients mark as the special-use
+folders (for a server in another language: --mailbox-name="Elementos eliminados=Trash"; to
+keep a name: --mailbox-name="Sent Items=Sent Items"). Folders that end with one name merge
+into one mailbox, in list order.
+A folder name the target would refuse or hide is changed, and such a change or a merge is
+reported once, on stderr and in the index: a top-level "Inbox" gets a "_" after; for maildir also
+"cur", "new" and "tmp" (after) and a leading "~" (before); for mbox a leading "." or "#"
+(before), a trailing "~" and the endings .msf, .sbd, .snm, .toc (after).
   maildir  the layout of Dovecot's LAYOUT=fs: DIR holds INBOX's cur/, new/ and tmp/, each child
-           mailbox is a folder beside them (names in IMAP modified UTF-7: "Ärchiv" is
-           "&AMQ-rchiv"). Each message keeps its bytes, is copied into tmp/, gets the
-           time of its Date (else its newest Received, else the file's) as its modification
-           time, which the server takes as the received date (--file-time=source keeps the
-           .msg file's), and is renamed into cur/ as "<seconds>.H<hex>.tarvelin", where the
-           seconds are always the message's date. A rerun never replaces a file; with
-           --skip-identical it skips the messages already there. To load it, write into a
-           staging folder, keep the times when moving it (rsync -rt, robocopy /E /COPY:DAT),
-           and run once:
+           mailbox is a folder beside them, INBOX's children are in the folder INBOX/ (names
+           in IMAP modified UTF-7: "Ärchiv" is "&AMQ-rchiv"). Each message keeps its bytes, is
+           copied into tmp/, gets the time of its Date (else its newest Received, else the
+           file's) as its modification time, which the server takes as the received date
+           (--file-time=source keeps the .msg file's), and is renamed into cur/ as
+           "<seconds>.H<hex>.tarvelin" (with --seen followed by ":2,S"), where the seconds are
+           always the message's date. A rerun never replaces a file; with --skip-identical it
+           skips the messages already there. To load it, write into a staging folder, keep the
+           times when moving it (rsync -rt, robocopy /E /COPY:DAT), and run once:
              doveadm import -u USER -s "maildir:DIR:LAYOUT=fs:INDEX=MEMORY:CONTROL=/tmp/c" "" ALL
+           (with --accounts once for each account: -u ACCOUNT@DOMAIN and DIR/DOMAIN/ACCOUNT).
            Never write into a live store, and never import twice (it copies everything again).
   mbox     the layout of Thunderbird's local folders, in mboxrd form: INBOX is the file
-           "Inbox", each mailbox a file of its name, its children in "<name>.sbd/". This is no
-           byte copy: CR LF becomes LF and lines starting ">*From " get one more ">", so
-           Dovecot users should take maildir. Each file is written under a temporary name and
-           named only when complete, never replacing nor appending: when "Inbox" exists, the
-           new file is "Inbox (1)", and says so. --skip-identical does not apply. A file's
-           modification time is its newest message's date.
+           "Inbox", each mailbox a file of its name, its children in "<name>.sbd/" (INBOX's
+           in "Inbox.sbd/"). This is no byte copy: CR LF becomes LF and lines starting
+           ">*From " get one more ">", so Dovecot users should take maildir. Each file is
+           written under a temporary name and named only when complete, never replacing nor
+           appending: when "Inbox" exists, the new file is "Inbox (1)", and says so.
+           --skip-identical does not apply. A file's modification time is its newest
+           message's date.
 
 stderr: on a terminal a progress line ("Scanning: N messages found" while folders are read),
 one line per failure (path: reason), and a summary "N converted, K failed, S skipped" (with
---skip-identical also "A already there"; a dry run says "would convert"). In each line a byte
-that is not part of valid UTF-8, a control character (U+0000-U+001F, U+007F-U+009F), U+2028,
-U+2029 and "%" itself are written "%" and two hex digits of each byte, as in a URL: "a\nb.msg"
-reads "a%0Ab.msg", "50%" "50%25"; percent-decoding gives back the exact bytes.
+--skip-identical also "A already there", with --accounts "in M accounts" after it; a dry run
+says "would convert"). In each line a byte that is not part of valid UTF-8, a control character
+(U+0000-U+001F, U+007F-U+009F), U+2028, U+2029 and "%" itself are written "%" and two hex digits
+of each byte, as in a URL: "a\nb.msg" reads "a%0Ab.msg", "50%" "50%25"; percent-decoding gives
+back the exact bytes.
 Exit status: 0 every listed message converted; 1 any message failed or a folder could not be read;
 2 bad usage or an unusable output folder; 130 stopped by Ctrl-C, 143 by SIGTERM, 129 by SIGHUP.
 )HELP";
 
 // Values of the long options that have no short form.
-enum : int { kSkipIdentical = 256, kDryRun, kFileTime, kIndex, kFormat };
+enum : int { kSkipIdentical = 256, kDryRun, kFileTime, kIndex, kFormat, kAccounts, kMailboxName, kSeen };
 
 constexpr const char *kShortOptions = ":o:n:j:qvzhV";
 constexpr option kLongOptions[] = {
@@ -162,6 +188,9 @@ constexpr option kLongOptions[] = {
     {"file-time", required_argument, nullptr, kFileTime},
     {"index", required_argument, nullptr, kIndex},
     {"format", required_argument, nullptr, kFormat},
+    {"accounts", no_argument, nullptr, kAccounts},
+    {"mailbox-name", required_argument, nullptr, kMailboxName},
+    {"seen", no_argument, nullptr, kSeen},
     {"quiet", no_argument, nullptr, 'q'},
     {"verbose", no_argument, nullptr, 'v'},
     {"null", no_argument, nullptr, 'z'},
@@ -179,6 +208,7 @@ std::string OptionFault(int value, const char *word) {
         if (o->val == kFileTime) return "--file-time needs source or message";
         if (o->val == kIndex) return "--index needs a file";
         if (o->val == kFormat) return "--format needs eml, maildir or mbox";
+        if (o->val == kMailboxName) return "--mailbox-name needs FROM=TO";
         return std::string("-") + static_cast<char>(o->val) + ", --" + o->name + " needs " +
                (o->val == 'o' ? "a folder" : o->val == 'j' ? "a number" : "an option name");
     }
@@ -247,6 +277,21 @@ std::optional<std::string> TakeOption(int value, const char *argument, Options &
         if (text.empty()) return "--index needs a file";
         options.index = text;
         return std::nullopt;
+    case kMailboxName: {
+        const std::size_t equals = text.find('=');
+        const std::string_view from = text.substr(0, equals);
+        const std::string_view to = equals == std::string_view::npos ? std::string_view() : text.substr(equals + 1);
+        if (from.empty() || to.empty())
+            return "--mailbox-name takes FROM=TO, a folder's name and its mailbox's, not '" + std::string(text) + "'";
+        // "/" divides the target's mailbox names.
+        if (to.find('/') != std::string_view::npos)
+            return "--mailbox-name: '" + std::string(to) + "' is not one mailbox name (it holds a '/')";
+        options.mailboxNaming.Map(from, to);
+        options.mailboxNamesGiven = true;
+        return std::nullopt;
+    }
+    case kAccounts: options.accounts = true; return std::nullopt;
+    case kSeen: options.seen = true; return std::nullopt;
     case kSkipIdentical: options.skipIdentical = true; return std::nullopt;
     case kDryRun: options.dryRun = true; return std::nullopt;
     case 'q': options.quiet = true; return std::nullopt;
@@ -273,6 +318,20 @@ std::optional<std::string> SettleCombination(Options &options) {
     if (options.format == OutputFormat::Maildir && !options.fileTimeGiven) options.fileTime = FileTime::Message;
     if (options.format == OutputFormat::Mbox && options.skipIdentical)
         return "--skip-identical does not apply to --format=mbox, which never adds to a file";
+    // The .eml files mirror the folders as they are.
+    if (options.format == OutputFormat::Eml && options.accounts)
+        return "--accounts applies to --format=maildir or mbox, not to .eml files";
+    if (options.format == OutputFormat::Eml && options.mailboxNamesGiven)
+        return "--mailbox-name applies to --format=maildir or mbox, not to .eml files";
+    if (options.seen && options.format == OutputFormat::Eml)
+        return "--seen applies to --format=maildir only";
+    if (options.seen && options.format == OutputFormat::Mbox)
+        return "--seen does not apply to --format=mbox: the read mark would be a header added to each message";
+#ifdef _WIN32
+    if (options.seen)
+        return "--seen does not work on Windows: the read mark is \":2,S\" in the file's name, and Windows "
+               "file names cannot hold \":\"";
+#endif
     return std::nullopt;
 }
 

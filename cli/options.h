@@ -6,6 +6,7 @@
 #include <variant>
 #include <vector>
 
+#include "conversion/mailbox/mailbox_tree.h"
 #include "conversion/naming/naming_schemes.h"
 #include "conversion/run_observer.h"
 
@@ -33,6 +34,12 @@ struct Options {
     bool help = false;
     bool version = false;
     unsigned jobs = kDefaultJobs;
+    // The mailbox formats: each PATH a whole store's Users folder; every message marked read; the
+    // names of the top-level folders.
+    bool accounts = false;
+    bool seen = false;
+    MailboxNaming mailboxNaming;
+    bool mailboxNamesGiven = false;
     std::vector<std::string> paths;
 };
 

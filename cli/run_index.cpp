@@ -80,7 +80,8 @@ std::string IsoDate(const MessageInstant &date) {
 
 std::string IndexHeader() {
     return "\xEF\xBB\xBF"
-           "status,source,output,bytes,date,date_source,from,subject,message_id,error,number_in_file\r\n";
+           "status,source,output,bytes,date,date_source,from,subject,message_id,error,number_in_file,domain,account,"
+           "mailbox\r\n";
 }
 
 std::string IndexLine(const IndexRow &row) {
@@ -91,10 +92,13 @@ std::string IndexLine(const IndexRow &row) {
     // Paths, and reasons that name them, may hold any bytes but NUL.
     const std::string source = EscapedText(row.source), output = EscapedText(row.output);
     const std::string error = EscapedText(row.error);
+    const std::string domain = EscapedText(facts.domain), account = EscapedText(facts.account);
+    const std::string mailbox = EscapedText(facts.mailbox);
     const std::string_view cells[] = {StatusWord(row.status), source,        output,
                                       bytes,                  date,          DateSourceWord(facts.date.source),
                                       facts.from,             facts.subject, facts.messageId,
-                                      error,                  number};
+                                      error,                  number,        domain,
+                                      account,                mailbox};
     std::string line = CsvCell(cells[0]);
     for (std::size_t i = 1; i < std::size(cells); ++i) line += ',' + CsvCell(cells[i]);
     return line + "\r\n";

@@ -30,7 +30,7 @@ struct MaildirJob {
 class MaildirRun {
 public:
     explicit MaildirRun(MailboxRunState &run)
-        : run_(run), maildirs_(run.files), waiting_(run.Jobs(run.sources.size()) > 1 ? 1 : kClaimGroup),
+        : run_(run), maildirs_(run.files, run.options.seen), waiting_(run.Jobs(run.sources.size()) > 1 ? 1 : kClaimGroup),
           jobs_(run.Jobs(run.sources.size()), [this](MaildirJob &job, WorkHooks &hooks) { CopyIntoTmp(job, hooks); }) {}
 
     bool Write() {
@@ -40,17 +40,27 @@ public:
             [](const MaildirJob &) { return true; }, [this](MaildirJob &job) { return Name(job); });
         // What is complete is kept, also at a stop.
         Settle();
+        if (complete) OpenEveryInbox();
         return complete;
     }
 
 private:
     MaildirJob Make(std::size_t item) {
-        const MailboxPath &mailbox = run_.mailboxes[item];
-        for (std::size_t level = 0; level < mailbox.names.size(); ++level)
-            (void)maildirs_.Open(MaildirFolderOf(run_.root, mailbox.names, level));  // its own message tells a failure
         MaildirJob job;
         job.item = item;
-        job.folder = MaildirFolderOf(run_.root, mailbox.names, mailbox.names.size());
+        if (!run_.Placed(item)) {
+            job.status = Status::Failure(ErrorKind::Other, run_.OutsideReason());
+            return job;
+        }
+        const MailboxPath &mailbox = run_.MailboxOf(item);
+        const std::string &tree = run_.TreeOf(item);
+        if (run_.sources[item].account < accountsUsed_.size()) accountsUsed_[run_.sources[item].account] = true;
+        for (std::size_t level = 0; level < mailbox.names.size(); ++level) {
+            // INBOX's children lie in a folder "INBOX" that is no mailbox: INBOX is the tree's own.
+            if (level == 1 && mailbox.names[0] == kInboxName) continue;
+            (void)maildirs_.Open(MaildirFolderOf(tree, mailbox.names, level));  // its own message tells a failure
+        }
+        job.folder = MaildirFolderOf(tree, mailbox.names, mailbox.names.size());
         job.status = maildirs_.Open(job.folder);
         const MailboxSource &source = run_.sources[item];
         job.base = MaildirToken(RelativeSourcePath(source.root, source.path, kNativeSeparator));
@@ -103,9 +113,12 @@ private:
     // In list order. False at a stop.
     bool Name(MaildirJob &job) {
         if (job.status.kind() == ErrorKind::Stopped) return false;
+        run_.Place(job.item, job.facts);
         run_.ReportChangedNames(
             job.item,
-            [&](std::size_t level) { return MaildirFolderOf(run_.root, run_.mailboxes[job.item].names, level + 1); },
+            [&](std::size_t level) {
+                return MaildirFolderOf(run_.TreeOf(job.item), run_.MailboxOf(job.item).names, level + 1);
+            },
             [this] { Settle(); });
         const std::string &source = run_.sources[job.item].path;
         if (job.status && run_.options.skipIdentical && job.identical.empty()) {
@@ -150,8 +163,18 @@ private:
         });
     }
 
+    // Every account has an INBOX, also one without a message (those with one opened it).
+    void OpenEveryInbox() {
+        for (std::size_t account = 0; account < run_.trees.size(); ++account) {
+            if (accountsUsed_[account]) continue;
+            if (const Status opened = maildirs_.Open(run_.trees[account]); !opened)
+                run_.ledger.Failed(run_.trees[account], opened.reason(), {});
+        }
+    }
+
     MailboxRunState &run_;
     MaildirMailboxes maildirs_;
+    std::vector<bool> accountsUsed_ = std::vector<bool>(run_.trees.size());
     WaitingClaims<MaildirJob> waiting_;
     // Last, so that the workers end before what they use goes.
     JobsInOrder<MaildirJob> jobs_;

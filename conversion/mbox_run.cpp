@@ -3,6 +3,7 @@
 #include <map>
 #include <optional>
 #include <set>
+#include <utility>
 
 #include "conversion/mailbox/mbox_writer.h"
 #include "conversion/mailbox_runs.h"
@@ -13,6 +14,17 @@ namespace tarvelin {
 namespace {
 
 constexpr const char *kInboxFile = "Inbox";
+
+// A mailbox file by its tree (the source's account) and the names of the files down to it: INBOX
+// is "Inbox", and its children lie in "Inbox.sbd".
+using MboxKey = std::pair<std::size_t, std::vector<std::string>>;
+
+std::vector<std::string> FileNames(const std::vector<std::string> &names) {
+    if (names.empty()) return {kInboxFile};
+    std::vector<std::string> files = names;
+    if (files[0] == kInboxName) files[0] = kInboxFile;
+    return files;
+}
 
 // One mbox file and its messages, in list order.
 struct MboxJob {
@@ -35,9 +47,10 @@ public:
 
     bool Write() {
         std::vector<std::vector<std::size_t>> groups;
-        std::map<std::vector<std::string>, std::size_t> groupOf;
-        for (std::size_t item = 0; item < run_.mailboxes.size(); ++item) {
-            auto [found, added] = groupOf.try_emplace(run_.mailboxes[item].names, groups.size());
+        std::map<MboxKey, std::size_t> groupOf;
+        for (std::size_t item = 0; item < run_.sources.size(); ++item) {
+            // Those outside every account fail together.
+            auto [found, added] = groupOf.try_emplace(KeyOf(item), groups.size());
             if (added) groups.emplace_back();
             groups[found->second].push_back(item);
         }
@@ -52,12 +65,26 @@ public:
     }
 
 private:
+    MboxKey KeyOf(std::size_t item) const {
+        if (!run_.Placed(item)) return {kOutsideAccounts, {}};
+        return {run_.sources[item].account, FileNames(run_.MailboxOf(item).names)};
+    }
+
+    // The tree of a key's account.
+    const std::string &TreeOf(const MboxKey &key) const {
+        return key.first < run_.trees.size() ? run_.trees[key.first] : run_.root;
+    }
+
     MboxJob Make(std::vector<std::size_t> items) {
-        const std::vector<std::string> &names = run_.mailboxes[items.front()].names;
         MboxJob job;
         job.items = std::move(items);
-        job.folder = MboxFolderOf(run_.root, names, names.size() - (names.empty() ? 0 : 1));
-        job.name = names.empty() ? kInboxFile : names.back();
+        if (!run_.Placed(job.items.front())) {
+            job.ready = Status::Failure(ErrorKind::Other, run_.OutsideReason());
+            return job;
+        }
+        const std::vector<std::string> files = FileNames(run_.MailboxOf(job.items.front()).names);
+        job.folder = MboxFolderOf(run_.TreeOf(job.items.front()), files, files.size() - 1);
+        job.name = files.back();
         job.ready = run_.files.EnsureFolderExists(job.folder);
         return job;
     }
@@ -89,10 +116,13 @@ private:
     // In the order of the files. False at a stop.
     bool Name(MboxJob &job) {
         if (job.stopped) return false;
-        for (const std::size_t item : job.items) {
-            const std::vector<std::string> &names = run_.mailboxes[item].names;
-            run_.ReportChangedNames(item,
-                                    [&](std::size_t level) { return MboxFolderOf(run_.root, names, level) + names[level]; });
+        for (std::size_t i = 0; i < job.items.size(); ++i) {
+            const std::size_t item = job.items[i];
+            run_.Place(item, job.messages[i].facts);
+            if (!run_.Placed(item)) continue;
+            const std::vector<std::string> files = FileNames(run_.MailboxOf(item).names);
+            run_.ReportChangedNames(
+                item, [&](std::size_t level) { return MboxFolderOf(run_.TreeOf(item), files, level) + files[level]; });
         }
         std::vector<std::size_t> written;
         for (std::size_t i = 0; i < job.items.size(); ++i) {
@@ -115,7 +145,7 @@ private:
                 run_.ledger.Failed(run_.sources[job.items[i]].path, named.reason(), job.messages[i].facts);
             return true;
         }
-        written_.insert(run_.mailboxes[job.items.front()].names);
+        written_.insert(KeyOf(job.items.front()));
         if (path != job.folder + job.name) run_.ledger.NameChanged(job.folder + job.name, path);
         for (std::size_t number = 1; const std::size_t i : written)
             run_.ledger.Written(run_.sources[job.items[i]].path, path, number++, job.messages[i].facts);
@@ -123,28 +153,32 @@ private:
     }
 
     // A parent without a file of its own (no message, or none that could be read) still needs
-    // one, or its .sbd folder is never read.
-    void WriteParents(const std::map<std::vector<std::string>, std::size_t> &groupOf) {
-        std::set<std::vector<std::string>> parents;
-        for (const auto &[names, index] : groupOf)
-            for (std::size_t level = 1; level < names.size(); ++level)
-                parents.emplace(names.begin(), names.begin() + static_cast<std::ptrdiff_t>(level));
+    // one, or its .sbd folder is never read; and every account has an INBOX.
+    void WriteParents(const std::map<MboxKey, std::size_t> &groupOf) {
+        std::set<MboxKey> parents;
+        for (const auto &[key, index] : groupOf)
+            for (std::size_t level = 1; level < key.second.size(); ++level)
+                parents.emplace(key.first, std::vector<std::string>(key.second.begin(),
+                                                                    key.second.begin() + static_cast<std::ptrdiff_t>(level)));
+        for (std::size_t account = 0; account < run_.trees.size(); ++account)
+            parents.emplace(account, std::vector<std::string>{kInboxFile});
         for (const auto &parent : parents) {
             if (written_.count(parent)) continue;
-            const std::string folder = MboxFolderOf(run_.root, parent, parent.size() - 1);
-            const std::string path = folder + parent.back();
+            const std::vector<std::string> &files = parent.second;
+            const std::string folder = MboxFolderOf(TreeOf(parent), files, files.size() - 1);
+            const std::string path = folder + files.back();
             if (run_.files.FileExist(path)) continue;
             MboxFile file;
             std::string written;
             Status made = run_.files.EnsureFolderExists(folder);
             if (made) made = file.Start(run_.files, folder);
-            if (made) made = file.Finish(folder, parent.back(), written);
+            if (made) made = file.Finish(folder, files.back(), written);
             if (!made) run_.ledger.Failed(path, made.reason(), {});
         }
     }
 
     MailboxRunState &run_;
-    std::set<std::vector<std::string>> written_;  // the mailboxes with a file of their own
+    std::set<MboxKey> written_;  // the mailboxes with a file of their own
 };
 
 }  // namespace

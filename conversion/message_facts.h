@@ -22,6 +22,11 @@ struct MessageFacts {
     // Why the copy keeps the source's time although the message's date was asked for; empty when
     // it did not.
     std::string timeNote;
+    // Where a mailbox run puts it: the account's domain and name (a whole server's store) and the
+    // mailbox as clients list it ("INBOX/Projects"); empty where they do not apply.
+    std::string domain = {};
+    std::string account = {};
+    std::string mailbox = {};
 };
 
 }  // namespace tarvelin

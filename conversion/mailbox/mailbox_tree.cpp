@@ -6,6 +6,8 @@ namespace tarvelin {
 
 namespace {
 
+constexpr std::string_view kImapEnding = ".IMAP";
+
 // The part of source below root, or empty when root is empty or does not hold it.
 std::string_view BelowRoot(std::string_view root, std::string_view source, char separator) {
     if (root.empty()) return {};
@@ -27,6 +29,36 @@ std::vector<std::string_view> Names(std::string_view path, char separator) {
 
 }  // namespace
 
+MailboxNaming::MailboxNaming()
+    : mappings_{{"Inbox", std::string(kInboxName), true},
+                {"Sent Items", "Sent", true},
+                {"Deleted Items", "Trash", true},
+                // Servers mark "Drafts" only in this case.
+                {"Drafts", "Drafts", true}} {}
+
+void MailboxNaming::Map(std::string_view from, std::string_view to) {
+    from = WithoutImapEnding(from);
+    const std::string target = EqualsIgnoringAsciiCase(to, kInboxName) ? std::string(kInboxName) : std::string(to);
+    for (Mapping &mapping : mappings_) {
+        if (!EqualsIgnoringAsciiCase(mapping.from, from)) continue;
+        mapping = {std::string(from), target, false};
+        return;
+    }
+    mappings_.push_back({std::string(from), target, false});
+}
+
+std::optional<std::string> MailboxNaming::Mapped(std::string_view name, bool imapFolder) const {
+    for (const Mapping &mapping : mappings_)
+        if ((imapFolder || !mapping.builtIn) && EqualsIgnoringAsciiCase(mapping.from, name)) return mapping.to;
+    return std::nullopt;
+}
+
+std::string_view WithoutImapEnding(std::string_view name, bool *hadEnding) {
+    const bool strip = name.size() > kImapEnding.size() && EndsWithIgnoringAsciiCase(name, kImapEnding);
+    if (hadEnding) *hadEnding = strip;
+    return strip ? name.substr(0, name.size() - kImapEnding.size()) : name;
+}
+
 std::string TargetMailboxName(MailboxFormat format, std::string_view name, bool topLevel) {
     std::string shown(name);
     if (format == MailboxFormat::Maildir) {
@@ -42,17 +74,40 @@ std::string TargetMailboxName(MailboxFormat format, std::string_view name, bool 
     return shown;
 }
 
-MailboxPath MailboxFor(MailboxFormat format, std::string_view root, std::string_view source, char separator) {
+MailboxPath MailboxFor(MailboxFormat format, std::string_view root, std::string_view source, char separator,
+                       const MailboxNaming &naming) {
     MailboxPath mailbox;
-    std::vector<std::string_view> names = Names(BelowRoot(root, source, separator), separator);
-    if (!names.empty()) names.pop_back();  // the message's own file name
-    bool changed = false;
-    for (std::size_t i = 0; i < names.size(); ++i) {
-        mailbox.names.push_back(TargetMailboxName(format, names[i], i == 0));
-        changed = changed || mailbox.names.back() != names[i];
+    std::vector<std::string_view> folders = Names(BelowRoot(root, source, separator), separator);
+    if (!folders.empty()) folders.pop_back();  // the message's own file name
+    for (std::size_t i = 0; i < folders.size(); ++i) {
+        mailbox.folders.emplace_back(folders[i]);
+        bool imapFolder = false;
+        std::string wanted(WithoutImapEnding(folders[i], &imapFolder));
+        if (i == 0) {
+            if (std::optional<std::string> mapped = naming.Mapped(wanted, imapFolder)) wanted = std::move(*mapped);
+            if (wanted == kInboxName) {
+                mailbox.names.push_back(std::move(wanted));
+                mailbox.refused.push_back(false);
+                continue;
+            }
+        }
+        const bool topLevel = mailbox.names.empty();
+        mailbox.names.push_back(TargetMailboxName(format, wanted, topLevel));
+        mailbox.refused.push_back(mailbox.names.back() != wanted);
     }
-    if (changed) mailbox.changedFrom.assign(names.begin(), names.end());
+    // The messages lying in the folder that is INBOX.
+    if (mailbox.names.size() == 1 && mailbox.names[0] == kInboxName) {
+        mailbox.names.clear();
+        mailbox.refused.clear();
+    }
     return mailbox;
+}
+
+std::string ImapMailboxName(const std::vector<std::string> &names) {
+    if (names.empty()) return std::string(kInboxName);
+    std::string name = names[0];
+    for (std::size_t i = 1; i < names.size(); ++i) name += '/' + names[i];
+    return name;
 }
 
 std::string RelativeSourcePath(std::string_view root, std::string_view source, char separator) {

@@ -32,10 +32,10 @@ std::string FreeToken(const std::set<std::string> &taken, const std::string &bas
 
 }  // namespace
 
-std::string MaildirFileName(std::int64_t unixSeconds, std::string_view token) {
+std::string MaildirFileName(std::int64_t unixSeconds, std::string_view token, bool seen) {
     // The servers read the leading digits as the time: a date before 1970 would start the name
     // with "-", which they read as 0 anyway.
-    return std::to_string(std::max<std::int64_t>(unixSeconds, 0)) + "." + std::string(token) + kSuffix;
+    return std::to_string(std::max<std::int64_t>(unixSeconds, 0)) + "." + std::string(token) + kSuffix + (seen ? ":2,S" : "");
 }
 
 std::string MaildirToken(std::string_view relativePath) {
@@ -112,7 +112,7 @@ Status MaildirMailboxes::Name(const std::string &folder, const std::string &base
     const std::string cur = folder + "cur" + kNativeSeparator;
     for (int attempt = 0; attempt < kNumberAttempts; ++attempt) {
         const std::string token = FreeToken(mailbox.takenTokens, base);
-        const std::string wanted = cur + MaildirFileName(unixSeconds, token);
+        const std::string wanted = cur + MaildirFileName(unixSeconds, token, seen_);
         // Taken by someone else meanwhile: the next free number.
         const Status claimed = copy.ClaimAs(wanted);
         if (claimed.kind() == ErrorKind::AlreadyExists) {

@@ -17,9 +17,9 @@ namespace tarvelin {
 
 // "<seconds>.H<16 hex>.tarvelin", or "...H<hex>-<n>..." for the n-th message of one token; a date
 // before 1970 gives 0 seconds. The servers order a folder by the leading number; the hex, from the
-// message's path below its root, tells a rerun which files it wrote before. No ":2," (Windows
-// takes no ":") and no size fields (a wrong one is trusted).
-std::string MaildirFileName(std::int64_t unixSeconds, std::string_view token);
+// message's path below its root, tells a rerun which files it wrote before. No size fields (a wrong
+// one is trusted), and no ":2," (Windows takes no ":") unless the message is marked `seen` (":2,S").
+std::string MaildirFileName(std::int64_t unixSeconds, std::string_view token, bool seen = false);
 
 // The token a rerun looks for: "H" and the first 16 hex digits of SHA-256 of the relative path.
 std::string MaildirToken(std::string_view relativePath);
@@ -35,7 +35,8 @@ std::string MaildirFolderOf(const std::string &root, const std::vector<std::stri
 // The calling thread alone uses it; copies are staged anywhere and named here in list order.
 class MaildirMailboxes {
 public:
-    explicit MaildirMailboxes(FileService &files) : files_(files) {}
+    // `seen`: every message is named marked read.
+    explicit MaildirMailboxes(FileService &files, bool seen = false) : files_(files), seen_(seen) {}
 
     // Makes the mailbox's cur/, new/ and tmp/ on its first use, removes what an earlier stopped
     // run left in its tmp/, and learns the names in its cur/ and new/ (a server may have moved a
@@ -62,6 +63,7 @@ private:
     void Record(Mailbox &mailbox, const std::string &base, const std::string &token, const std::string &path);
 
     FileService &files_;
+    const bool seen_;
     std::map<std::string, Mailbox> mailboxes_;
 };
 

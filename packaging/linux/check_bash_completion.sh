@@ -38,6 +38,7 @@ expect "tarvelin-cli -n " "$(awk '$1 ~ /^Opt/ { print $1; print $2 }' <<<"$("$cl
 expect "tarvelin-cli -o " "" "-o dirnames"
 expect "tarvelin-cli --output=" "" "-o dirnames"
 expect "tarvelin-cli -o out Ma" "" "-o default"
+expect "tarvelin-cli --mailbox-name=" ""
 expect "tarvelin-cli -o out -- --na" "" "-o default"
 
 # Every long option of --help is offered once.

@@ -38,7 +38,7 @@ _tarvelin_cli() {
             ;;
         --format) candidates=(eml maildir mbox) ;;
         --file-time) candidates=(source message) ;;
-        -j | --jobs) return ;;
+        -j | --jobs | --mailbox-name) return ;;
         *)
             if [[ $cur == -* ]]; then
                 # "  -o, --output=DIR" gives "--output="; "      --dry-run" gives "--dry-run".

@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "cli/progress_meter.h"
+#include "conversion/mailbox/maildir_writer.h"
 #include "conversion/output_folder.h"
 #include "platform/path_split.h"
 #include "tests/support/messages.h"
@@ -116,8 +117,31 @@ INSTANTIATE_TEST_SUITE_P(
                       UsageCase{"FileTimeWithMbox", {"-o", "/tmp/x", "--format=mbox", "--file-time=source", "a.msg"},
                                 "--file-time does not apply to --format=mbox, whose messages carry their dates inside"},
                       UsageCase{"SkipIdenticalWithMbox", {"-o", "/tmp/x", "--format=mbox", "--skip", "a.msg"},
-                                "--skip-identical does not apply to --format=mbox, which never adds to a file"}),
+                                "--skip-identical does not apply to --format=mbox, which never adds to a file"},
+                      UsageCase{"AccountsWithEml", {"-o", "/tmp/x", "--accounts", "Users"},
+                                "--accounts applies to --format=maildir or mbox, not to .eml files"},
+                      UsageCase{"MailboxNameWithEml", {"-o", "/tmp/x", "--mailbox-name=A=B", "a.msg"},
+                                "--mailbox-name applies to --format=maildir or mbox, not to .eml files"},
+                      UsageCase{"MailboxNameWithoutTo", {"-o", "/tmp/x", "--format=mbox", "--mailbox-name=Sent=", "a"},
+                                "--mailbox-name takes FROM=TO, a folder's name and its mailbox's, not 'Sent='"},
+                      UsageCase{"MailboxNameWithoutFrom", {"-o", "x", "--format=maildir", "--mailbox-name==Trash", "a"},
+                                "--mailbox-name takes FROM=TO, a folder's name and its mailbox's, not '=Trash'"},
+                      UsageCase{"MailboxNameOfTwoLevels", {"--format=mbox", "--mailbox-name", "Old=A/B", "-o", "x", "a"},
+                                "--mailbox-name: 'A/B' is not one mailbox name (it holds a '/')"},
+                      UsageCase{"SeenWithEml", {"-o", "/tmp/x", "--seen", "a.msg"}, "--seen applies to --format=maildir only"},
+                      UsageCase{"SeenWithMbox", {"-o", "/tmp/x", "--format=mbox", "--seen", "a.msg"},
+                                "--seen does not apply to --format=mbox: the read mark would be a header added to each "
+                                "message"}),
     [](const auto &info) { return std::string(info.param.name); });
+
+#ifdef _WIN32
+INSTANTIATE_TEST_SUITE_P(
+    Windows, CliUsage,
+    ::testing::Values(UsageCase{"Seen", {"-o", "x", "--format=maildir", "--seen", "a.msg"},
+                                "--seen does not work on Windows: the read mark is \":2,S\" in the file's name, and "
+                                "Windows file names cannot hold \":\""}),
+    [](const auto &info) { return std::string(info.param.name); });
+#endif
 
 // Spellings a user of cp or rsync would try; each converts the one message, quietly. "{out}" and
 // "{src}" stand for the output folder and the message file.
@@ -611,6 +635,133 @@ INSTANTIATE_TEST_SUITE_P(Cases, Listing,
                                            ListingCase{"VerboseNul", {"-v", "-z"}, "tab\there\nnewline"},
                                            ListingCase{"DryRunNul", {"--dry-run", "-z"}, "tab\there\nnewline"}),
                          [](const auto &info) { return std::string(info.param.name); });
+
+struct Placed {
+    std::string file;     // below frank's folder
+    std::string mailbox;  // in the index
+    std::string written;  // below frank's tree: the Maildir's folder, or the mbox file
+};
+
+struct AccountsCase {
+    const char *name;
+    std::string format;
+    std::vector<std::string> options;
+    bool seen;
+    std::vector<Placed> messages;
+};
+
+class AccountsRun : public ::testing::TestWithParam<AccountsCase> {};
+
+// Each account of a store gets its own tree, an empty account an INBOX, and a message outside
+// the accounts fails; the dry run prints what the real run writes, the index names each message's
+// account and mailbox, and a rerun with --skip-identical finds every message in place.
+TEST_P(AccountsRun, GivesEachAccountItsTree) {
+    const AccountsCase &c = GetParam();
+#ifdef _WIN32
+    if (c.seen) GTEST_SKIP() << "--seen is a usage error on Windows";
+#endif
+    const bool maildir = c.format == "maildir";
+    TempDir src, out;
+    for (const std::string path : {"Users/stray.msg", "Users/example.com/loose.msg"}) WriteFile(src / path, Message(path));
+    // The index of the messages' flags, and the account's outputs and index rows.
+    WriteFile(src / "Users/example.com/frank/imap.mrk", "\x01 an index, not a message");
+    std::vector<std::string> written = {maildir ? "example.org/bob/cur" : "example.org/bob/Inbox"};
+    std::vector<std::string> indexed = {",,", ",,"};
+    for (const Placed &m : c.messages) {
+        WriteFile(src / ("Users/example.com/frank/" + m.file), Message(m.file));
+        const std::string folder = m.written.empty() ? "" : m.written + "/";
+        written.push_back("example.com/frank/" +
+                          (maildir ? folder + "cur/" + MaildirFileName(1341136800, MaildirToken(m.file), c.seen)
+                                   : m.written));
+        indexed.push_back("example.com,frank," + m.mailbox);
+    }
+    fs::create_directories(src.path() / "Users/example.org/bob");
+    std::vector<std::string> args = {"--format=" + c.format, "--accounts", "-o", testing::Utf8(out.path()),
+                                     src / "Users"};
+    args.insert(args.end(), c.options.begin(), c.options.end());
+    std::vector<std::string> dryArgs = args, realArgs = args;
+    dryArgs.push_back("--dry-run");
+    realArgs.insert(realArgs.end(), {"-v", "--index", src / "index.csv"});
+    const CliResult dry = RunTool(dryArgs);
+    EXPECT_TRUE(fs::is_empty(out.path()));
+    const CliResult real = RunTool(realArgs);
+
+    const std::string reason = ": not in an account's folder (" + Native("Users/<domain>/<account>/") +
+                               "), so it belongs to no mailbox\n";
+    const std::string failures = src / "Users/stray.msg" + reason + src / "Users/example.com/loose.msg" + reason;
+    const std::string count = std::to_string(c.messages.size());
+    EXPECT_EQ(real.status, 1);
+    EXPECT_EQ(real.err, failures + count + " converted, 2 failed, 0 skipped in 2 accounts\n");
+    EXPECT_EQ(dry.status, 1);
+    EXPECT_EQ(dry.err, failures + count + " would convert, 2 failed, 0 skipped in 2 accounts\n");
+    EXPECT_EQ(dry.out, real.out);
+
+    // An empty Maildir is its folders, with no file in them.
+    std::vector<std::string> found = FilesBelow(out.path());
+    if (maildir && fs::is_directory(out.path() / "example.org/bob/cur")) found.push_back("example.org/bob/cur");
+    std::sort(found.begin(), found.end());
+    std::sort(written.begin(), written.end());
+    written.erase(std::unique(written.begin(), written.end()), written.end());
+    EXPECT_EQ(found, written);
+    // INBOX's children lie in a folder that is no mailbox.
+    if (maildir) {
+        EXPECT_FALSE(fs::exists(out.path() / "example.com/frank/INBOX/cur"));
+    }
+
+    // The index's last three cells; none of them holds a comma here.
+    std::vector<std::string> rows;
+    std::istringstream index(ReadFile(src / "index.csv"));
+    for (std::string line; std::getline(index, line);) {
+        std::size_t cut = line.size() - 1;  // before the CR of CR LF
+        for (int cell = 0; cell < 3; ++cell) cut = line.rfind(',', cut - 1);
+        rows.push_back(line.substr(cut + 1, line.size() - cut - 2));
+    }
+    ASSERT_FALSE(rows.empty());
+    EXPECT_EQ(rows.front(), "domain,account,mailbox");
+    rows.erase(rows.begin());
+    std::sort(rows.begin(), rows.end());
+    std::sort(indexed.begin(), indexed.end());
+    EXPECT_EQ(rows, indexed);
+
+    if (!maildir) return;
+    args.push_back("--skip-identical");
+    const CliResult rerun = RunTool(args);
+    EXPECT_EQ(rerun.status, 1);
+    EXPECT_EQ(rerun.err, failures + "0 converted, " + count + " already there, 2 failed, 0 skipped in 2 accounts\n");
+    EXPECT_EQ(FilesBelow(out.path()).size(), c.messages.size());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, AccountsRun,
+    ::testing::Values(
+        AccountsCase{"Maildir",
+                     "maildir",
+                     {},
+                     false,
+                     {{"md1.msg", "INBOX", ""},
+                      {"Inbox.IMAP/md2.msg", "INBOX", ""},
+                      {"Inbox.IMAP/Projects.IMAP/md3.msg", "INBOX/Projects", "INBOX/Projects"},
+                      {"Sent Items.IMAP/md4.msg", "Sent", "Sent"},
+                      // Maildir's folders hold IMAP's modified UTF-7, as Dovecot reads them.
+                      {"Ärchiv 2019.IMAP/md5.msg", "Ärchiv 2019", "&AMQ-rchiv 2019"}}},
+        AccountsCase{"MaildirSeenAndNamesMapped",
+                     "maildir",
+                     {"--seen", "--mailbox-name=Sent Items=Sent Items", "--mailbox-name", "Ärchiv 2019=Archive"},
+                     true,
+                     {{"md1.msg", "INBOX", ""},
+                      {"Sent Items.IMAP/md2.msg", "Sent Items", "Sent Items"},
+                      {"Deleted Items.IMAP/md3.msg", "Trash", "Trash"},
+                      {"Ärchiv 2019.IMAP/md4.msg", "Archive", "Archive"}}},
+        AccountsCase{"MboxThreeJobs",
+                     "mbox",
+                     {"-j3", "--mailbox-name=Deleted Items=Papierkorb"},
+                     false,
+                     {{"md1.msg", "INBOX", "Inbox"},
+                      {"Inbox.IMAP/Projects.IMAP/md2.msg", "INBOX/Projects", "Inbox.sbd/Projects"},
+                      {"Sent Items.IMAP/md3.msg", "Sent", "Sent"},
+                      {"Deleted Items.IMAP/md4.msg", "Papierkorb", "Papierkorb"},
+                      {"Ärchiv 2019.IMAP/md5.msg", "Ärchiv 2019", "Ärchiv 2019"}}}),
+    [](const auto &info) { return std::string(info.param.name); });
 
 // Every line the meter draws, as the terminal would show it.
 std::vector<std::string> DrawnLines(const std::string &err) {

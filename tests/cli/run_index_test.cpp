@@ -202,12 +202,13 @@ TEST(RunIndexFile, OneRowPerMessageAndTheMessagesDatesOnTheCopies) {
     EXPECT_EQ(run.status, 1) << run.err;
     ASSERT_EQ(run.rows.size(), kListed.size() + 1);
     EXPECT_EQ(run.rows[0], (std::vector<std::string>{"status", "source", "output", "bytes", "date", "date_source",
-                                                      "from", "subject", "message_id", "error", "number_in_file"}));
+                                                      "from", "subject", "message_id", "error", "number_in_file", "domain",
+                                                      "account", "mailbox"}));
     for (std::size_t i = 0; i < kListed.size(); ++i) {
         const Listed &message = kListed[i];
         const std::vector<std::string> &row = run.rows[i + 1];
         SCOPED_TRACE(message.name);
-        ASSERT_EQ(row.size(), 11u);
+        ASSERT_EQ(row.size(), 14u);
         EXPECT_EQ(row[10], "");
         EXPECT_EQ(row[1], src / (message.name + ".msg"));
         EXPECT_EQ(row[4], message.date);
@@ -253,7 +254,8 @@ TEST(RunIndexFile, OneRowPerMessageAndTheMessagesDatesOnTheCopies) {
 struct MailboxIndexCase {
     const char *name;
     std::vector<std::string> args;
-    // status, source, output, number_in_file; "S:" and "O:" stand for the source and output folders.
+    // status, source, output, number_in_file, mailbox; "S:" and "O:" stand for the source and output
+    // folders.
     std::vector<std::vector<std::string>> rows;
     std::int64_t fileTime;  // of every file written
 };
@@ -291,11 +293,12 @@ TEST_P(MailboxIndex, RowsAndVerboseLinesNameTheFileAndTheMessagesNumberInIt) {
         const std::vector<std::string> &expected = GetParam().rows[i];
         const std::vector<std::string> &row = rows[i + 1];
         SCOPED_TRACE(expected[1]);
-        ASSERT_EQ(row.size(), 11u);
+        ASSERT_EQ(row.size(), 14u);
         EXPECT_EQ(row[0], expected[0]);
         EXPECT_EQ(row[1], resolve(expected[1]));
         EXPECT_EQ(row[2], resolve(expected[2]));
         EXPECT_EQ(row[10], expected[3]);
+        EXPECT_EQ(row[13], expected[4]);
         if (row[0] != "converted") continue;
         EXPECT_EQ(row[3], std::to_string(fs::file_size(testing::SystemPath(row[1]))));
         EXPECT_EQ(row[4], "2012-07-01T10:00:00+00:00");
@@ -309,18 +312,19 @@ INSTANTIATE_TEST_SUITE_P(
     Formats, MailboxIndex,
     ::testing::Values(MailboxIndexCase{"MaildirWithTheSourcesTime",
                                        {"--format=maildir", "--file-time=source", "-j3"},
-                                       {{"converted", "S:b.msg", "O:" + InCur("b.msg"), ""},
-                                        {"converted", "S:c.msg", "O:" + InCur("c.msg"), ""},
-                                        {"renamed", "S:Inbox", "O:Inbox_/", ""},
-                                        {"converted", "S:Inbox/a.msg", "O:Inbox_/" + InCur("Inbox/a.msg"), ""}},
+                                       {{"converted", "S:b.msg", "O:" + InCur("b.msg"), "", "INBOX"},
+                                        {"converted", "S:c.msg", "O:" + InCur("c.msg"), "", "INBOX"},
+                                        {"renamed", "S:Inbox", "O:Inbox_/", "", ""},
+                                        {"converted", "S:Inbox/a.msg", "O:Inbox_/" + InCur("Inbox/a.msg"), "",
+                                         "Inbox_"}},
                                        kSourceTime},
                       MailboxIndexCase{"Mbox",
                                        {"--format=mbox", "-j3"},
-                                       {{"renamed", "O:Inbox", "O:Inbox (1)", ""},
-                                        {"converted", "S:b.msg", "O:Inbox (1)", "1"},
-                                        {"converted", "S:c.msg", "O:Inbox (1)", "2"},
-                                        {"renamed", "S:Inbox", "O:Inbox_", ""},
-                                        {"converted", "S:Inbox/a.msg", "O:Inbox_", "1"}},
+                                       {{"renamed", "O:Inbox", "O:Inbox (1)", "", ""},
+                                        {"converted", "S:b.msg", "O:Inbox (1)", "1", "INBOX"},
+                                        {"converted", "S:c.msg", "O:Inbox (1)", "2", "INBOX"},
+                                        {"renamed", "S:Inbox", "O:Inbox_", "", ""},
+                                        {"converted", "S:Inbox/a.msg", "O:Inbox_", "1", "Inbox_"}},
                                        1341136800}),
     [](const auto &info) { return std::string(info.param.name); });
 

@@ -153,6 +153,41 @@ struct FormatCase {
     unsigned jobs;
 };
 
+class MergedFolders : public ::testing::TestWithParam<FormatCase> {};
+
+// Folders that end with one name share the mailbox in list order; the merge is said once, for the
+// folder that joins, and not again for its subfolders.
+TEST_P(MergedFolders, ShareOneMailboxInListOrderAndAreReportedOnce) {
+    TempDir src, out;
+    const std::vector<std::string> relatives = {"A/1.msg", "A.IMAP/2.msg", "A.imap/3.msg", "A/x/4.msg",
+                                                "A.IMAP/x.IMAP/5.msg", "Sent.IMAP/6.msg", "Sent Items.IMAP/7.msg"};
+    for (const std::string &relative : relatives) WriteFile(src / relative, Message(relative));
+    Recorder observer;
+    const bool maildir = GetParam().format == MailboxFormat::Maildir;
+    EXPECT_TRUE(Convert(Sources(src, relatives), out.path(), observer, {GetParam().format, false, GetParam().jobs})
+                    .AllConverted());
+    const std::string slash = maildir ? "/" : "";
+    EXPECT_EQ(observer.changed, (std::vector<std::string>{src / "A.IMAP" + " -> " + out / "A" + slash,
+                                                          src / "A.imap" + " -> " + out / "A" + slash,
+                                                          src / "Sent Items.IMAP" + " -> " + out / "Sent" + slash}));
+    if (maildir) {
+        for (const auto &[folder, count] : {std::pair{"A/cur", 3}, {"A/x/cur", 2}, {"Sent/cur", 2}})
+            EXPECT_EQ(std::distance(fs::directory_iterator(out.path() / folder), fs::directory_iterator()), count)
+                << folder;
+        return;
+    }
+    std::string inOrder;
+    for (const char *relative : {"A/1.msg", "A.IMAP/2.msg", "A.imap/3.msg"})
+        inOrder += testing::AsInMbox(1341136800, Message(relative));
+    EXPECT_EQ(ReadFile(out / "A"), inOrder);
+    EXPECT_EQ(FilesBelow(out.path()), (std::vector<std::string>{"A", "A.sbd/x", "Sent"}));
+}
+
+INSTANTIATE_TEST_SUITE_P(Formats, MergedFolders,
+                         ::testing::Values(FormatCase{"Maildir", MailboxFormat::Maildir, 1},
+                                           FormatCase{"MboxThreeJobs", MailboxFormat::Mbox, 3}),
+                         [](const auto &info) { return std::string(info.param.name); });
+
 class StoppedRun : public ::testing::TestWithParam<FormatCase> {};
 
 // Stopped at every yield in turn: what is under a final name is always whole, and said.

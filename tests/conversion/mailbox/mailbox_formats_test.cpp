@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "conversion/mailbox/imap_utf7.h"
@@ -90,12 +92,61 @@ INSTANTIATE_TEST_SUITE_P(
                       NameCase{"MboxNewIsFine", kMbox, "new", false, "new"}),
     [](const auto &info) { return std::string(info.param.name); });
 
+struct PathCase {
+    const char *name;
+    MailboxFormat format;
+    std::string source;  // below the root "/s"
+    std::vector<std::pair<std::string, std::string>> mapped;  // --mailbox-name
+    std::string mailbox;  // as clients list it, "/" between the names
+    std::vector<bool> refused;
+};
+
+class MailboxOfFolder : public ::testing::TestWithParam<PathCase> {};
+
+TEST_P(MailboxOfFolder, IsTheOneItsUsersSee) {
+    const PathCase &c = GetParam();
+    MailboxNaming naming;
+    for (const auto &[from, to] : c.mapped) naming.Map(from, to);
+    const MailboxPath path = MailboxFor(c.format, "/s", "/s/" + c.source, '/', naming);
+    EXPECT_EQ(ImapMailboxName(path.names), c.mailbox);
+    EXPECT_EQ(path.refused, c.refused);
+    EXPECT_EQ(path.folders.size(), static_cast<std::size_t>(std::count(c.source.begin(), c.source.end(), '/')));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, MailboxOfFolder,
+    ::testing::Values(
+        PathCase{"PlainTreeKeepsItsNames", kMaildir, "Sent Items/Deleted Items/x.msg", {}, "Sent Items/Deleted Items",
+                 {false, false}},
+        PathCase{"PlainInboxIsChanged", kMbox, "Inbox/x.msg", {}, "Inbox_", {true}},
+        PathCase{"RefusedDeeperName", kMaildir, "new/b/x.msg", {}, "new_/b", {true, false}},
+        PathCase{"RootMessage", kMaildir, "x.msg", {}, "INBOX", {}},
+        PathCase{"ImapEndingInAnyCaseAtAnyDepth", kMaildir, "Projects.IMAP/2019.imap/x.msg", {}, "Projects/2019",
+                 {false, false}},
+        PathCase{"InboxFolderHoldsInboxsChildren", kMaildir, "INBOX.imap/Projects.IMAP/2019.IMAP/x.msg", {},
+                 "INBOX/Projects/2019", {false, false, false}},
+        PathCase{"LooseInInboxFolderIsInbox", kMbox, "Inbox.IMAP/x.msg", {}, "INBOX", {}},
+        PathCase{"InboxBelowInbox", kMbox, "Inbox.IMAP/Inbox.IMAP/x.msg", {}, "INBOX/Inbox", {false, false}},
+        PathCase{"SentItemsIsSent", kMaildir, "Sent Items.IMAP/x.msg", {}, "Sent", {false}},
+        PathCase{"DeletedItemsInAnyCaseIsTrash", kMbox, "DELETED ITEMS.imap/x.msg", {}, "Trash", {false}},
+        PathCase{"DraftsGetsTheMarkedCase", kMaildir, "drafts.IMAP/x.msg", {}, "Drafts", {false}},
+        PathCase{"StandardNamesOnlyAtTheTop", kMaildir, "A.IMAP/Sent Items.IMAP/x.msg", {}, "A/Sent Items",
+                 {false, false}},
+        PathCase{"TranslatedFolderMapped", kMaildir, "Elementos eliminados.IMAP/x.msg",
+                 {{"elementos eliminados", "Trash"}}, "Trash", {false}},
+        PathCase{"UserMappingAppliesToAPlainFolder", kMaildir, "Elementos eliminados/x.msg",
+                 {{"Elementos eliminados.IMAP", "Trash"}}, "Trash", {false}},
+        PathCase{"BuiltInNameKept", kMaildir, "Sent Items.IMAP/x.msg", {{"sent items", "Sent Items"}}, "Sent Items",
+                 {false}},
+        PathCase{"MappedToInbox", kMbox, "Posteingang.IMAP/A.IMAP/x.msg", {{"Posteingang", "inbox"}}, "INBOX/A",
+                 {false, false}},
+        PathCase{"RefusedOnceTheEndingIsOff", kMaildir, "cur.IMAP/x.msg", {}, "cur_", {true}},
+        PathCase{"RefusedMappedName", kMbox, "Junk.IMAP/x.msg", {{"Junk", ".junk"}}, "_.junk", {true}},
+        PathCase{"NothingButTheEnding", kMaildir, ".IMAP/x.msg", {}, ".IMAP", {false}}),
+    [](const auto &info) { return std::string(info.param.name); });
+
 TEST(MailboxFor, FoldersBelowTheRootNameTheMailboxAndGivenFilesGoToInbox) {
-    const MailboxPath nested = MailboxFor(kMaildir, "/m/root", "/m/root/new/b/x.msg", '/');
-    EXPECT_EQ(nested.names, (std::vector<std::string>{"new_", "b"}));
-    EXPECT_EQ(nested.changedFrom, (std::vector<std::string>{"new", "b"}));
-    EXPECT_EQ(MailboxFor(kMbox, "C:\\m\\", "C:\\m\\a\\x.msg", '\\').names, std::vector<std::string>{"a"});
-    EXPECT_TRUE(MailboxFor(kMaildir, "/m/root", "/m/root/x.msg", '/').names.empty());
+    EXPECT_EQ(MailboxFor(kMbox, "C:\\m\\", "C:\\m\\a.IMAP\\x.msg", '\\').names, std::vector<std::string>{"a"});
     EXPECT_TRUE(MailboxFor(kMaildir, "", "/m/root/a/x.msg", '/').names.empty());
     EXPECT_TRUE(MailboxFor(kMaildir, "/m/root", "/m/rootless/a/x.msg", '/').names.empty());
     EXPECT_EQ(RelativeSourcePath("C:\\m", "C:\\m\\a\\x.msg", '\\'), "a/x.msg");
@@ -109,6 +160,7 @@ TEST(MaildirName, CarriesTheTokenThatARerunFindsWhateverTheServerAdded) {
     const std::string name = MaildirFileName(1341136800, token);
     EXPECT_EQ(name, "1341136800." + token + ".tarvelin");
     EXPECT_EQ(name.find(':'), std::string::npos);
+    EXPECT_EQ(MaildirFileName(1341136800, token, true), name + ":2,S");
     for (const std::string &written : {name, name + ":2,S", name + ",S=120:2,RS"})
         EXPECT_EQ(TokenOfMaildirName(written), token) << written;
     EXPECT_EQ(TokenOfMaildirName(MaildirFileName(5, token + "-12") + ":2,"), token + "-12");
