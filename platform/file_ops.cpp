@@ -68,11 +68,13 @@ Status OpenSource(const SysCalls &sys, const std::string &source, OpenFile &in, 
 }
 
 Status CreateTemporaryIn(const SysCalls &sys, const std::string &folder, unsigned permissions, std::string &path,
-                         OpenFile &out, FolderHandles *folders = nullptr, FileSpot *spot = nullptr) {
+                         OpenFile &out, FolderHandles *folders = nullptr, FileSpot *spot = nullptr,
+                         bool mayCutBack = false) {
     for (int attempt = 0; attempt < kTemporaryNameAttempts; ++attempt) {
         std::string candidate = TemporaryNameIn(folder);
         FileSpot found = Locate(folders, candidate);
-        Status made = native::CreateNew(sys, candidate, permissions, out.Slot(), "cannot create the copy", found);
+        Status made =
+            native::CreateNew(sys, candidate, permissions, out.Slot(), "cannot create the copy", found, mayCutBack);
         if (made) {
             path = std::move(candidate);
             if (spot != nullptr) *spot = std::move(found);
@@ -110,6 +112,10 @@ Status CopyBytes(const SysCalls &sys, FileRef in, FileRef out, const SourceFacts
         if (Status written = WriteAll(sys, out, buffer.get(), got); !written) return written;
         if (!slices.Moved(got)) return Status::Stopped();
     }
+}
+
+bool SameTime(const native::SystemTime &a, const native::SystemTime &b) {
+    return a.units == b.units && a.fraction == b.fraction;
 }
 
 // Fills the buffer from the file; false on a read error or when the file ends first.
@@ -258,9 +264,30 @@ bool SameFile(const SourceFacts &a, const SourceFacts &b) {
     return a.identified && b.identified && a.device == b.device && a.fileNumber == b.fileNumber;
 }
 
-// Size and modification time: what a writer of the message changes, in place or not.
+// Size, modification and change time: what a writer of the message changes, in place or not. The
+// change time also tells a rewrite whose writer set the modification time back, or whose clock is
+// too coarse to show it.
 bool SameState(const SourceFacts &a, const SourceFacts &b) {
-    return a.size == b.size && a.modified.units == b.modified.units && a.modified.fraction == b.modified.fraction;
+    return a.size == b.size && SameTime(a.modified, b.modified) && SameTime(a.changed, b.changed);
+}
+
+Status ChangedWhileCopied() { return Status::Failure(ErrorKind::Other, "the message changed while it was copied"); }
+
+// Whether the source read from `in` is still as it was when it was opened (`facts`), from the
+// open file and once more by its path: a mail server may deliver to or move the message meanwhile.
+Status StillAsOpened(const SysCalls &sys, const std::string &source, const FileSpot &spot, FileRef in,
+                     const SourceFacts &facts, bool &same) {
+    SourceFacts now, byPath;
+    if (Status read = native::ReadFactsByPath(sys, source, byPath, spot); !read) return read;
+    // While the path names the file copied, what it tells is what the open file would: one
+    // call less, which on a share is a round trip.
+    if (SameFile(facts, byPath)) {
+        now = byPath;
+    } else if (Status read = native::ReadFacts(sys, in, now); !read) {
+        return read;
+    }
+    same = SameState(facts, now) && SameState(facts, byPath);
+    return Status::Ok();
 }
 
 }  // namespace
@@ -269,9 +296,8 @@ Status StageCopy(const std::string &source, const std::string &folder, StagedCop
                  WorkHooks *hooks, std::optional<std::int64_t> modified, SourceHead *head, FolderHandles *folders) {
     staged = StagedCopy();
     const FileSpot sourceSpot = Locate(folders, source);
-    // A mail server may deliver to or move the message meanwhile. A copy is kept only when the
-    // source's size and time, from the open file and by its path, are those it had when it was
-    // opened; otherwise it is dropped and made once more, and a second change fails the message.
+    // A copy is kept only when the source is still as it was opened; otherwise it is dropped and
+    // made once more, and a second change fails the message.
     for (int attempt = 1;; ++attempt) {
         OpenFile in(sys);
         SourceFacts facts;
@@ -303,16 +329,9 @@ Status StageCopy(const std::string &source, const std::string &folder, StagedCop
         SliceYield slices(hooks);
         if (Status copied = whole ? Status::Ok() : CopyBytes(sys, in.get(), out.get(), rest, slices); !copied)
             return copied;
-        SourceFacts now, byPath;
-        if (Status read = native::ReadFactsByPath(sys, source, byPath, sourceSpot); !read) return read;
-        // While the path names the file copied, what it tells is what the open file would: one
-        // call less, which on a share is a round trip.
-        if (SameFile(facts, byPath)) {
-            now = byPath;
-        } else if (Status read = native::ReadFacts(sys, in.get(), now); !read) {
-            return read;
-        }
-        if (SameState(facts, now) && SameState(facts, byPath)) {
+        bool same = false;
+        if (Status checked = StillAsOpened(sys, source, sourceSpot, in.get(), facts, same); !checked) return checked;
+        if (same) {
             // Before the copy has a name, so that a named copy never shows another time.
             std::optional<std::int64_t> time = modified;
             if (!time && head != nullptr && head->read && head->chooseTime) time = head->chooseTime(*head);
@@ -324,7 +343,7 @@ Status StageCopy(const std::string &source, const std::string &folder, StagedCop
             staged = std::move(copy);
             return Status::Ok();
         }
-        if (attempt == 2) return Status::Failure(ErrorKind::Other, "the message changed while it was copied");
+        if (attempt == 2) return ChangedWhileCopied();
     }
 }
 
@@ -332,23 +351,30 @@ Status ReadSource(const std::string &source, SourceHead &head, const std::functi
                   const std::function<Status(std::string_view)> &take, const SysCalls &sys, WorkHooks *hooks,
                   FolderHandles *folders) {
     constexpr std::size_t kPiece = 256 * 1024;
-    head.read = false;
-    OpenFile in(sys);
-    SourceFacts facts;
-    if (Status opened = OpenSource(sys, source, in, facts, Locate(folders, source)); !opened) return opened;
-    if (Status read = ReadOpenHead(sys, in.get(), facts, head); !read) return read;
-    if (Status ready = headRead(head); !ready) return ready;
-    std::string piece = std::move(head.bytes);
-    const ReadSlice read = SliceReader(sys, in.get());
-    while (!piece.empty()) {
-        if (Status taken = take(piece); !taken) return taken;
-        if (hooks != nullptr && hooks->YieldAndCheckStop()) return Status::Stopped();
-        piece.resize(kPiece);
-        std::size_t got = 0;
-        if (Status more = read(piece.data(), piece.size(), got); !more) return more;
-        piece.resize(got);
+    const FileSpot spot = Locate(folders, source);
+    // Checked as a copy is: read once more when it changed meanwhile, failed when it changed again.
+    for (int attempt = 1;; ++attempt) {
+        head.read = false;
+        OpenFile in(sys);
+        SourceFacts facts;
+        if (Status opened = OpenSource(sys, source, in, facts, spot); !opened) return opened;
+        if (Status read = ReadOpenHead(sys, in.get(), facts, head); !read) return read;
+        if (Status ready = headRead(head); !ready) return ready;
+        std::string piece = std::move(head.bytes);
+        const ReadSlice read = SliceReader(sys, in.get());
+        while (!piece.empty()) {
+            if (Status taken = take(piece); !taken) return taken;
+            if (hooks != nullptr && hooks->YieldAndCheckStop()) return Status::Stopped();
+            piece.resize(kPiece);
+            std::size_t got = 0;
+            if (Status more = read(piece.data(), piece.size(), got); !more) return more;
+            piece.resize(got);
+        }
+        bool same = false;
+        if (Status checked = StillAsOpened(sys, source, spot, in.get(), facts, same); !checked) return checked;
+        if (same) return Status::Ok();
+        if (attempt == 2) return ChangedWhileCopied();
     }
-    return Status::Ok();
 }
 
 Status StageNew(const std::string &folder, StagedCopy &staged, const SysCalls &sys) {
@@ -356,7 +382,8 @@ Status StageNew(const std::string &folder, StagedCopy &staged, const SysCalls &s
     if (folder.find('\0') != std::string::npos) return NoValidPath("cannot create the file");
     StagedCopy file;
     OpenFile out(sys);
-    if (Status made = CreateTemporaryIn(sys, folder, 0666, file.temporary_, out); !made) return made;
+    if (Status made = CreateTemporaryIn(sys, folder, 0666, file.temporary_, out, nullptr, nullptr, true); !made)
+        return made;
     file.sys_ = &sys;
     file.open_ = out.Release();
     staged = std::move(file);

@@ -95,6 +95,7 @@ private:
     friend Status StageNew(const std::string &, StagedCopy &, const SysCalls &);
     void Discard() noexcept;
 
+
     const SysCalls *sys_ = nullptr;
     FolderHandles *folders_ = nullptr;  // the caller's, when it keeps folders open
     FileSpot temporarySpot_;            // where the temporary name was made
@@ -123,7 +124,9 @@ Status StageCopy(const std::string &source, const std::string &folder, StagedCop
 // mbox file): its first bytes into the head (which says when it is complete), handed to `headRead`
 // once read, and then all of it, the head first, a piece at a time to `take`; the hooks yield after
 // each piece, and a stop ends the read with ErrorKind::Stopped. Refused as StageCopy refuses them:
-// a source that is no regular file.
+// a source that is no regular file. Checked as StageCopy checks its source: when the source changed
+// meanwhile, it is read once more from its start, and `headRead` is called again (what `take` got
+// before is to be dropped); a second change fails it as StageCopy fails.
 Status ReadSource(const std::string &source, SourceHead &head, const std::function<Status(const SourceHead &)> &headRead,
                   const std::function<Status(std::string_view piece)> &take, const SysCalls &sys = RealSysCalls(),
                   WorkHooks *hooks = nullptr, FolderHandles *folders = nullptr);

@@ -37,6 +37,9 @@ struct SourceFacts {
     unsigned permissions = 0;  // the mode's permission bits on POSIX
     SystemTime accessed;
     SystemTime modified;
+    // When the file's bytes or facts last changed (POSIX st_ctime, Windows ChangeTime), which no
+    // program can set back as it can the modification time; 0 where the file system keeps none.
+    SystemTime changed;
     // Which file it is (device and inode on POSIX), where the system tells it along.
     bool identified = false;
     std::uint64_t device = 0, fileNumber = 0;
@@ -54,9 +57,11 @@ Status ReadFactsByPath(const SysCalls &sys, const std::string &path, SourceFacts
                        const FileSpot &spot = {});
 
 // Creates a file that did not exist (hidden on Windows until FinishContent). An existing name gives
-// AlreadyExists; every other failure is ErrorKind::Other, reported as "what: reason".
+// AlreadyExists; every other failure is ErrorKind::Other, reported as "what: reason". A file that
+// may be cut back (TruncateTo) is opened for reading too: a FUSE client of an SMB share
+// (smbnetfs) cuts a file open for writing only after a time-out of seconds, with an I/O error.
 Status CreateNew(const SysCalls &sys, const std::string &path, unsigned permissions, FileRef &file,
-                 std::string_view what, const FileSpot &spot = {});
+                 std::string_view what, const FileSpot &spot = {}, bool mayCutBack = false);
 
 // Up to count bytes into the buffer; got is 0 at the end.
 Status ReadSlice(const SysCalls &sys, FileRef file, char *buffer, std::size_t count, std::size_t &got);

@@ -64,7 +64,8 @@ public:
     // An empty file under a hidden temporary name in `folder` (which must exist), to be written.
     virtual Status StageNew(const std::string &folder, std::unique_ptr<StagedNewFile> &file) = 0;
     // Reads the source whole for output that holds its bytes in another form: the ReadSource of
-    // the file utilities.
+    // the file utilities. A source that changed meanwhile is read once more: `headRead` is called
+    // again, and what `take` got before is to be dropped.
     virtual Status ReadSource(const std::string &source, WorkHooks &hooks, SourceHead &head,
                               const std::function<Status(const SourceHead &)> &headRead,
                               const std::function<Status(std::string_view)> &take) = 0;

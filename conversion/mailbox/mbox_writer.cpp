@@ -102,16 +102,23 @@ Status MboxFile::Add(FileService &files, const std::string &source, WorkHooks &h
     bool begun = false;
     const Status read = files.ReadSource(
         source, hooks, head,
-        [&](const SourceHead &read) {
+        [&](const SourceHead &first) {
+            // Read once more, the source changed meanwhile: what was written of it goes.
+            if (begun) {
+                begun = false;
+                if (Status back = Abandon(); !back) return back;
+            }
             // The separator line needs the message's date, so the header comes first.
-            (void)message.LoadFromHead(read.bytes, read.modified, read.size);
+            (void)message.LoadFromHead(first.bytes, first.modified, first.size);
             Status started = Begin(message.Instant().unixSeconds);
             begun = started.ok();
             return started;
         },
         [this](std::string_view piece) { return Feed(piece); });
     if (!read) {
-        if (begun) (void)Abandon();
+        // At a stop the whole file is dropped, so it need not be cut back first (on a share a cut
+        // can cost seconds).
+        if (begun && read.kind() != ErrorKind::Stopped) (void)Abandon();
         return read;
     }
     return End();

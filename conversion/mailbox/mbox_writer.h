@@ -47,8 +47,9 @@ public:
     // Starts the file in `folder`, which must exist.
     Status Start(FileService &files, const std::string &folder);
     // Reads the message once, for the header reader (`message`) and into the file, a piece at a
-    // time: a message of any size costs a piece of memory. One that cannot be read to its end is
-    // taken back out of the file. Once a write failed, the file may end in part of a message, so
+    // time: a message of any size costs a piece of memory. One that changed while it was read is
+    // taken back out of the file and read once more (a second change fails it); one that cannot
+    // be read to its end is taken back out too. Once a write failed, the file may end in part of a message, so
     // it takes no more.
     Status Add(FileService &files, const std::string &source, WorkHooks &hooks, MailMessage &message);
     // The same for a message written by the caller: Begin, Feed for each piece, then End; or

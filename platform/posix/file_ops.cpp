@@ -112,6 +112,7 @@ void FillFacts(const struct stat &info, SourceFacts &facts) {
     facts.permissions = info.st_mode & 0777;
     facts.accessed = FromTimespec(info.st_atim);
     facts.modified = FromTimespec(info.st_mtim);
+    facts.changed = FromTimespec(info.st_ctim);
     facts.identified = true;
     facts.device = static_cast<std::uint64_t>(info.st_dev);
     facts.fileNumber = static_cast<std::uint64_t>(info.st_ino);
@@ -144,9 +145,9 @@ Status ReadFactsByPath(const SysCalls &sys, const std::string &path, SourceFacts
 }
 
 Status CreateNew(const SysCalls &sys, const std::string &path, unsigned permissions, FileRef &file,
-                 std::string_view what, const FileSpot &spot) {
-    const int fd =
-        RetryOnEintr([&] { return sys.Open(At(path, spot), kCreateFlags, static_cast<mode_t>(permissions)); });
+                 std::string_view what, const FileSpot &spot, bool mayCutBack) {
+    const int flags = mayCutBack ? (kCreateFlags & ~O_WRONLY) | O_RDWR : kCreateFlags;
+    const int fd = RetryOnEintr([&] { return sys.Open(At(path, spot), flags, static_cast<mode_t>(permissions)); });
     if (fd >= 0) {
         file = fd;
         return Status::Ok();

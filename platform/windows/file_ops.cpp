@@ -97,7 +97,7 @@ Status OpenForReading(const SysCalls &sys, const std::string &path, FileRef &fil
     return ReadFacts(sys, file, facts);
 }
 
-// The size and the last-write time GetFileInformationByHandle gives.
+// What the file's basic and standard information give.
 Status ReadFacts(const SysCalls &sys, FileRef file, SourceFacts &facts) {
     FileFacts read;
     if (!sys.Facts(Handle(file), &read)) return OtherFailure(::GetLastError(), "cannot read the message");
@@ -106,6 +106,7 @@ Status ReadFacts(const SysCalls &sys, FileRef file, SourceFacts &facts) {
     facts.size = read.size;
     facts.accessed = {static_cast<std::int64_t>(read.times.lastAccess), 0};
     facts.modified = {static_cast<std::int64_t>(read.times.lastWrite), 0};
+    facts.changed = {static_cast<std::int64_t>(read.times.change), 0};
     return Status::Ok();
 }
 
@@ -122,7 +123,7 @@ Status ReadFactsByPath(const SysCalls &sys, const std::string &path, SourceFacts
 
 // Created hidden; FinishContent makes it visible once complete.
 Status CreateNew(const SysCalls &sys, const std::string &path, unsigned, FileRef &file, std::string_view what,
-                 const FileSpot &) {
+                 const FileSpot &, bool) {
     void *const handle = sys.Open(Win32Path(path).c_str(), GENERIC_WRITE, 0, CREATE_NEW, FILE_ATTRIBUTE_HIDDEN);
     if (handle != nullptr) {
         file = reinterpret_cast<FileRef>(handle);
