@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <ctime>
+#include <new>
 
 #include "conversion/header/plain_date.h"
 #include "platform/path_split.h"
@@ -100,21 +101,26 @@ Status MboxFile::Add(FileService &files, const std::string &source, WorkHooks &h
     head.complete = MailMessage::HeaderComplete;
     head.limit = MailMessage::kMaxHeaderBytes;
     bool begun = false;
-    const Status read = files.ReadSource(
-        source, hooks, head,
-        [&](const SourceHead &first) {
-            // Read once more, the source changed meanwhile: what was written of it goes.
-            if (begun) {
-                begun = false;
-                if (Status back = Abandon(); !back) return back;
-            }
-            // The separator line needs the message's date, so the header comes first.
-            (void)message.LoadFromHead(first.bytes, first.modified, first.size);
-            Status started = Begin(message.Instant().unixSeconds);
-            begun = started.ok();
-            return started;
-        },
-        [this](std::string_view piece) { return Feed(piece); });
+    Status read;
+    try {
+        read = files.ReadSource(
+            source, hooks, head,
+            [&](const SourceHead &first) {
+                // Read once more, the source changed meanwhile: what was written of it goes.
+                if (begun) {
+                    begun = false;
+                    if (Status back = Abandon(); !back) return back;
+                }
+                // The separator line needs the message's date, so the header comes first.
+                (void)message.LoadFromHead(first.bytes, first.modified, first.size);
+                Status started = Begin(message.Instant().unixSeconds);
+                begun = started.ok();
+                return started;
+            },
+            [this](std::string_view piece) { return Feed(piece); });
+    } catch (const std::bad_alloc &) {
+        read = Status::OutOfMemory();
+    }
     if (!read) {
         // At a stop the whole file is dropped, so it need not be cut back first (on a share a cut
         // can cost seconds).

@@ -209,6 +209,13 @@ INSTANTIATE_TEST_SUITE_P(
                           s.readLimit = kMiB + 3;
                       },
                       "cannot read the message: Input/output error"},
+            FaultCase{"MemoryRunsOutMidCopy",
+                      [](const Archive &a, FaultySysCalls &s) {
+                          a.TakeTheVictimsName();
+                          s.readOutOfMemory = true;
+                          s.readLimit = kMiB + 3;
+                      },
+                      "not enough memory for the message"},
             FaultCase{"FlushToTheDiskFails",
                       [](const Archive &a, FaultySysCalls &s) {
                           a.TakeTheVictimsName();

@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <map>
 #include <mutex>
+#include <new>
 #include <set>
 #include <string>
 #include <string_view>
@@ -27,6 +28,7 @@ public:
     std::size_t writeLimit = 0;
     int readError = 0;  // reading the source fails after readLimit bytes
     std::size_t readLimit = 0;
+    bool readOutOfMemory = false;  // ... or memory runs out there (std::bad_alloc), when readError is 0
     int copyRangeError = 0;  // the in-kernel copy fails
     bool copyRangeStopsEarly = false;
     std::size_t maxChunk = SIZE_MAX;  // short reads and writes
@@ -85,7 +87,8 @@ public:
         if (Interrupted()) return Fail(EINTR);
         if (!victim.empty() && fd != victimFd_) return SysCalls::Read(fd, buffer, count);
         count = std::min(count, maxChunk);
-        if (readError != 0) {
+        if (readError != 0 || readOutOfMemory) {
+            if (read_ >= readLimit && readError == 0) throw std::bad_alloc();
             if (read_ >= readLimit) return Fail(readError);
             count = std::min(count, readLimit - read_);
         }
@@ -105,7 +108,7 @@ public:
         if (Interrupted()) return Fail(EINTR);
         if (copyRangeError != 0) return Fail(copyRangeError);
         if (!victim.empty() && inFd != victimFd_) return SysCalls::CopyFileRange(inFd, outFd, count);
-        if (readError != 0) return Fail(EXDEV);  // so that the read loop meets the read fault
+        if (readError != 0 || readOutOfMemory) return Fail(EXDEV);  // so that the read loop meets the read fault
         if (copyRangeStopsEarly && written_ > 0) return 0;
         count = WriteAllowance(count);
         if (count == 0) return Fail(writeError);
