@@ -3,8 +3,10 @@
 #include "platform/file_ops.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstring>
 #include <memory>
+#include <thread>
 #include <utility>
 
 #include "platform/file_primitives.h"
@@ -164,7 +166,9 @@ StagedCopy::StagedCopy(StagedCopy &&other) noexcept
       temporary_(std::exchange(other.temporary_, {})),
       leftLink_(std::exchange(other.leftLink_, {})),
       open_(std::exchange(other.open_, kNoFile)),
-      keptSourceTime_(other.keptSourceTime_) {}
+      keptSourceTime_(other.keptSourceTime_),
+      timeRoutes_(std::exchange(other.timeRoutes_, nullptr)),
+      given_(std::exchange(other.given_, std::nullopt)) {}
 
 StagedCopy &StagedCopy::operator=(StagedCopy &&other) noexcept {
     if (this != &other) {
@@ -176,6 +180,8 @@ StagedCopy &StagedCopy::operator=(StagedCopy &&other) noexcept {
         leftLink_ = std::exchange(other.leftLink_, {});
         open_ = std::exchange(other.open_, kNoFile);
         keptSourceTime_ = other.keptSourceTime_;
+        timeRoutes_ = std::exchange(other.timeRoutes_, nullptr);
+        given_ = std::exchange(other.given_, std::nullopt);
     }
     return *this;
 }
@@ -199,7 +205,82 @@ Status StagedCopy::Flush() {
     if (open_ == kNoFile) return Status::Ok();
     // On the disk before it gets its final name, so that after a power cut a final name never
     // holds less than the whole message.
-    return native::FlushAndClose(*sys_, std::exchange(open_, kNoFile));
+    if (Status flushed = native::FlushAndClose(*sys_, std::exchange(open_, kNoFile)); !flushed) return flushed;
+    if (timeRoutes_ != nullptr && given_) KeepGivenTimes();
+    return Status::Ok();
+}
+
+namespace {
+
+// Whether a time the file system shows is the one given, to the precision it keeps (a share may
+// keep whole seconds or microseconds): the server's own time of a close comes later.
+bool ShowsTime(const native::SystemTime &shown, const native::SystemTime &given) {
+    return shown.units == given.units && shown.fraction <= given.fraction;
+}
+
+native::SystemTime Accessed(const auto &given) { return {given.accessed, given.accessedFraction}; }
+native::SystemTime Modified(const auto &given) { return {given.modified, given.modifiedFraction}; }
+
+// Waits, at most `most`, until the file at the path no longer shows the time it was given: its
+// server has then closed the handle that wrote it, and replaced the time. False when it still
+// shows it.
+bool AwaitReplacedTime(const SysCalls &sys, const std::string &path, const FileSpot &spot,
+                       const native::SystemTime &given, std::chrono::milliseconds most, native::SourceFacts &facts) {
+    std::chrono::milliseconds pause{1}, waited{0};
+    for (;;) {
+        if (!native::ReadFreshFacts(sys, path, facts, spot)) return false;
+        if (!ShowsTime(facts.modified, given)) return true;
+        if (waited >= most) return false;
+        std::this_thread::sleep_for(pause);
+        waited += pause;
+        pause = std::min(pause * 2, std::chrono::milliseconds(64));
+    }
+}
+
+}  // namespace
+
+// Where a time given to the open copy may be applied apart from its handle, the first copy on a
+// file system shows whether the server replaces it at the close, and from then on each copy there
+// waits for that and sets its time once more. Times are worth keeping but not worth losing the
+// copy over: nothing here fails it.
+void StagedCopy::KeepGivenTimes() {
+    // The server replaces the time soon after the close, within a round trip or two; this long it
+    // is waited for where it may do so.
+    constexpr std::chrono::milliseconds kLearning{100};
+    constexpr std::chrono::milliseconds kClosing{1000};
+    const std::string folder = FolderFromPath(temporary_);
+    TimeRoute route = timeRoutes_->InFolder(folder);
+    if (route == TimeRoute::OnOpenFile) return;
+    const native::SystemTime accessed = Accessed(*given_), given = Modified(*given_);
+    SourceFacts facts;
+    bool read = false;  // facts holds the file as it is now
+    if (route == TimeRoute::Unknown) {
+        route = TimeRoute::OnOpenFile;
+        if (native::MaySetTimesApart(*sys_, temporary_) && native::ReadFreshFacts(*sys_, temporary_, facts, temporarySpot_)) {
+            read = true;
+            route = timeRoutes_->OnDevice(facts.device);
+            if (route == TimeRoute::Unknown) {
+                route = TimeRoute::OnOpenFile;
+                if (!ShowsTime(facts.modified, given) ||
+                    AwaitReplacedTime(*sys_, temporary_, temporarySpot_, given, kLearning, facts)) {
+                    // Set once more, it must stay, or nothing helps (a file system that rounds times).
+                    SourceFacts again;
+                    if (native::SetTimesByPath(*sys_, temporary_, accessed, given, temporarySpot_) &&
+                        native::ReadFreshFacts(*sys_, temporary_, again, temporarySpot_) &&
+                        ShowsTime(again.modified, given))
+                        route = TimeRoute::AgainAfterClose;
+                }
+                timeRoutes_->KeepOnDevice(facts.device, route);
+                timeRoutes_->KeepInFolder(folder, route);
+                return;
+            }
+        }
+        timeRoutes_->KeepInFolder(folder, route);
+        if (route == TimeRoute::OnOpenFile) return;
+    }
+    if (!read || ShowsTime(facts.modified, given))
+        (void)AwaitReplacedTime(*sys_, temporary_, temporarySpot_, given, kClosing, facts);
+    (void)native::SetTimesByPath(*sys_, temporary_, accessed, given, temporarySpot_);
 }
 
 Status StagedCopy::ClaimAs(const std::string &destination, ClaimRoute *route) {
@@ -214,7 +295,7 @@ Status StagedCopy::ClaimAs(const std::string &destination, ClaimRoute *route) {
         // Staged away from its folder (where claims are quicker), on a file system of its own.
         StagedCopy near;
         if (Status copied = StageCopy(temporary_, FolderFromPath(destination), near, *sys_, nullptr, std::nullopt,
-                                      nullptr, folders_);
+                                      nullptr, folders_, timeRoutes_);
             !copied)
             return copied;
         near.keptSourceTime_ = keptSourceTime_;
@@ -293,7 +374,8 @@ Status StillAsOpened(const SysCalls &sys, const std::string &source, const FileS
 }  // namespace
 
 Status StageCopy(const std::string &source, const std::string &folder, StagedCopy &staged, const SysCalls &sys,
-                 WorkHooks *hooks, std::optional<std::int64_t> modified, SourceHead *head, FolderHandles *folders) {
+                 WorkHooks *hooks, std::optional<std::int64_t> modified, SourceHead *head, FolderHandles *folders,
+                 TimeRoutes *times) {
     staged = StagedCopy();
     const FileSpot sourceSpot = Locate(folders, source);
     // A copy is kept only when the source is still as it was opened; otherwise it is dropped and
@@ -339,6 +421,10 @@ Status StageCopy(const std::string &source, const std::string &folder, StagedCop
             if (time) chosen.time = native::SystemTimeFromUnix(*time);
             if (Status finished = native::FinishContent(sys, out.get(), facts, chosen); !finished) return finished;
             copy.keptSourceTime_ = chosen.time && !chosen.taken;
+            copy.timeRoutes_ = times;
+            if (chosen.given)
+                copy.given_ = StagedCopy::GivenTimes{facts.accessed.units, facts.accessed.fraction, chosen.given->units,
+                                         chosen.given->fraction};
             copy.open_ = out.Release();
             staged = std::move(copy);
             return Status::Ok();
@@ -377,7 +463,7 @@ Status ReadSource(const std::string &source, SourceHead &head, const std::functi
     }
 }
 
-Status StageNew(const std::string &folder, StagedCopy &staged, const SysCalls &sys) {
+Status StageNew(const std::string &folder, StagedCopy &staged, const SysCalls &sys, TimeRoutes *times) {
     staged = StagedCopy();
     if (folder.find('\0') != std::string::npos) return NoValidPath("cannot create the file");
     StagedCopy file;
@@ -386,6 +472,7 @@ Status StageNew(const std::string &folder, StagedCopy &staged, const SysCalls &s
         return made;
     file.sys_ = &sys;
     file.open_ = out.Release();
+    file.timeRoutes_ = times;
     staged = std::move(file);
     return Status::Ok();
 }
@@ -408,7 +495,10 @@ Status StagedCopy::SetModified(std::int64_t unixSeconds) {
     facts.accessed = facts.modified = native::SystemTimeFromUnix(unixSeconds);
     native::ChosenTime chosen;
     chosen.time = facts.modified;
-    return native::FinishContent(*sys_, open_, facts, chosen);
+    Status finished = native::FinishContent(*sys_, open_, facts, chosen);
+    if (chosen.given)
+        given_ = GivenTimes{facts.accessed.units, facts.accessed.fraction, chosen.given->units, chosen.given->fraction};
+    return finished;
 }
 
 void RemoveFile(const std::string &path, const SysCalls &sys) {

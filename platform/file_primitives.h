@@ -78,6 +78,9 @@ Status CopyInSystem(const SysCalls &sys, FileRef in, FileRef out, const SourceFa
 struct ChosenTime {
     std::optional<SystemTime> time;
     bool taken = false;  // set by FinishContent when the file system took it
+    // Set by FinishContent: the modification time the open file was given (the chosen one or the
+    // source's), when the file system took one.
+    std::optional<SystemTime> given;
 };
 
 SystemTime SystemTimeFromUnix(std::int64_t seconds);
@@ -85,6 +88,16 @@ SystemTime SystemTimeFromUnix(std::int64_t seconds);
 // Gives a complete copy the chosen time, or where there is none or the file system refuses it the
 // source's times (and makes it visible on Windows), and starts writing it to the disk.
 Status FinishContent(const SysCalls &sys, FileRef out, const SourceFacts &facts, ChosenTime &chosen);
+
+// The facts of the file a path names, as the file system holds them now: past a cache of its
+// client, which may still show what it was told a moment ago.
+Status ReadFreshFacts(const SysCalls &sys, const std::string &path, SourceFacts &facts, const FileSpot &spot = {});
+// Gives the closed file at the path these times.
+Status SetTimesByPath(const SysCalls &sys, const std::string &path, const SystemTime &accessed,
+                      const SystemTime &modified, const FileSpot &spot = {});
+// Whether the file system may apply a time given to an open file apart from that file's own
+// handle, so that the time can be replaced when the file closes (a FUSE or an SMB client).
+bool MaySetTimesApart(const SysCalls &sys, const std::string &path);
 
 // Cuts an open file back to `size` bytes; writing goes on from there.
 Status TruncateTo(const SysCalls &sys, FileRef file, std::uint64_t size);

@@ -113,6 +113,8 @@ private:
     FolderHandles folders_;
     std::mutex routesMutex_;
     std::unordered_map<std::string, ClaimRoute> routes_;
+    // How copies keep their times in each folder so far.
+    TimeRoutes times_;
 };
 
 }  // namespace tarvelin

@@ -165,14 +165,36 @@ Status FinishContent(const SysCalls &sys, FileRef out, const SourceFacts &facts,
     if (chosen.time) {
         const auto units = static_cast<std::uint64_t>(chosen.time->units);
         chosen.taken = sys.SetBasics(Handle(out), FileTimes{units, accessed, units}, FILE_ATTRIBUTE_NORMAL);
+        if (chosen.taken) chosen.given = chosen.time;
     }
+    if (chosen.taken) return Status::Ok();
     const FileTimes times{0, accessed, static_cast<std::uint64_t>(facts.modified.units)};
-    if (!chosen.taken && !sys.SetBasics(Handle(out), times, FILE_ATTRIBUTE_NORMAL) &&
-        !sys.SetBasics(Handle(out), FileTimes{}, FILE_ATTRIBUTE_NORMAL)) {
+    if (sys.SetBasics(Handle(out), times, FILE_ATTRIBUTE_NORMAL)) {
+        chosen.given = facts.modified;
+    } else if (!sys.SetBasics(Handle(out), FileTimes{}, FILE_ATTRIBUTE_NORMAL)) {
         return OtherFailure(::GetLastError(), "cannot finish the copy");
     }
     return Status::Ok();
 }
+
+Status ReadFreshFacts(const SysCalls &sys, const std::string &path, SourceFacts &facts, const FileSpot &spot) {
+    return ReadFactsByPath(sys, path, facts, spot);
+}
+
+Status SetTimesByPath(const SysCalls &sys, const std::string &path, const SystemTime &accessed,
+                      const SystemTime &modified, const FileSpot &) {
+    void *const handle =
+        sys.Open(Win32Path(path).c_str(), FILE_WRITE_ATTRIBUTES, kShareAll, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS);
+    if (handle == nullptr) return OtherFailure(::GetLastError(), "cannot set the copy's time");
+    const FileTimes times{0, static_cast<std::uint64_t>(accessed.units), static_cast<std::uint64_t>(modified.units)};
+    const bool set = sys.SetBasics(handle, times, 0);
+    const DWORD err = ::GetLastError();
+    sys.Close(handle);
+    return set ? Status::Ok() : OtherFailure(err, "cannot set the copy's time");
+}
+
+// Windows' own clients set a time on the handle that wrote the file, which keeps it.
+bool MaySetTimesApart(const SysCalls &, const std::string &) { return false; }
 
 Status TruncateTo(const SysCalls &sys, FileRef file, std::uint64_t size) {
     if (!sys.TruncateAndSeek(Handle(file), size)) return OtherFailure(::GetLastError(), "cannot write the file");

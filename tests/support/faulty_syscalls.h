@@ -43,6 +43,12 @@ public:
     std::string refusedCreate;  // creating or naming a file whose path holds this fails with createError
     int createError = 0;
     std::int64_t refusedTime = -1;  // setting this modification time fails with EINVAL, as on FAT
+    // What statfs tells of every file system, when not 0 (0x65735546: FUSE).
+    long fileSystemType = 0;
+    // As an SMB share through smbnetfs: a file written and closed gets the time of its close,
+    // whatever time it was given while open.
+    bool timesReplacedAtClose = false;
+    mutable int timesSetByPath = 0;
     // Copies given a final name before they were flushed: after a power cut such a name could
     // hold less than the whole message.
     mutable int claimedUnflushed = 0;
@@ -73,6 +79,10 @@ public:
         if (fd == victimCopyFd_) victimCopyFd_ = -1;
         copies_.erase(fd);
         const bool wasWritable = writable_.erase(fd) > 0;
+        if (wasWritable && timesReplacedAtClose) {
+            const struct timespec now[2] = {{0, UTIME_OMIT}, {0, UTIME_NOW}};
+            SysCalls::Futimens(fd, now);
+        }
         const int result = SysCalls::Close(fd);
         if (result == 0 && wasWritable && closeError != 0) return Fail(closeError);
         return result;
@@ -117,6 +127,15 @@ public:
     int Futimens(int fd, const struct timespec times[2]) const override {
         if (times[1].tv_sec == refusedTime) return Fail(EINVAL);
         return SysCalls::Futimens(fd, times);
+    }
+    int Utimens(FileAt file, const struct timespec times[2]) const override {
+        ++timesSetByPath;
+        return SysCalls::Utimens(file, times);
+    }
+    int Statfs(const char *path, struct statfs *result) const override {
+        const int got = SysCalls::Statfs(path, result);
+        if (got == 0 && fileSystemType != 0) result->f_type = fileSystemType;
+        return got;
     }
     int Mkdir(const char *path, mode_t mode) const override {
         if (path == refusedFolder) return Fail(folderError);
