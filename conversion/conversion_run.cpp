@@ -265,6 +265,7 @@ ConversionReport RunConversion(const MessageList &list, const std::string &outpu
                                FileService &files, RunOptions options) {
     ConversionReport report = Run(list, outputFolder, duplicateCounter, observer, files, options).Execute();
     files.CloseFolders();
+    TellLeftBehind(observer, files);
     return report;
 }
 

@@ -34,6 +34,9 @@ Status WithinMemory(Work &&work) {
     }
 }
 
+// Says each temporary file that the run's copies could not remove, once the run is over.
+void TellLeftBehind(RunObserver &observer, FileService &files);
+
 // What a run learns of a message from its header.
 MessageFacts FactsOf(const MailMessage &message);
 

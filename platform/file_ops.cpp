@@ -167,7 +167,7 @@ StagedCopy::StagedCopy(StagedCopy &&other) noexcept
       leftLink_(std::exchange(other.leftLink_, {})),
       open_(std::exchange(other.open_, kNoFile)),
       keptSourceTime_(other.keptSourceTime_),
-      timeRoutes_(std::exchange(other.timeRoutes_, nullptr)),
+      record_(std::exchange(other.record_, nullptr)),
       given_(std::exchange(other.given_, std::nullopt)) {}
 
 StagedCopy &StagedCopy::operator=(StagedCopy &&other) noexcept {
@@ -180,7 +180,7 @@ StagedCopy &StagedCopy::operator=(StagedCopy &&other) noexcept {
         leftLink_ = std::exchange(other.leftLink_, {});
         open_ = std::exchange(other.open_, kNoFile);
         keptSourceTime_ = other.keptSourceTime_;
-        timeRoutes_ = std::exchange(other.timeRoutes_, nullptr);
+        record_ = std::exchange(other.record_, nullptr);
         given_ = std::exchange(other.given_, std::nullopt);
     }
     return *this;
@@ -191,13 +191,34 @@ StagedCopy::~StagedCopy() { Discard(); }
 void StagedCopy::Discard() noexcept {
     if (sys_ == nullptr) return;
     // A claimed copy's temporary name is its link's.
-    if (!leftLink_.empty()) native::RemoveQuietly(*sys_, std::exchange(leftLink_, {}), temporarySpot_);
+    if (!leftLink_.empty()) RemoveTemporary(std::exchange(leftLink_, {}));
     if (open_ != kNoFile) native::CloseQuietly(*sys_, std::exchange(open_, kNoFile));
-    if (!temporary_.empty()) native::RemoveQuietly(*sys_, temporary_, temporarySpot_);
+    if (!temporary_.empty()) RemoveTemporary(temporary_);
     sys_ = nullptr;
     folders_ = nullptr;
+    record_ = nullptr;
     temporarySpot_ = {};
     temporary_.clear();
+}
+
+// Closed a moment ago, the file may still be held by a file system that lets go of it later (a
+// FUSE client of a share closes files after the call returns): such a removal is tried a few times
+// more. What still cannot go is put on the record, so that it is said rather than left unseen.
+void StagedCopy::RemoveTemporary(const std::string &path) noexcept {
+    constexpr int kTries = 6;
+    Status removed;
+    bool busy = false;
+    for (int attempt = 1; attempt <= kTries; ++attempt) {
+        removed = native::Remove(*sys_, path, busy, temporarySpot_);
+        if (removed || !busy || attempt == kTries) break;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10 << attempt));
+    }
+    if (removed || record_ == nullptr) return;
+    try {
+        record_->LeftBehind({path, removed.reason()});
+    } catch (...) {
+        // Out of memory: the file stays unsaid, as it would have without a record.
+    }
 }
 
 Status StagedCopy::Flush() {
@@ -206,7 +227,7 @@ Status StagedCopy::Flush() {
     // On the disk before it gets its final name, so that after a power cut a final name never
     // holds less than the whole message.
     if (Status flushed = native::FlushAndClose(*sys_, std::exchange(open_, kNoFile)); !flushed) return flushed;
-    if (timeRoutes_ != nullptr && given_) KeepGivenTimes();
+    if (record_ != nullptr && given_) KeepGivenTimes();
     return Status::Ok();
 }
 
@@ -249,7 +270,7 @@ void StagedCopy::KeepGivenTimes() {
     constexpr std::chrono::milliseconds kLearning{100};
     constexpr std::chrono::milliseconds kClosing{1000};
     const std::string folder = FolderFromPath(temporary_);
-    TimeRoute route = timeRoutes_->InFolder(folder);
+    TimeRoute route = record_->InFolder(folder);
     if (route == TimeRoute::OnOpenFile) return;
     const native::SystemTime accessed = Accessed(*given_), given = Modified(*given_);
     SourceFacts facts;
@@ -258,7 +279,7 @@ void StagedCopy::KeepGivenTimes() {
         route = TimeRoute::OnOpenFile;
         if (native::MaySetTimesApart(*sys_, temporary_) && native::ReadFreshFacts(*sys_, temporary_, facts, temporarySpot_)) {
             read = true;
-            route = timeRoutes_->OnDevice(facts.device);
+            route = record_->OnDevice(facts.device);
             if (route == TimeRoute::Unknown) {
                 route = TimeRoute::OnOpenFile;
                 if (!ShowsTime(facts.modified, given) ||
@@ -270,12 +291,12 @@ void StagedCopy::KeepGivenTimes() {
                         ShowsTime(again.modified, given))
                         route = TimeRoute::AgainAfterClose;
                 }
-                timeRoutes_->KeepOnDevice(facts.device, route);
-                timeRoutes_->KeepInFolder(folder, route);
+                record_->KeepOnDevice(facts.device, route);
+                record_->KeepInFolder(folder, route);
                 return;
             }
         }
-        timeRoutes_->KeepInFolder(folder, route);
+        record_->KeepInFolder(folder, route);
         if (route == TimeRoute::OnOpenFile) return;
     }
     if (!read || ShowsTime(facts.modified, given))
@@ -295,7 +316,7 @@ Status StagedCopy::ClaimAs(const std::string &destination, ClaimRoute *route) {
         // Staged away from its folder (where claims are quicker), on a file system of its own.
         StagedCopy near;
         if (Status copied = StageCopy(temporary_, FolderFromPath(destination), near, *sys_, nullptr, std::nullopt,
-                                      nullptr, folders_, timeRoutes_);
+                                      nullptr, folders_, record_);
             !copied)
             return copied;
         near.keptSourceTime_ = keptSourceTime_;
@@ -375,7 +396,7 @@ Status StillAsOpened(const SysCalls &sys, const std::string &source, const FileS
 
 Status StageCopy(const std::string &source, const std::string &folder, StagedCopy &staged, const SysCalls &sys,
                  WorkHooks *hooks, std::optional<std::int64_t> modified, SourceHead *head, FolderHandles *folders,
-                 TimeRoutes *times) {
+                 StagingRecord *record) {
     staged = StagedCopy();
     const FileSpot sourceSpot = Locate(folders, source);
     // A copy is kept only when the source is still as it was opened; otherwise it is dropped and
@@ -394,6 +415,7 @@ Status StageCopy(const std::string &source, const std::string &folder, StagedCop
             return made;
         copy.sys_ = &sys;
         copy.folders_ = folders;
+        copy.record_ = record;
 
         SourceFacts rest = facts;
         bool whole = false;  // the head was the whole message
@@ -421,7 +443,6 @@ Status StageCopy(const std::string &source, const std::string &folder, StagedCop
             if (time) chosen.time = native::SystemTimeFromUnix(*time);
             if (Status finished = native::FinishContent(sys, out.get(), facts, chosen); !finished) return finished;
             copy.keptSourceTime_ = chosen.time && !chosen.taken;
-            copy.timeRoutes_ = times;
             if (chosen.given)
                 copy.given_ = StagedCopy::GivenTimes{facts.accessed.units, facts.accessed.fraction, chosen.given->units,
                                          chosen.given->fraction};
@@ -463,7 +484,7 @@ Status ReadSource(const std::string &source, SourceHead &head, const std::functi
     }
 }
 
-Status StageNew(const std::string &folder, StagedCopy &staged, const SysCalls &sys, TimeRoutes *times) {
+Status StageNew(const std::string &folder, StagedCopy &staged, const SysCalls &sys, StagingRecord *record) {
     staged = StagedCopy();
     if (folder.find('\0') != std::string::npos) return NoValidPath("cannot create the file");
     StagedCopy file;
@@ -472,7 +493,7 @@ Status StageNew(const std::string &folder, StagedCopy &staged, const SysCalls &s
         return made;
     file.sys_ = &sys;
     file.open_ = out.Release();
-    file.timeRoutes_ = times;
+    file.record_ = record;
     staged = std::move(file);
     return Status::Ok();
 }

@@ -15,7 +15,7 @@
 #include "platform/source_head.h"
 #include "platform/status.h"
 #include "platform/syscalls.h"
-#include "platform/time_routes.h"
+#include "platform/staging_record.h"
 #include "platform/work_hooks.h"
 
 namespace tarvelin {
@@ -93,9 +93,10 @@ public:
 
 private:
     friend Status StageCopy(const std::string &, const std::string &, StagedCopy &, const SysCalls &,
-                            WorkHooks *, std::optional<std::int64_t>, SourceHead *, FolderHandles *, TimeRoutes *);
-    friend Status StageNew(const std::string &, StagedCopy &, const SysCalls &, TimeRoutes *);
+                            WorkHooks *, std::optional<std::int64_t>, SourceHead *, FolderHandles *, StagingRecord *);
+    friend Status StageNew(const std::string &, StagedCopy &, const SysCalls &, StagingRecord *);
     void Discard() noexcept;
+    void RemoveTemporary(const std::string &path) noexcept;
     void KeepGivenTimes();
 
     // The times the open copy was given, as the system keeps them (file_primitives.h).
@@ -112,7 +113,7 @@ private:
     // The copy's descriptor (POSIX) or handle (Windows) until it is flushed; -1 when closed.
     std::intptr_t open_ = -1;
     bool keptSourceTime_ = false;
-    TimeRoutes *timeRoutes_ = nullptr;  // the caller's, when it learns how folders keep times
+    StagingRecord *record_ = nullptr;  // the caller's, for how folders keep times and what stays
     std::optional<GivenTimes> given_;
 };
 
@@ -124,12 +125,12 @@ private:
 // modification time, on Windows as its creation time too, in place of the source's, unless the
 // file system refuses it (KeptSourceTime). With a head, the copy reads the source's first bytes
 // into it on the way. With folder handles, the copy and its claim find their files from the open
-// folders kept there; with time routes, its flush makes sure of its time where the folder needs
-// it; both must outlive the copy.
+// folders kept there; with a record, its flush makes sure of its time where the folder needs it,
+// and a temporary file that cannot be removed is put there; both must outlive the copy.
 Status StageCopy(const std::string &source, const std::string &folder, StagedCopy &staged,
                  const SysCalls &sys = RealSysCalls(), WorkHooks *hooks = nullptr,
                  std::optional<std::int64_t> modified = std::nullopt, SourceHead *head = nullptr,
-                 FolderHandles *folders = nullptr, TimeRoutes *times = nullptr);
+                 FolderHandles *folders = nullptr, StagingRecord *record = nullptr);
 
 // Reads the source from its start to its end for output that holds its bytes in another form (an
 // mbox file): its first bytes into the head (which says when it is complete), handed to `headRead`
@@ -145,7 +146,7 @@ Status ReadSource(const std::string &source, SourceHead &head, const std::functi
 // An empty file under a hidden temporary name in `folder` (which must exist), open for Append:
 // for output that is written rather than copied; SetModified completes it, ClaimAs names it.
 Status StageNew(const std::string &folder, StagedCopy &staged, const SysCalls &sys = RealSysCalls(),
-                TimeRoutes *times = nullptr);
+                StagingRecord *record = nullptr);
 
 // Removes a file where it can: for leftovers, which may be gone already.
 void RemoveFile(const std::string &path, const SysCalls &sys = RealSysCalls());

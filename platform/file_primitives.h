@@ -108,6 +108,9 @@ Status FlushAndClose(const SysCalls &sys, FileRef file);
 // Cleaning up after a failure, which keeps the failure's own error code.
 void CloseQuietly(const SysCalls &sys, FileRef file) noexcept;
 void RemoveQuietly(const SysCalls &sys, const std::string &path, const FileSpot &spot = {}) noexcept;
+// Removes a file; Ok too when it is gone already. `busy` tells a failure that may pass once the
+// file system lets go of the file.
+Status Remove(const SysCalls &sys, const std::string &path, bool &busy, const FileSpot &spot = {});
 // Removes a folder if it is empty; anything else is left as it is.
 void RemoveFolderQuietly(const SysCalls &sys, const std::string &path) noexcept;
 

@@ -10,11 +10,13 @@
 #include <string>
 #include <string_view>
 #include <unordered_map>
+#include <vector>
 
 #include "platform/directory_lister.h"
 #include "platform/file_ops.h"
 #include "platform/folder_handles.h"
 #include "platform/source_head.h"
+#include "platform/staging_record.h"
 #include "platform/status.h"
 #include "platform/syscalls.h"
 #include "platform/work_hooks.h"
@@ -80,6 +82,8 @@ public:
     // Lets go of the folders kept open for quicker calls, so that none stays busy (a drive that
     // will not eject) once a run is over.
     virtual void CloseFolders() {}
+    // The temporary files that could not be removed since the last call.
+    virtual std::vector<LeftFile> TakeLeftBehind() { return {}; }
 };
 
 // The real file system, through the file utilities and the system calls given (tests fake them).
@@ -101,6 +105,7 @@ public:
     void RemoveFile(const std::string &path) override;
     void RemoveEmptyFolder(const std::string &folder) override;
     void CloseFolders() override { folders_.CloseAll(); }
+    std::vector<LeftFile> TakeLeftBehind() override { return record_.TakeLeftBehind(); }
 
 private:
     template <typename Interface>
@@ -113,8 +118,8 @@ private:
     FolderHandles folders_;
     std::mutex routesMutex_;
     std::unordered_map<std::string, ClaimRoute> routes_;
-    // How copies keep their times in each folder so far.
-    TimeRoutes times_;
+    // How copies keep their times in each folder, and what they left behind.
+    StagingRecord record_;
 };
 
 }  // namespace tarvelin

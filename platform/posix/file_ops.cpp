@@ -267,6 +267,13 @@ void RemoveQuietly(const SysCalls &sys, const std::string &path, const FileSpot 
     errno = saved;
 }
 
+Status Remove(const SysCalls &sys, const std::string &path, bool &busy, const FileSpot &spot) {
+    busy = false;
+    if (sys.Unlink(At(path, spot)) == 0 || errno == ENOENT) return Status::Ok();
+    busy = errno == EBUSY;
+    return OtherFailure(errno, "cannot remove the temporary file");
+}
+
 void RemoveFolderQuietly(const SysCalls &sys, const std::string &path) noexcept {
     const int saved = errno;
     sys.Rmdir(path.c_str());

@@ -223,6 +223,23 @@ void RemoveQuietly(const SysCalls &sys, const std::string &path, const FileSpot 
     ::SetLastError(saved);
 }
 
+// A share may take the delete and keep the file while something still holds it (Wine over a FUSE
+// client, which unlinks at the close and hears nothing of a refusal): only a file that is gone is
+// removed.
+Status Remove(const SysCalls &sys, const std::string &path, bool &busy, const FileSpot &) {
+    busy = false;
+    const std::wstring wide = Win32Path(path);
+    if (!sys.Remove(wide.c_str())) {
+        const DWORD err = ::GetLastError();
+        if (NotFound(err)) return Status::Ok();
+        busy = err == ERROR_SHARING_VIOLATION || err == ERROR_LOCK_VIOLATION || err == ERROR_ACCESS_DENIED;
+        return OtherFailure(err, "cannot remove the temporary file");
+    }
+    if (sys.Attributes(wide.c_str()) == INVALID_FILE_ATTRIBUTES && NotFound(::GetLastError())) return Status::Ok();
+    busy = true;
+    return Status::Failure(ErrorKind::Other, "cannot remove the temporary file: the file is in use by another program");
+}
+
 void RemoveFolderQuietly(const SysCalls &sys, const std::string &path) noexcept {
     const DWORD saved = ::GetLastError();
     sys.RemoveFolder(Win32Path(path).c_str());

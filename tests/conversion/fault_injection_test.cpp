@@ -390,6 +390,34 @@ TEST(RealFaultInRun, PathOverTheLimitFailsAndOverlongNameIsShortened) {
     EXPECT_EQ(names.size(), 2u);
 }
 
+// A failed copy's temporary file that the file system still holds a moment after its close goes
+// all the same; one that cannot go is said, with its path and the reason.
+TEST(FaultInRun, TemporaryFileHeldAfterItsCloseGoesOrIsSaid) {
+    for (const int busy : {3, 1000}) {
+        SCOPED_TRACE(busy);
+        Archive archive(Output::Eml);
+        FaultySysCalls sys;
+        sys.victim = archive.victim;
+        sys.writeError = ENOSPC;
+        sys.writeLimit = kMiB;
+        sys.busyRemovals = busy;
+        RecordingObserver observer;
+        NativeFileService files(sys);
+        EXPECT_EQ(archive.Run(observer, files).failures.size(), 1u);
+        std::vector<std::string> left;
+        for (const auto &[path, bytes] : Snapshot(archive.out.path()))
+            if (fs::path(path).filename().string().starts_with(".tarvelin-")) left.push_back(path);
+        if (busy < 5) {
+            EXPECT_TRUE(left.empty());
+            EXPECT_TRUE(observer.notices.empty());
+            continue;
+        }
+        ASSERT_EQ(left.size(), 1u);
+        ASSERT_EQ(observer.notices.size(), 1u);
+        EXPECT_EQ(observer.notices[0], left[0] + ": cannot remove the temporary file: Device or resource busy");
+    }
+}
+
 // A FUSE client may apply a time given to an open copy apart from it, and its server replace it
 // at the close (smbnetfs over Samba): there every copy gets its time once more after the close;
 // where the time stays, nothing more is set than what the first copy costs to tell.
