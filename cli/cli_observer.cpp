@@ -80,6 +80,8 @@ void CliObserver::NameChanged(const std::string &wanted, const std::string &writ
     AddRow({IndexStatus::Renamed, wanted, written, {}, {}});
 }
 
+void CliObserver::Notice(const std::string &text) { PrintFault(Err(), text); }
+
 // A failed write is said once; the run goes on, but does not count as a success.
 void CliObserver::AddRow(const IndexRow &row) {
     if (index_ == nullptr || !indexFailure_.ok()) return;

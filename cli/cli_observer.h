@@ -41,6 +41,7 @@ public:
     void MessageFailed(const std::string &source, const std::string &reason, const MessageFacts &facts) override;
     void RowSkipped(const std::string &) override;
     void NameChanged(const std::string &wanted, const std::string &written) override;
+    void Notice(const std::string &text) override;
 
     int StopSignal() const { return streams_.stopSignal != nullptr ? *streams_.stopSignal : 0; }
     std::size_t done() const { return done_; }

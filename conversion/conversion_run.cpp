@@ -60,7 +60,15 @@ public:
           names_(counter, files), options_(options), waiting_(options.jobs > 1 ? 1 : options.claimGroup),
           // Workers stage their copies in folders of their own, which go after them and their copies.
           staging_(options.jobs > 1 ? std::make_unique<StagingFolders>(files, outputRoot_, options.jobs) : nullptr),
-          jobs_(options.jobs, [this](MessageJob &job, WorkHooks &hooks) { Work(job, hooks); }) {}
+          jobs_(
+              options.jobs,
+              [this](MessageJob &job, WorkHooks &hooks) {
+                  if (Status kept = WithinMemory([&] { Work(job, hooks); }); !kept) {
+                      job.copy.reset();
+                      job.staged = kept;
+                  }
+              },
+              ledger_.observer()) {}
 
     ConversionReport Execute() {
         if (ledger_.StopsNow()) return ledger_.Finish(false);
@@ -257,6 +265,7 @@ ConversionReport RunConversion(const MessageList &list, const std::string &outpu
                                FileService &files, RunOptions options) {
     ConversionReport report = Run(list, outputFolder, duplicateCounter, observer, files, options).Execute();
     files.CloseFolders();
+    TellLeftBehind(observer, files);
     return report;
 }
 

@@ -104,6 +104,7 @@ ConversionReport RunMailboxConversion(const std::vector<MailboxSource> &sources,
     if (run.ledger.StopsNow()) return run.ledger.Finish(false);
     const bool complete = options.format == MailboxFormat::Maildir ? WriteMaildirs(run) : WriteMboxes(run);
     files.CloseFolders();
+    TellLeftBehind(observer, files);
     return run.ledger.Finish(complete);
 }
 

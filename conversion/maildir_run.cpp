@@ -31,7 +31,15 @@ class MaildirRun {
 public:
     explicit MaildirRun(MailboxRunState &run)
         : run_(run), maildirs_(run.files, run.options.seen), waiting_(run.Jobs(run.sources.size()) > 1 ? 1 : kClaimGroup),
-          jobs_(run.Jobs(run.sources.size()), [this](MaildirJob &job, WorkHooks &hooks) { CopyIntoTmp(job, hooks); }) {}
+          jobs_(
+              run.Jobs(run.sources.size()),
+              [this](MaildirJob &job, WorkHooks &hooks) {
+                  if (Status kept = WithinMemory([&] { CopyIntoTmp(job, hooks); }); !kept) {
+                      job.copy.reset();
+                      job.status = kept;
+                  }
+              },
+              run.ledger.observer()) {}
 
     bool Write() {
         const bool complete = jobs_.Run(

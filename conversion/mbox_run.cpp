@@ -54,7 +54,16 @@ public:
             if (added) groups.emplace_back();
             groups[found->second].push_back(item);
         }
-        JobsInOrder<MboxJob> jobs(run_.Jobs(groups.size()), [this](MboxJob &job, WorkHooks &hooks) { Build(job, hooks); });
+        JobsInOrder<MboxJob> jobs(
+            run_.Jobs(groups.size()),
+            [this](MboxJob &job, WorkHooks &hooks) {
+                // Out of memory between messages, the file is not named: every message fails.
+                if (Status kept = WithinMemory([&] { Build(job, hooks); }); !kept) {
+                    job.ready = kept;
+                    job.messages.resize(job.items.size());
+                }
+            },
+            run_.ledger.observer());
         if (!jobs.Run(
                 groups.size(), run_.ledger.observer(),
                 [&](std::size_t group) { return std::optional<MboxJob>(Make(groups[group])); },

@@ -13,10 +13,13 @@
 #include <mutex>
 #include <optional>
 #include <stop_token>
+#include <string>
+#include <system_error>
 #include <thread>
 #include <utility>
 #include <vector>
 
+#include "conversion/run_observer.h"
 #include "platform/system.h"
 #include "platform/work_hooks.h"
 
@@ -35,13 +38,23 @@ public:
 
     // Up to `threads` workers. Only as many as the processor has cores take jobs at first; more
     // join in while the jobs mostly wait (on a disk's flush, on a network's round trips), and
-    // leave again when the jobs mostly compute, where more threads would only take turns.
+    // leave again when the jobs mostly compute, where more threads would only take turns. Where
+    // the system starts fewer threads (a container's limit of processes, little memory for their
+    // stacks), there are fewer workers, maybe none: Threads() tells, StartFailure() why.
     OrderedWorkers(std::size_t threads, std::size_t window, Work work)
         : window_(window), work_(std::move(work)), fewest_(std::min(threads, Cores())), active_(fewest_),
           most_(threads) {
         threads_.reserve(threads);
-        for (std::size_t i = 0; i < threads; ++i)
-            threads_.emplace_back([this, i](std::stop_token stop) { Serve(i, stop); });
+        try {
+            for (std::size_t i = 0; i < threads; ++i)
+                threads_.emplace_back([this, i](std::stop_token stop) { Serve(i, stop); });
+        } catch (const std::system_error &refused) {
+            startFailure_ = refused.code().message();
+            std::lock_guard lock(mutex_);
+            most_ = threads_.size();
+            fewest_ = std::min(fewest_, most_);
+            active_ = std::min(active_, most_);
+        }
     }
     ~OrderedWorkers() { Stop(); }
     OrderedWorkers(const OrderedWorkers &) = delete;
@@ -99,6 +112,8 @@ public:
 
     // How many workers there are.
     std::size_t Threads() const { return most_; }
+    // Why fewer threads started than were asked for; empty when all did.
+    const std::string &StartFailure() const { return startFailure_; }
 
     // Asks the workers to stop and waits for them. Jobs not started stay unfinished.
     void Stop() {
@@ -243,10 +258,12 @@ private:
     std::deque<Slot> slots_;
     std::deque<Slot *> todo_;
     std::deque<std::function<void()>> chores_;  // under mutex_ while the workers run
-    // Workers numbered below active_ take jobs; the rest wait for more to be needed.
-    const std::size_t fewest_;
+    // Workers numbered below active_ take jobs; the rest wait for more to be needed. Fixed once
+    // the threads are started.
+    std::size_t fewest_;
     std::size_t active_;  // under mutex_
-    const std::size_t most_;
+    std::size_t most_;
+    std::string startFailure_;
     std::int64_t took_ = 0, computed_ = 0;  // nanoseconds, since the last weighing; under mutex_
     std::size_t weighed_ = 0;             // jobs since the last weighing; under mutex_
     // Last, so the threads end before what they use goes.
@@ -299,13 +316,23 @@ bool GiveAndTakeInOrder(OrderedWorkers<Job> &workers, std::size_t count, WorkHoo
 // The one skeleton of a run: `count` jobs, each made on the calling thread in list order, worked on
 // by up to `jobs` workers (by the calling thread itself when 1) where it needs work, and finished
 // on the calling thread in list order. The window of jobs under way is kAheadPerJob per worker.
+// Where fewer workers can start, the run goes on with those (or on the calling thread), and the
+// observer hears it once.
 template <typename Job>
 class JobsInOrder {
 public:
     using Work = typename OrderedWorkers<Job>::Work;
 
-    JobsInOrder(std::size_t jobs, Work work) : work_(std::move(work)) {
-        if (jobs > 1) workers_.emplace(jobs, kAheadPerJob * jobs, work_);
+    JobsInOrder(std::size_t jobs, Work work, RunObserver &observer) : work_(std::move(work)) {
+        if (jobs <= 1) return;
+        workers_.emplace(jobs, kAheadPerJob * jobs, work_);
+        const std::size_t started = workers_->Threads();
+        if (started == jobs) return;
+        const std::string why = " (" + workers_->StartFailure() + ")";
+        observer.Notice(started == 0 ? "no worker could start" + why + ": the run goes on one message at a time"
+                                     : "only " + std::to_string(started) + " of " + std::to_string(jobs) +
+                                           " workers could start" + why + ": the run goes on with them");
+        if (started == 0) workers_.reset();
     }
 
     bool Parallel() const { return workers_.has_value(); }

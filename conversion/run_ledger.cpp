@@ -43,4 +43,8 @@ ConversionReport RunLedger::Finish(bool complete) {
     return std::move(report_);
 }
 
+void TellLeftBehind(RunObserver &observer, FileService &files) {
+    for (const LeftFile &left : files.TakeLeftBehind()) observer.Notice(left.path + ": " + left.reason);
+}
+
 }  // namespace tarvelin

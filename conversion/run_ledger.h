@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstddef>
 #include <memory>
+#include <new>
 #include <optional>
 #include <string>
 #include <utility>
@@ -20,6 +21,21 @@ namespace tarvelin {
 // work: flushed one after the other, a group costs the disk about one journal commit instead of
 // one per message, and a power cut loses at most the group (as hidden temporary files).
 inline constexpr std::size_t kClaimGroup = 32;
+
+// Runs one message's work; memory that runs out on the way fails that message (the work's own
+// owners have let go of what it made), and the run goes on.
+template <typename Work>
+Status WithinMemory(Work &&work) {
+    try {
+        work();
+        return Status::Ok();
+    } catch (const std::bad_alloc &) {
+        return Status::OutOfMemory();
+    }
+}
+
+// Says each temporary file that the run's copies could not remove, once the run is over.
+void TellLeftBehind(RunObserver &observer, FileService &files);
 
 // What a run learns of a message from its header.
 MessageFacts FactsOf(const MailMessage &message);

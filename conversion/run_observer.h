@@ -51,6 +51,9 @@ public:
     }
     // A row that names no file (blank), passed over.
     virtual void RowSkipped(const std::string &row) { (void)row; }
+    // Said once: what the user should know of the run that concerns no one message (fewer workers
+    // than asked for, a temporary file that could not be removed).
+    virtual void Notice(const std::string &text) { (void)text; }
     // Said once for each name that had to change, before the first message written under it: a
     // source folder whose name the mailbox target would refuse or hide (`written` is the
     // mailbox's folder or file), or an mbox file whose name was taken already.

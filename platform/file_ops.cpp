@@ -3,8 +3,10 @@
 #include "platform/file_ops.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstring>
 #include <memory>
+#include <thread>
 #include <utility>
 
 #include "platform/file_primitives.h"
@@ -68,11 +70,13 @@ Status OpenSource(const SysCalls &sys, const std::string &source, OpenFile &in, 
 }
 
 Status CreateTemporaryIn(const SysCalls &sys, const std::string &folder, unsigned permissions, std::string &path,
-                         OpenFile &out, FolderHandles *folders = nullptr, FileSpot *spot = nullptr) {
+                         OpenFile &out, FolderHandles *folders = nullptr, FileSpot *spot = nullptr,
+                         bool mayCutBack = false) {
     for (int attempt = 0; attempt < kTemporaryNameAttempts; ++attempt) {
         std::string candidate = TemporaryNameIn(folder);
         FileSpot found = Locate(folders, candidate);
-        Status made = native::CreateNew(sys, candidate, permissions, out.Slot(), "cannot create the copy", found);
+        Status made =
+            native::CreateNew(sys, candidate, permissions, out.Slot(), "cannot create the copy", found, mayCutBack);
         if (made) {
             path = std::move(candidate);
             if (spot != nullptr) *spot = std::move(found);
@@ -110,6 +114,10 @@ Status CopyBytes(const SysCalls &sys, FileRef in, FileRef out, const SourceFacts
         if (Status written = WriteAll(sys, out, buffer.get(), got); !written) return written;
         if (!slices.Moved(got)) return Status::Stopped();
     }
+}
+
+bool SameTime(const native::SystemTime &a, const native::SystemTime &b) {
+    return a.units == b.units && a.fraction == b.fraction;
 }
 
 // Fills the buffer from the file; false on a read error or when the file ends first.
@@ -158,7 +166,9 @@ StagedCopy::StagedCopy(StagedCopy &&other) noexcept
       temporary_(std::exchange(other.temporary_, {})),
       leftLink_(std::exchange(other.leftLink_, {})),
       open_(std::exchange(other.open_, kNoFile)),
-      keptSourceTime_(other.keptSourceTime_) {}
+      keptSourceTime_(other.keptSourceTime_),
+      record_(std::exchange(other.record_, nullptr)),
+      given_(std::exchange(other.given_, std::nullopt)) {}
 
 StagedCopy &StagedCopy::operator=(StagedCopy &&other) noexcept {
     if (this != &other) {
@@ -170,6 +180,8 @@ StagedCopy &StagedCopy::operator=(StagedCopy &&other) noexcept {
         leftLink_ = std::exchange(other.leftLink_, {});
         open_ = std::exchange(other.open_, kNoFile);
         keptSourceTime_ = other.keptSourceTime_;
+        record_ = std::exchange(other.record_, nullptr);
+        given_ = std::exchange(other.given_, std::nullopt);
     }
     return *this;
 }
@@ -179,13 +191,34 @@ StagedCopy::~StagedCopy() { Discard(); }
 void StagedCopy::Discard() noexcept {
     if (sys_ == nullptr) return;
     // A claimed copy's temporary name is its link's.
-    if (!leftLink_.empty()) native::RemoveQuietly(*sys_, std::exchange(leftLink_, {}), temporarySpot_);
+    if (!leftLink_.empty()) RemoveTemporary(std::exchange(leftLink_, {}));
     if (open_ != kNoFile) native::CloseQuietly(*sys_, std::exchange(open_, kNoFile));
-    if (!temporary_.empty()) native::RemoveQuietly(*sys_, temporary_, temporarySpot_);
+    if (!temporary_.empty()) RemoveTemporary(temporary_);
     sys_ = nullptr;
     folders_ = nullptr;
+    record_ = nullptr;
     temporarySpot_ = {};
     temporary_.clear();
+}
+
+// Closed a moment ago, the file may still be held by a file system that lets go of it later (a
+// FUSE client of a share closes files after the call returns): such a removal is tried a few times
+// more. What still cannot go is put on the record, so that it is said rather than left unseen.
+void StagedCopy::RemoveTemporary(const std::string &path) noexcept {
+    constexpr int kTries = 6;
+    Status removed;
+    bool busy = false;
+    for (int attempt = 1; attempt <= kTries; ++attempt) {
+        removed = native::Remove(*sys_, path, busy, temporarySpot_);
+        if (removed || !busy || attempt == kTries) break;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10 << attempt));
+    }
+    if (removed || record_ == nullptr) return;
+    try {
+        record_->LeftBehind({path, removed.reason()});
+    } catch (...) {
+        // Out of memory: the file stays unsaid, as it would have without a record.
+    }
 }
 
 Status StagedCopy::Flush() {
@@ -193,7 +226,82 @@ Status StagedCopy::Flush() {
     if (open_ == kNoFile) return Status::Ok();
     // On the disk before it gets its final name, so that after a power cut a final name never
     // holds less than the whole message.
-    return native::FlushAndClose(*sys_, std::exchange(open_, kNoFile));
+    if (Status flushed = native::FlushAndClose(*sys_, std::exchange(open_, kNoFile)); !flushed) return flushed;
+    if (record_ != nullptr && given_) KeepGivenTimes();
+    return Status::Ok();
+}
+
+namespace {
+
+// Whether a time the file system shows is the one given, to the precision it keeps (a share may
+// keep whole seconds or microseconds): the server's own time of a close comes later.
+bool ShowsTime(const native::SystemTime &shown, const native::SystemTime &given) {
+    return shown.units == given.units && shown.fraction <= given.fraction;
+}
+
+native::SystemTime Accessed(const auto &given) { return {given.accessed, given.accessedFraction}; }
+native::SystemTime Modified(const auto &given) { return {given.modified, given.modifiedFraction}; }
+
+// Waits, at most `most`, until the file at the path no longer shows the time it was given: its
+// server has then closed the handle that wrote it, and replaced the time. False when it still
+// shows it.
+bool AwaitReplacedTime(const SysCalls &sys, const std::string &path, const FileSpot &spot,
+                       const native::SystemTime &given, std::chrono::milliseconds most, native::SourceFacts &facts) {
+    std::chrono::milliseconds pause{1}, waited{0};
+    for (;;) {
+        if (!native::ReadFreshFacts(sys, path, facts, spot)) return false;
+        if (!ShowsTime(facts.modified, given)) return true;
+        if (waited >= most) return false;
+        std::this_thread::sleep_for(pause);
+        waited += pause;
+        pause = std::min(pause * 2, std::chrono::milliseconds(64));
+    }
+}
+
+}  // namespace
+
+// Where a time given to the open copy may be applied apart from its handle, the first copy on a
+// file system shows whether the server replaces it at the close, and from then on each copy there
+// waits for that and sets its time once more. Times are worth keeping but not worth losing the
+// copy over: nothing here fails it.
+void StagedCopy::KeepGivenTimes() {
+    // The server replaces the time soon after the close, within a round trip or two; this long it
+    // is waited for where it may do so.
+    constexpr std::chrono::milliseconds kLearning{100};
+    constexpr std::chrono::milliseconds kClosing{1000};
+    const std::string folder = FolderFromPath(temporary_);
+    TimeRoute route = record_->InFolder(folder);
+    if (route == TimeRoute::OnOpenFile) return;
+    const native::SystemTime accessed = Accessed(*given_), given = Modified(*given_);
+    SourceFacts facts;
+    bool read = false;  // facts holds the file as it is now
+    if (route == TimeRoute::Unknown) {
+        route = TimeRoute::OnOpenFile;
+        if (native::MaySetTimesApart(*sys_, temporary_) && native::ReadFreshFacts(*sys_, temporary_, facts, temporarySpot_)) {
+            read = true;
+            route = record_->OnDevice(facts.device);
+            if (route == TimeRoute::Unknown) {
+                route = TimeRoute::OnOpenFile;
+                if (!ShowsTime(facts.modified, given) ||
+                    AwaitReplacedTime(*sys_, temporary_, temporarySpot_, given, kLearning, facts)) {
+                    // Set once more, it must stay, or nothing helps (a file system that rounds times).
+                    SourceFacts again;
+                    if (native::SetTimesByPath(*sys_, temporary_, accessed, given, temporarySpot_) &&
+                        native::ReadFreshFacts(*sys_, temporary_, again, temporarySpot_) &&
+                        ShowsTime(again.modified, given))
+                        route = TimeRoute::AgainAfterClose;
+                }
+                record_->KeepOnDevice(facts.device, route);
+                record_->KeepInFolder(folder, route);
+                return;
+            }
+        }
+        record_->KeepInFolder(folder, route);
+        if (route == TimeRoute::OnOpenFile) return;
+    }
+    if (!read || ShowsTime(facts.modified, given))
+        (void)AwaitReplacedTime(*sys_, temporary_, temporarySpot_, given, kClosing, facts);
+    (void)native::SetTimesByPath(*sys_, temporary_, accessed, given, temporarySpot_);
 }
 
 Status StagedCopy::ClaimAs(const std::string &destination, ClaimRoute *route) {
@@ -208,7 +316,7 @@ Status StagedCopy::ClaimAs(const std::string &destination, ClaimRoute *route) {
         // Staged away from its folder (where claims are quicker), on a file system of its own.
         StagedCopy near;
         if (Status copied = StageCopy(temporary_, FolderFromPath(destination), near, *sys_, nullptr, std::nullopt,
-                                      nullptr, folders_);
+                                      nullptr, folders_, record_);
             !copied)
             return copied;
         near.keptSourceTime_ = keptSourceTime_;
@@ -258,20 +366,41 @@ bool SameFile(const SourceFacts &a, const SourceFacts &b) {
     return a.identified && b.identified && a.device == b.device && a.fileNumber == b.fileNumber;
 }
 
-// Size and modification time: what a writer of the message changes, in place or not.
+// Size, modification and change time: what a writer of the message changes, in place or not. The
+// change time also tells a rewrite whose writer set the modification time back, or whose clock is
+// too coarse to show it.
 bool SameState(const SourceFacts &a, const SourceFacts &b) {
-    return a.size == b.size && a.modified.units == b.modified.units && a.modified.fraction == b.modified.fraction;
+    return a.size == b.size && SameTime(a.modified, b.modified) && SameTime(a.changed, b.changed);
+}
+
+Status ChangedWhileCopied() { return Status::Failure(ErrorKind::Other, "the message changed while it was copied"); }
+
+// Whether the source read from `in` is still as it was when it was opened (`facts`), from the
+// open file and once more by its path: a mail server may deliver to or move the message meanwhile.
+Status StillAsOpened(const SysCalls &sys, const std::string &source, const FileSpot &spot, FileRef in,
+                     const SourceFacts &facts, bool &same) {
+    SourceFacts now, byPath;
+    if (Status read = native::ReadFactsByPath(sys, source, byPath, spot); !read) return read;
+    // While the path names the file copied, what it tells is what the open file would: one
+    // call less, which on a share is a round trip.
+    if (SameFile(facts, byPath)) {
+        now = byPath;
+    } else if (Status read = native::ReadFacts(sys, in, now); !read) {
+        return read;
+    }
+    same = SameState(facts, now) && SameState(facts, byPath);
+    return Status::Ok();
 }
 
 }  // namespace
 
 Status StageCopy(const std::string &source, const std::string &folder, StagedCopy &staged, const SysCalls &sys,
-                 WorkHooks *hooks, std::optional<std::int64_t> modified, SourceHead *head, FolderHandles *folders) {
+                 WorkHooks *hooks, std::optional<std::int64_t> modified, SourceHead *head, FolderHandles *folders,
+                 StagingRecord *record) {
     staged = StagedCopy();
     const FileSpot sourceSpot = Locate(folders, source);
-    // A mail server may deliver to or move the message meanwhile. A copy is kept only when the
-    // source's size and time, from the open file and by its path, are those it had when it was
-    // opened; otherwise it is dropped and made once more, and a second change fails the message.
+    // A copy is kept only when the source is still as it was opened; otherwise it is dropped and
+    // made once more, and a second change fails the message.
     for (int attempt = 1;; ++attempt) {
         OpenFile in(sys);
         SourceFacts facts;
@@ -286,6 +415,7 @@ Status StageCopy(const std::string &source, const std::string &folder, StagedCop
             return made;
         copy.sys_ = &sys;
         copy.folders_ = folders;
+        copy.record_ = record;
 
         SourceFacts rest = facts;
         bool whole = false;  // the head was the whole message
@@ -303,16 +433,9 @@ Status StageCopy(const std::string &source, const std::string &folder, StagedCop
         SliceYield slices(hooks);
         if (Status copied = whole ? Status::Ok() : CopyBytes(sys, in.get(), out.get(), rest, slices); !copied)
             return copied;
-        SourceFacts now, byPath;
-        if (Status read = native::ReadFactsByPath(sys, source, byPath, sourceSpot); !read) return read;
-        // While the path names the file copied, what it tells is what the open file would: one
-        // call less, which on a share is a round trip.
-        if (SameFile(facts, byPath)) {
-            now = byPath;
-        } else if (Status read = native::ReadFacts(sys, in.get(), now); !read) {
-            return read;
-        }
-        if (SameState(facts, now) && SameState(facts, byPath)) {
+        bool same = false;
+        if (Status checked = StillAsOpened(sys, source, sourceSpot, in.get(), facts, same); !checked) return checked;
+        if (same) {
             // Before the copy has a name, so that a named copy never shows another time.
             std::optional<std::int64_t> time = modified;
             if (!time && head != nullptr && head->read && head->chooseTime) time = head->chooseTime(*head);
@@ -320,11 +443,14 @@ Status StageCopy(const std::string &source, const std::string &folder, StagedCop
             if (time) chosen.time = native::SystemTimeFromUnix(*time);
             if (Status finished = native::FinishContent(sys, out.get(), facts, chosen); !finished) return finished;
             copy.keptSourceTime_ = chosen.time && !chosen.taken;
+            if (chosen.given)
+                copy.given_ = StagedCopy::GivenTimes{facts.accessed.units, facts.accessed.fraction, chosen.given->units,
+                                         chosen.given->fraction};
             copy.open_ = out.Release();
             staged = std::move(copy);
             return Status::Ok();
         }
-        if (attempt == 2) return Status::Failure(ErrorKind::Other, "the message changed while it was copied");
+        if (attempt == 2) return ChangedWhileCopied();
     }
 }
 
@@ -332,33 +458,42 @@ Status ReadSource(const std::string &source, SourceHead &head, const std::functi
                   const std::function<Status(std::string_view)> &take, const SysCalls &sys, WorkHooks *hooks,
                   FolderHandles *folders) {
     constexpr std::size_t kPiece = 256 * 1024;
-    head.read = false;
-    OpenFile in(sys);
-    SourceFacts facts;
-    if (Status opened = OpenSource(sys, source, in, facts, Locate(folders, source)); !opened) return opened;
-    if (Status read = ReadOpenHead(sys, in.get(), facts, head); !read) return read;
-    if (Status ready = headRead(head); !ready) return ready;
-    std::string piece = std::move(head.bytes);
-    const ReadSlice read = SliceReader(sys, in.get());
-    while (!piece.empty()) {
-        if (Status taken = take(piece); !taken) return taken;
-        if (hooks != nullptr && hooks->YieldAndCheckStop()) return Status::Stopped();
-        piece.resize(kPiece);
-        std::size_t got = 0;
-        if (Status more = read(piece.data(), piece.size(), got); !more) return more;
-        piece.resize(got);
+    const FileSpot spot = Locate(folders, source);
+    // Checked as a copy is: read once more when it changed meanwhile, failed when it changed again.
+    for (int attempt = 1;; ++attempt) {
+        head.read = false;
+        OpenFile in(sys);
+        SourceFacts facts;
+        if (Status opened = OpenSource(sys, source, in, facts, spot); !opened) return opened;
+        if (Status read = ReadOpenHead(sys, in.get(), facts, head); !read) return read;
+        if (Status ready = headRead(head); !ready) return ready;
+        std::string piece = std::move(head.bytes);
+        const ReadSlice read = SliceReader(sys, in.get());
+        while (!piece.empty()) {
+            if (Status taken = take(piece); !taken) return taken;
+            if (hooks != nullptr && hooks->YieldAndCheckStop()) return Status::Stopped();
+            piece.resize(kPiece);
+            std::size_t got = 0;
+            if (Status more = read(piece.data(), piece.size(), got); !more) return more;
+            piece.resize(got);
+        }
+        bool same = false;
+        if (Status checked = StillAsOpened(sys, source, spot, in.get(), facts, same); !checked) return checked;
+        if (same) return Status::Ok();
+        if (attempt == 2) return ChangedWhileCopied();
     }
-    return Status::Ok();
 }
 
-Status StageNew(const std::string &folder, StagedCopy &staged, const SysCalls &sys) {
+Status StageNew(const std::string &folder, StagedCopy &staged, const SysCalls &sys, StagingRecord *record) {
     staged = StagedCopy();
     if (folder.find('\0') != std::string::npos) return NoValidPath("cannot create the file");
     StagedCopy file;
     OpenFile out(sys);
-    if (Status made = CreateTemporaryIn(sys, folder, 0666, file.temporary_, out); !made) return made;
+    if (Status made = CreateTemporaryIn(sys, folder, 0666, file.temporary_, out, nullptr, nullptr, true); !made)
+        return made;
     file.sys_ = &sys;
     file.open_ = out.Release();
+    file.record_ = record;
     staged = std::move(file);
     return Status::Ok();
 }
@@ -381,7 +516,10 @@ Status StagedCopy::SetModified(std::int64_t unixSeconds) {
     facts.accessed = facts.modified = native::SystemTimeFromUnix(unixSeconds);
     native::ChosenTime chosen;
     chosen.time = facts.modified;
-    return native::FinishContent(*sys_, open_, facts, chosen);
+    Status finished = native::FinishContent(*sys_, open_, facts, chosen);
+    if (chosen.given)
+        given_ = GivenTimes{facts.accessed.units, facts.accessed.fraction, chosen.given->units, chosen.given->fraction};
+    return finished;
 }
 
 void RemoveFile(const std::string &path, const SysCalls &sys) {

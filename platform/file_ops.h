@@ -15,6 +15,7 @@
 #include "platform/source_head.h"
 #include "platform/status.h"
 #include "platform/syscalls.h"
+#include "platform/staging_record.h"
 #include "platform/work_hooks.h"
 
 namespace tarvelin {
@@ -60,7 +61,8 @@ public:
 
     // Waits until the copy is on the disk and closes it. Claims do it first when it was not
     // done; doing it for several copies in a row before claiming them costs the disk one
-    // journal commit for all of them instead of one each.
+    // journal commit for all of them instead of one each. With the routes the copy was staged
+    // with, a time that did not stay on the open copy is set once more.
     Status Flush();
 
     // Gives the copy its final name without ever replacing what is there: AlreadyExists when the
@@ -91,9 +93,17 @@ public:
 
 private:
     friend Status StageCopy(const std::string &, const std::string &, StagedCopy &, const SysCalls &,
-                            WorkHooks *, std::optional<std::int64_t>, SourceHead *, FolderHandles *);
-    friend Status StageNew(const std::string &, StagedCopy &, const SysCalls &);
+                            WorkHooks *, std::optional<std::int64_t>, SourceHead *, FolderHandles *, StagingRecord *);
+    friend Status StageNew(const std::string &, StagedCopy &, const SysCalls &, StagingRecord *);
     void Discard() noexcept;
+    void RemoveTemporary(const std::string &path) noexcept;
+    void KeepGivenTimes();
+
+    // The times the open copy was given, as the system keeps them (file_primitives.h).
+    struct GivenTimes {
+        std::int64_t accessed = 0, accessedFraction = 0;
+        std::int64_t modified = 0, modifiedFraction = 0;
+    };
 
     const SysCalls *sys_ = nullptr;
     FolderHandles *folders_ = nullptr;  // the caller's, when it keeps folders open
@@ -103,6 +113,8 @@ private:
     // The copy's descriptor (POSIX) or handle (Windows) until it is flushed; -1 when closed.
     std::intptr_t open_ = -1;
     bool keptSourceTime_ = false;
+    StagingRecord *record_ = nullptr;  // the caller's, for how folders keep times and what stays
+    std::optional<GivenTimes> given_;
 };
 
 // Copies the source byte for byte into a new temporary file in `folder` (which must exist), with
@@ -113,24 +125,28 @@ private:
 // modification time, on Windows as its creation time too, in place of the source's, unless the
 // file system refuses it (KeptSourceTime). With a head, the copy reads the source's first bytes
 // into it on the way. With folder handles, the copy and its claim find their files from the open
-// folders kept there; they must outlive the copy.
+// folders kept there; with a record, its flush makes sure of its time where the folder needs it,
+// and a temporary file that cannot be removed is put there; both must outlive the copy.
 Status StageCopy(const std::string &source, const std::string &folder, StagedCopy &staged,
                  const SysCalls &sys = RealSysCalls(), WorkHooks *hooks = nullptr,
                  std::optional<std::int64_t> modified = std::nullopt, SourceHead *head = nullptr,
-                 FolderHandles *folders = nullptr);
+                 FolderHandles *folders = nullptr, StagingRecord *record = nullptr);
 
 // Reads the source from its start to its end for output that holds its bytes in another form (an
 // mbox file): its first bytes into the head (which says when it is complete), handed to `headRead`
 // once read, and then all of it, the head first, a piece at a time to `take`; the hooks yield after
 // each piece, and a stop ends the read with ErrorKind::Stopped. Refused as StageCopy refuses them:
-// a source that is no regular file.
+// a source that is no regular file. Checked as StageCopy checks its source: when the source changed
+// meanwhile, it is read once more from its start, and `headRead` is called again (what `take` got
+// before is to be dropped); a second change fails it as StageCopy fails.
 Status ReadSource(const std::string &source, SourceHead &head, const std::function<Status(const SourceHead &)> &headRead,
                   const std::function<Status(std::string_view piece)> &take, const SysCalls &sys = RealSysCalls(),
                   WorkHooks *hooks = nullptr, FolderHandles *folders = nullptr);
 
 // An empty file under a hidden temporary name in `folder` (which must exist), open for Append:
 // for output that is written rather than copied; SetModified completes it, ClaimAs names it.
-Status StageNew(const std::string &folder, StagedCopy &staged, const SysCalls &sys = RealSysCalls());
+Status StageNew(const std::string &folder, StagedCopy &staged, const SysCalls &sys = RealSysCalls(),
+                StagingRecord *record = nullptr);
 
 // Removes a file where it can: for leftovers, which may be gone already.
 void RemoveFile(const std::string &path, const SysCalls &sys = RealSysCalls());

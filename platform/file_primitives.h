@@ -37,6 +37,9 @@ struct SourceFacts {
     unsigned permissions = 0;  // the mode's permission bits on POSIX
     SystemTime accessed;
     SystemTime modified;
+    // When the file's bytes or facts last changed (POSIX st_ctime, Windows ChangeTime), which no
+    // program can set back as it can the modification time; 0 where the file system keeps none.
+    SystemTime changed;
     // Which file it is (device and inode on POSIX), where the system tells it along.
     bool identified = false;
     std::uint64_t device = 0, fileNumber = 0;
@@ -54,9 +57,11 @@ Status ReadFactsByPath(const SysCalls &sys, const std::string &path, SourceFacts
                        const FileSpot &spot = {});
 
 // Creates a file that did not exist (hidden on Windows until FinishContent). An existing name gives
-// AlreadyExists; every other failure is ErrorKind::Other, reported as "what: reason".
+// AlreadyExists; every other failure is ErrorKind::Other, reported as "what: reason". A file that
+// may be cut back (TruncateTo) is opened for reading too: a FUSE client of an SMB share
+// (smbnetfs) cuts a file open for writing only after a time-out of seconds, with an I/O error.
 Status CreateNew(const SysCalls &sys, const std::string &path, unsigned permissions, FileRef &file,
-                 std::string_view what, const FileSpot &spot = {});
+                 std::string_view what, const FileSpot &spot = {}, bool mayCutBack = false);
 
 // Up to count bytes into the buffer; got is 0 at the end.
 Status ReadSlice(const SysCalls &sys, FileRef file, char *buffer, std::size_t count, std::size_t &got);
@@ -73,6 +78,9 @@ Status CopyInSystem(const SysCalls &sys, FileRef in, FileRef out, const SourceFa
 struct ChosenTime {
     std::optional<SystemTime> time;
     bool taken = false;  // set by FinishContent when the file system took it
+    // Set by FinishContent: the modification time the open file was given (the chosen one or the
+    // source's), when the file system took one.
+    std::optional<SystemTime> given;
 };
 
 SystemTime SystemTimeFromUnix(std::int64_t seconds);
@@ -80,6 +88,16 @@ SystemTime SystemTimeFromUnix(std::int64_t seconds);
 // Gives a complete copy the chosen time, or where there is none or the file system refuses it the
 // source's times (and makes it visible on Windows), and starts writing it to the disk.
 Status FinishContent(const SysCalls &sys, FileRef out, const SourceFacts &facts, ChosenTime &chosen);
+
+// The facts of the file a path names, as the file system holds them now: past a cache of its
+// client, which may still show what it was told a moment ago.
+Status ReadFreshFacts(const SysCalls &sys, const std::string &path, SourceFacts &facts, const FileSpot &spot = {});
+// Gives the closed file at the path these times.
+Status SetTimesByPath(const SysCalls &sys, const std::string &path, const SystemTime &accessed,
+                      const SystemTime &modified, const FileSpot &spot = {});
+// Whether the file system may apply a time given to an open file apart from that file's own
+// handle, so that the time can be replaced when the file closes (a FUSE or an SMB client).
+bool MaySetTimesApart(const SysCalls &sys, const std::string &path);
 
 // Cuts an open file back to `size` bytes; writing goes on from there.
 Status TruncateTo(const SysCalls &sys, FileRef file, std::uint64_t size);
@@ -90,6 +108,9 @@ Status FlushAndClose(const SysCalls &sys, FileRef file);
 // Cleaning up after a failure, which keeps the failure's own error code.
 void CloseQuietly(const SysCalls &sys, FileRef file) noexcept;
 void RemoveQuietly(const SysCalls &sys, const std::string &path, const FileSpot &spot = {}) noexcept;
+// Removes a file; Ok too when it is gone already. `busy` tells a failure that may pass once the
+// file system lets go of the file.
+Status Remove(const SysCalls &sys, const std::string &path, bool &busy, const FileSpot &spot = {});
 // Removes a folder if it is empty; anything else is left as it is.
 void RemoveFolderQuietly(const SysCalls &sys, const std::string &path) noexcept;
 

@@ -57,7 +57,7 @@ Status NativeFileService::StageCopy(const std::string &source, const std::string
                                     SourceHead *head) {
     staged.reset();
     StagedCopy copy;
-    Status status = tarvelin::StageCopy(source, folder, copy, sys_, &hooks, modified, head, &folders_);
+    Status status = tarvelin::StageCopy(source, folder, copy, sys_, &hooks, modified, head, &folders_, &record_);
     if (status) staged = std::make_unique<NativeStaged<StagedFile>>(*this, std::move(copy));
     return status;
 }
@@ -65,7 +65,7 @@ Status NativeFileService::StageCopy(const std::string &source, const std::string
 Status NativeFileService::StageNew(const std::string &folder, std::unique_ptr<StagedNewFile> &file) {
     file.reset();
     StagedCopy copy;
-    Status status = tarvelin::StageNew(folder, copy, sys_);
+    Status status = tarvelin::StageNew(folder, copy, sys_, &record_);
     if (status) file = std::make_unique<NativeStagedNewFile>(*this, std::move(copy));
     return status;
 }

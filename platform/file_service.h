@@ -10,11 +10,13 @@
 #include <string>
 #include <string_view>
 #include <unordered_map>
+#include <vector>
 
 #include "platform/directory_lister.h"
 #include "platform/file_ops.h"
 #include "platform/folder_handles.h"
 #include "platform/source_head.h"
+#include "platform/staging_record.h"
 #include "platform/status.h"
 #include "platform/syscalls.h"
 #include "platform/work_hooks.h"
@@ -64,7 +66,8 @@ public:
     // An empty file under a hidden temporary name in `folder` (which must exist), to be written.
     virtual Status StageNew(const std::string &folder, std::unique_ptr<StagedNewFile> &file) = 0;
     // Reads the source whole for output that holds its bytes in another form: the ReadSource of
-    // the file utilities.
+    // the file utilities. A source that changed meanwhile is read once more: `headRead` is called
+    // again, and what `take` got before is to be dropped.
     virtual Status ReadSource(const std::string &source, WorkHooks &hooks, SourceHead &head,
                               const std::function<Status(const SourceHead &)> &headRead,
                               const std::function<Status(std::string_view)> &take) = 0;
@@ -79,6 +82,8 @@ public:
     // Lets go of the folders kept open for quicker calls, so that none stays busy (a drive that
     // will not eject) once a run is over.
     virtual void CloseFolders() {}
+    // The temporary files that could not be removed since the last call.
+    virtual std::vector<LeftFile> TakeLeftBehind() { return {}; }
 };
 
 // The real file system, through the file utilities and the system calls given (tests fake them).
@@ -100,6 +105,7 @@ public:
     void RemoveFile(const std::string &path) override;
     void RemoveEmptyFolder(const std::string &folder) override;
     void CloseFolders() override { folders_.CloseAll(); }
+    std::vector<LeftFile> TakeLeftBehind() override { return record_.TakeLeftBehind(); }
 
 private:
     template <typename Interface>
@@ -112,6 +118,8 @@ private:
     FolderHandles folders_;
     std::mutex routesMutex_;
     std::unordered_map<std::string, ClaimRoute> routes_;
+    // How copies keep their times in each folder, and what they left behind.
+    StagingRecord record_;
 };
 
 }  // namespace tarvelin

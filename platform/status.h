@@ -27,6 +27,8 @@ public:
     static Status FromErrno(int err, std::string_view what);
     // What every piece of work gives that ended because the hooks asked it to stop.
     static Status Stopped() { return Status(ErrorKind::Stopped, "the copy was stopped"); }
+    // What a message's work gives when memory ran out for it.
+    static Status OutOfMemory() { return Status(ErrorKind::Other, "not enough memory for the message"); }
 
     bool ok() const { return kind_ == ErrorKind::None; }
     explicit operator bool() const { return ok(); }

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <ctime>
+#include <new>
 
 #include "conversion/header/plain_date.h"
 #include "platform/path_split.h"
@@ -11,11 +12,6 @@ namespace tarvelin {
 namespace {
 
 constexpr int kNumberedNameAttempts = 10000;
-
-bool IsFromLine(std::string_view line) {
-    while (line.starts_with('>')) line.remove_prefix(1);
-    return line.starts_with("From ");
-}
 
 }  // namespace
 
@@ -39,35 +35,56 @@ std::string MboxSeparatorLine(std::int64_t unixSeconds) {
 }
 
 void MboxBody::Feed(std::string_view piece, std::string &out) {
+    static constexpr std::string_view kFrom = "From ";
     while (!piece.empty()) {
-        const std::size_t end = piece.find('\n');
-        if (end == std::string_view::npos) {
-            partial_ += piece;
-            return;
+        if (phase_ == Phase::Rest) {
+            const std::size_t end = piece.find('\n');
+            const std::string_view text = piece.substr(0, end);
+            if (!text.empty()) {
+                // A CR held back was no line end's.
+                if (heldCr_) out += '\r';
+                heldCr_ = text.back() == '\r';
+                out.append(text.data(), text.size() - (heldCr_ ? 1 : 0));
+                lineOpen_ = true;
+            }
+            if (end == std::string_view::npos) return;
+            // Only a CR before the LF goes: a CR elsewhere is the message's own.
+            out += '\n';
+            heldCr_ = lineOpen_ = false;
+            phase_ = Phase::Quotes;
+            piece.remove_prefix(end + 1);
+            continue;
         }
-        std::string_view line = piece.substr(0, end);
-        piece.remove_prefix(end + 1);
-        if (!partial_.empty()) {
-            partial_ += line;
-            line = partial_;
+        const char c = piece.front();
+        if (phase_ == Phase::Quotes && c == '>') {
+            // One more ">" before "From " is the same bytes as one more before the first ">".
+            out += '>';
+        } else if (c == kFrom[matched_]) {
+            phase_ = Phase::From;
+            if (++matched_ == kFrom.size()) {
+                out += '>';
+                out += kFrom;
+                matched_ = 0;
+                phase_ = Phase::Rest;
+            }
+        } else {
+            // No "From " line: what matched is the line's own, and this byte is looked at again.
+            out += kFrom.substr(0, matched_);
+            matched_ = 0;
+            phase_ = Phase::Rest;
+            continue;
         }
-        // Only a CR before the LF goes: a CR elsewhere is the message's own.
-        if (line.ends_with('\r')) line.remove_suffix(1);
-        if (IsFromLine(line)) out += '>';
-        out += line;
-        out += '\n';
-        partial_.clear();
+        lineOpen_ = true;
+        piece.remove_prefix(1);
     }
 }
 
 void MboxBody::End(std::string &out) {
-    if (!partial_.empty()) {
-        if (IsFromLine(partial_)) out += '>';
-        out += partial_;
-        out += '\n';
-        partial_.clear();
-    }
+    out += std::string_view("From ").substr(0, matched_);
+    if (heldCr_) out += '\r';
+    if (lineOpen_) out += '\n';
     out += '\n';
+    *this = MboxBody();
 }
 
 Status MboxFile::Start(FileService &files, const std::string &folder) {
@@ -87,18 +104,30 @@ Status MboxFile::Add(FileService &files, const std::string &source, WorkHooks &h
     head.complete = MailMessage::HeaderComplete;
     head.limit = MailMessage::kMaxHeaderBytes;
     bool begun = false;
-    const Status read = files.ReadSource(
-        source, hooks, head,
-        [&](const SourceHead &read) {
-            // The separator line needs the message's date, so the header comes first.
-            (void)message.LoadFromHead(read.bytes, read.modified, read.size);
-            Status started = Begin(message.Instant().unixSeconds);
-            begun = started.ok();
-            return started;
-        },
-        [this](std::string_view piece) { return Feed(piece); });
+    Status read;
+    try {
+        read = files.ReadSource(
+            source, hooks, head,
+            [&](const SourceHead &first) {
+                // Read once more, the source changed meanwhile: what was written of it goes.
+                if (begun) {
+                    begun = false;
+                    if (Status back = Abandon(); !back) return back;
+                }
+                // The separator line needs the message's date, so the header comes first.
+                (void)message.LoadFromHead(first.bytes, first.modified, first.size);
+                Status started = Begin(message.Instant().unixSeconds);
+                begun = started.ok();
+                return started;
+            },
+            [this](std::string_view piece) { return Feed(piece); });
+    } catch (const std::bad_alloc &) {
+        read = Status::OutOfMemory();
+    }
     if (!read) {
-        if (begun) (void)Abandon();
+        // At a stop the whole file is dropped, so it need not be cut back first (on a share a cut
+        // can cost seconds).
+        if (begun && read.kind() != ErrorKind::Stopped) (void)Abandon();
         return read;
     }
     return End();

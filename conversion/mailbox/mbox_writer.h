@@ -20,17 +20,24 @@ std::string MboxSeparatorLine(std::int64_t unixSeconds);
 
 // A message's bytes as they stand in the file after its separator line: CR LF made LF, one more ">"
 // before every line that reads ">*From ", an LF at the end when missing, and one empty line. Given
-// in pieces, so that a large message never has to be held whole: only a line cut by the end of a
-// piece waits for the next.
+// in pieces, and written on as they come: a line is never held, since a line that never ends (a
+// file of zeros) would be held whole. Only what decides a line waits for the next piece: the start
+// of "From " and a CR that may come before an LF.
 class MboxBody {
 public:
-    // Appends the converted lines that end in this piece.
+    // Appends the converted bytes of this piece.
     void Feed(std::string_view piece, std::string &out);
-    // Appends the last line, an LF when it had none, and the empty line; ready for the next message.
+    // Appends the rest of the last line, an LF when it had none, and the empty line; ready for the
+    // next message.
     void End(std::string &out);
 
 private:
-    std::string partial_;  // the start of a line not ended yet
+    // At a line's start (and after its ">"s), then inside "From ", then past what decides it.
+    enum class Phase { Quotes, From, Rest };
+    Phase phase_ = Phase::Quotes;
+    std::size_t matched_ = 0;  // of "From "
+    bool heldCr_ = false;      // the last byte fed was a CR inside the line
+    bool lineOpen_ = false;    // bytes of a line not ended yet were fed
 };
 
 // One mailbox file being written under a hidden temporary name; it gets its final name only when
@@ -40,8 +47,9 @@ public:
     // Starts the file in `folder`, which must exist.
     Status Start(FileService &files, const std::string &folder);
     // Reads the message once, for the header reader (`message`) and into the file, a piece at a
-    // time: a message of any size costs a piece of memory. One that cannot be read to its end is
-    // taken back out of the file. Once a write failed, the file may end in part of a message, so
+    // time: a message of any size costs a piece of memory. One that changed while it was read is
+    // taken back out of the file and read once more (a second change fails it); one that cannot
+    // be read to its end is taken back out too. Once a write failed, the file may end in part of a message, so
     // it takes no more.
     Status Add(FileService &files, const std::string &source, WorkHooks &hooks, MailMessage &message);
     // The same for a message written by the caller: Begin, Feed for each piece, then End; or

@@ -4,8 +4,10 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <iterator>
 #include <utility>
 
 #include "platform/file_primitives.h"
@@ -119,6 +121,7 @@ void FillFacts(const struct stat &info, SourceFacts &facts) {
     facts.permissions = info.st_mode & 0777;
     facts.accessed = FromTimespec(info.st_atim);
     facts.modified = FromTimespec(info.st_mtim);
+    facts.changed = FromTimespec(info.st_ctim);
     facts.identified = true;
     facts.device = static_cast<std::uint64_t>(info.st_dev);
     facts.fileNumber = static_cast<std::uint64_t>(info.st_ino);
@@ -151,9 +154,9 @@ Status ReadFactsByPath(const SysCalls &sys, const std::string &path, SourceFacts
 }
 
 Status CreateNew(const SysCalls &sys, const std::string &path, unsigned permissions, FileRef &file,
-                 std::string_view what, const FileSpot &spot) {
-    const int fd =
-        RetryOnEintr([&] { return sys.Open(At(path, spot), kCreateFlags, static_cast<mode_t>(permissions)); });
+                 std::string_view what, const FileSpot &spot, bool mayCutBack) {
+    const int flags = mayCutBack ? (kCreateFlags & ~O_WRONLY) | O_RDWR : kCreateFlags;
+    const int fd = RetryOnEintr([&] { return sys.Open(At(path, spot), flags, static_cast<mode_t>(permissions)); });
     if (fd >= 0) {
         file = fd;
         return Status::Ok();
@@ -208,12 +211,37 @@ Status FinishContent(const SysCalls &sys, FileRef out, const SourceFacts &facts,
     if (chosen.time) {
         const struct timespec chosenTimes[2] = {ToTimespec(facts.accessed), ToTimespec(*chosen.time)};
         chosen.taken = RetryOnEintr([&] { return sys.Futimens(Fd(out), chosenTimes); }) == 0;
+        if (chosen.taken) chosen.given = chosen.time;
     }
     const struct timespec times[2] = {ToTimespec(facts.accessed), ToTimespec(facts.modified)};
-    if (!chosen.taken) RetryOnEintr([&] { return sys.Futimens(Fd(out), times); });
+    if (!chosen.taken && RetryOnEintr([&] { return sys.Futimens(Fd(out), times); }) == 0) chosen.given = facts.modified;
     // Advice only: the disk starts on it now, while the next messages are read.
     sys.StartWriteback(Fd(out));
     return Status::Ok();
+}
+
+Status ReadFreshFacts(const SysCalls &sys, const std::string &path, SourceFacts &facts, const FileSpot &spot) {
+    struct stat info {};
+    if (sys.StatFresh(At(path, spot), &info) != 0) return Status::FromErrno(errno, "cannot read the copy");
+    FillFacts(info, facts);
+    return Status::Ok();
+}
+
+Status SetTimesByPath(const SysCalls &sys, const std::string &path, const SystemTime &accessed,
+                      const SystemTime &modified, const FileSpot &spot) {
+    const struct timespec times[2] = {ToTimespec(accessed), ToTimespec(modified)};
+    if (RetryOnEintr([&] { return sys.Utimens(At(path, spot), times); }) != 0)
+        return OtherFailure(errno, "cannot set the copy's time");
+    return Status::Ok();
+}
+
+bool MaySetTimesApart(const SysCalls &sys, const std::string &path) {
+    // FUSE, and the kernel's SMB clients (old, CIFS, SMB2), as linux/magic.h names them.
+    constexpr std::uint32_t kApart[] = {0x65735546, 0x517B, 0xFF534D42, 0xFE534D42};
+    struct statfs info {};
+    if (sys.Statfs(path.c_str(), &info) != 0) return false;
+    const auto type = static_cast<std::uint32_t>(info.f_type);
+    return std::find(std::begin(kApart), std::end(kApart), type) != std::end(kApart);
 }
 
 Status TruncateTo(const SysCalls &sys, FileRef file, std::uint64_t size) {
@@ -244,6 +272,13 @@ void RemoveQuietly(const SysCalls &sys, const std::string &path, const FileSpot 
     const int saved = errno;
     sys.Unlink(At(path, spot));
     errno = saved;
+}
+
+Status Remove(const SysCalls &sys, const std::string &path, bool &busy, const FileSpot &spot) {
+    busy = false;
+    if (sys.Unlink(At(path, spot)) == 0 || errno == ENOENT) return Status::Ok();
+    busy = errno == EBUSY;
+    return OtherFailure(errno, "cannot remove the temporary file");
 }
 
 void RemoveFolderQuietly(const SysCalls &sys, const std::string &path) noexcept {

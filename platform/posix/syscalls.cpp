@@ -1,6 +1,7 @@
 #include "platform/posix/syscalls.h"
 
 #include <fcntl.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -44,6 +45,34 @@ int SysCalls::Lstat(const char *path, struct stat *result) const { return ::lsta
 int SysCalls::Stat(FileAt file, struct stat *result) const { return ::fstatat(Folder(file), Name(file), result, 0); }
 
 int SysCalls::Futimens(int fd, const struct timespec times[2]) const { return ::futimens(fd, times); }
+
+int SysCalls::Utimens(FileAt file, const struct timespec times[2]) const {
+    return ::utimensat(Folder(file), Name(file), times, AT_SYMLINK_NOFOLLOW);
+}
+
+int SysCalls::StatFresh(FileAt file, struct stat *result) const {
+#if defined(__linux__) && defined(STATX_BASIC_STATS)
+    struct statx fresh {};
+    if (::statx(Folder(file), Name(file), AT_STATX_FORCE_SYNC, STATX_BASIC_STATS, &fresh) == 0) {
+        *result = {};
+        result->st_mode = fresh.stx_mode;
+        result->st_size = static_cast<off_t>(fresh.stx_size);
+        result->st_dev = makedev(fresh.stx_dev_major, fresh.stx_dev_minor);
+        result->st_ino = static_cast<ino_t>(fresh.stx_ino);
+        const auto time = [](const struct statx_timestamp &at) {
+            return timespec{static_cast<time_t>(at.tv_sec), static_cast<long>(at.tv_nsec)};
+        };
+        result->st_atim = time(fresh.stx_atime);
+        result->st_mtim = time(fresh.stx_mtime);
+        result->st_ctim = time(fresh.stx_ctime);
+        return 0;
+    }
+    if (errno != ENOSYS && errno != EINVAL) return -1;
+#endif
+    return Stat(file, result);
+}
+
+int SysCalls::Statfs(const char *path, struct statfs *result) const { return ::statfs(path, result); }
 
 int SysCalls::Mkdir(const char *path, mode_t mode) const { return ::mkdir(path, mode); }
 

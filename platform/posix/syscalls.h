@@ -3,6 +3,7 @@
 
 #include <sys/stat.h>
 #include <sys/types.h>
+#include <sys/vfs.h>
 
 #include <cstddef>
 #include <ctime>
@@ -40,6 +41,13 @@ public:
     virtual int Lstat(const char *path, struct stat *result) const;
     virtual int Stat(FileAt file, struct stat *result) const;
     virtual int Futimens(int fd, const struct timespec times[2]) const;
+    // utimensat(2), following no link.
+    virtual int Utimens(FileAt file, const struct timespec times[2]) const;
+    // The facts as the file system holds them now, not as a client's cache keeps them
+    // (statx(2) with AT_STATX_FORCE_SYNC; fstatat(2) where there is no statx).
+    virtual int StatFresh(FileAt file, struct stat *result) const;
+    // statfs(2): the file system's type in f_type.
+    virtual int Statfs(const char *path, struct statfs *result) const;
     virtual int Mkdir(const char *path, mode_t mode) const;
     virtual int Unlink(FileAt file) const;
     virtual int Rmdir(const char *path) const;

@@ -97,7 +97,7 @@ Status OpenForReading(const SysCalls &sys, const std::string &path, FileRef &fil
     return ReadFacts(sys, file, facts);
 }
 
-// The size and the last-write time GetFileInformationByHandle gives.
+// What the file's basic and standard information give.
 Status ReadFacts(const SysCalls &sys, FileRef file, SourceFacts &facts) {
     FileFacts read;
     if (!sys.Facts(Handle(file), &read)) return OtherFailure(::GetLastError(), "cannot read the message");
@@ -106,6 +106,7 @@ Status ReadFacts(const SysCalls &sys, FileRef file, SourceFacts &facts) {
     facts.size = read.size;
     facts.accessed = {static_cast<std::int64_t>(read.times.lastAccess), 0};
     facts.modified = {static_cast<std::int64_t>(read.times.lastWrite), 0};
+    facts.changed = {static_cast<std::int64_t>(read.times.change), 0};
     return Status::Ok();
 }
 
@@ -122,7 +123,7 @@ Status ReadFactsByPath(const SysCalls &sys, const std::string &path, SourceFacts
 
 // Created hidden; FinishContent makes it visible once complete.
 Status CreateNew(const SysCalls &sys, const std::string &path, unsigned, FileRef &file, std::string_view what,
-                 const FileSpot &) {
+                 const FileSpot &, bool) {
     void *const handle = sys.Open(Win32Path(path).c_str(), GENERIC_WRITE, 0, CREATE_NEW, FILE_ATTRIBUTE_HIDDEN);
     if (handle != nullptr) {
         file = reinterpret_cast<FileRef>(handle);
@@ -164,14 +165,36 @@ Status FinishContent(const SysCalls &sys, FileRef out, const SourceFacts &facts,
     if (chosen.time) {
         const auto units = static_cast<std::uint64_t>(chosen.time->units);
         chosen.taken = sys.SetBasics(Handle(out), FileTimes{units, accessed, units}, FILE_ATTRIBUTE_NORMAL);
+        if (chosen.taken) chosen.given = chosen.time;
     }
+    if (chosen.taken) return Status::Ok();
     const FileTimes times{0, accessed, static_cast<std::uint64_t>(facts.modified.units)};
-    if (!chosen.taken && !sys.SetBasics(Handle(out), times, FILE_ATTRIBUTE_NORMAL) &&
-        !sys.SetBasics(Handle(out), FileTimes{}, FILE_ATTRIBUTE_NORMAL)) {
+    if (sys.SetBasics(Handle(out), times, FILE_ATTRIBUTE_NORMAL)) {
+        chosen.given = facts.modified;
+    } else if (!sys.SetBasics(Handle(out), FileTimes{}, FILE_ATTRIBUTE_NORMAL)) {
         return OtherFailure(::GetLastError(), "cannot finish the copy");
     }
     return Status::Ok();
 }
+
+Status ReadFreshFacts(const SysCalls &sys, const std::string &path, SourceFacts &facts, const FileSpot &spot) {
+    return ReadFactsByPath(sys, path, facts, spot);
+}
+
+Status SetTimesByPath(const SysCalls &sys, const std::string &path, const SystemTime &accessed,
+                      const SystemTime &modified, const FileSpot &) {
+    void *const handle =
+        sys.Open(Win32Path(path).c_str(), FILE_WRITE_ATTRIBUTES, kShareAll, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS);
+    if (handle == nullptr) return OtherFailure(::GetLastError(), "cannot set the copy's time");
+    const FileTimes times{0, static_cast<std::uint64_t>(accessed.units), static_cast<std::uint64_t>(modified.units)};
+    const bool set = sys.SetBasics(handle, times, 0);
+    const DWORD err = ::GetLastError();
+    sys.Close(handle);
+    return set ? Status::Ok() : OtherFailure(err, "cannot set the copy's time");
+}
+
+// Windows' own clients set a time on the handle that wrote the file, which keeps it.
+bool MaySetTimesApart(const SysCalls &, const std::string &) { return false; }
 
 Status TruncateTo(const SysCalls &sys, FileRef file, std::uint64_t size) {
     if (!sys.TruncateAndSeek(Handle(file), size)) return OtherFailure(::GetLastError(), "cannot write the file");
@@ -198,6 +221,23 @@ void RemoveQuietly(const SysCalls &sys, const std::string &path, const FileSpot 
     const DWORD saved = ::GetLastError();
     sys.Remove(Win32Path(path).c_str());
     ::SetLastError(saved);
+}
+
+// A share may take the delete and keep the file while something still holds it (Wine over a FUSE
+// client, which unlinks at the close and hears nothing of a refusal): only a file that is gone is
+// removed.
+Status Remove(const SysCalls &sys, const std::string &path, bool &busy, const FileSpot &) {
+    busy = false;
+    const std::wstring wide = Win32Path(path);
+    if (!sys.Remove(wide.c_str())) {
+        const DWORD err = ::GetLastError();
+        if (NotFound(err)) return Status::Ok();
+        busy = err == ERROR_SHARING_VIOLATION || err == ERROR_LOCK_VIOLATION || err == ERROR_ACCESS_DENIED;
+        return OtherFailure(err, "cannot remove the temporary file");
+    }
+    if (sys.Attributes(wide.c_str()) == INVALID_FILE_ATTRIBUTES && NotFound(::GetLastError())) return Status::Ok();
+    busy = true;
+    return Status::Failure(ErrorKind::Other, "cannot remove the temporary file: the file is in use by another program");
 }
 
 void RemoveFolderQuietly(const SysCalls &sys, const std::string &path) noexcept {

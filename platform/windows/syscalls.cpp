@@ -8,10 +8,6 @@ namespace tarvelin {
 
 namespace {
 
-std::uint64_t FromFileTime(const FILETIME &time) {
-    return (static_cast<std::uint64_t>(time.dwHighDateTime) << 32) | time.dwLowDateTime;
-}
-
 LARGE_INTEGER ToLargeInteger(std::uint64_t value) {
     LARGE_INTEGER result;
     result.QuadPart = static_cast<LONGLONG>(value);
@@ -37,13 +33,19 @@ bool SysCalls::Write(void *handle, const void *buffer, unsigned long count,
     return ::WriteFile(handle, buffer, count, written, nullptr) != 0;
 }
 
+// Two queries, as GetFileInformationByHandle makes (the file's and its volume's), but these carry
+// the change time too.
 bool SysCalls::Facts(void *handle, FileFacts *facts) const {
-    BY_HANDLE_FILE_INFORMATION info;
-    if (::GetFileInformationByHandle(handle, &info) == 0) return false;
-    facts->attributes = info.dwFileAttributes;
-    facts->size = (static_cast<std::uint64_t>(info.nFileSizeHigh) << 32) | info.nFileSizeLow;
-    facts->times = {FromFileTime(info.ftCreationTime), FromFileTime(info.ftLastAccessTime),
-                    FromFileTime(info.ftLastWriteTime)};
+    FILE_BASIC_INFO basics{};
+    FILE_STANDARD_INFO standard{};
+    if (::GetFileInformationByHandleEx(handle, FileBasicInfo, &basics, sizeof basics) == 0 ||
+        ::GetFileInformationByHandleEx(handle, FileStandardInfo, &standard, sizeof standard) == 0)
+        return false;
+    const auto units = [](const LARGE_INTEGER &time) { return static_cast<std::uint64_t>(time.QuadPart); };
+    facts->attributes = basics.FileAttributes;
+    facts->size = static_cast<std::uint64_t>(standard.EndOfFile.QuadPart);
+    facts->times = {units(basics.CreationTime), units(basics.LastAccessTime), units(basics.LastWriteTime),
+                    units(basics.ChangeTime)};
     facts->type = ::GetFileType(handle);
     return true;
 }

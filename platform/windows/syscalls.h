@@ -14,6 +14,7 @@ struct FileTimes {
     std::uint64_t creation = 0;
     std::uint64_t lastAccess = 0;
     std::uint64_t lastWrite = 0;
+    std::uint64_t change = 0;  // read only: SetBasics leaves it as it is
 };
 
 struct FileFacts {
@@ -35,7 +36,8 @@ public:
     virtual bool Read(void *handle, void *buffer, unsigned long count, unsigned long *got) const;
     virtual bool Write(void *handle, const void *buffer, unsigned long count,
                        unsigned long *written) const;
-    // GetFileInformationByHandle and GetFileType.
+    // GetFileInformationByHandleEx for the basic (times, attributes) and the standard (size)
+    // information, and GetFileType.
     virtual bool Facts(void *handle, FileFacts *facts) const;
     virtual bool Flush(void *handle) const;  // FlushFileBuffers
     // SetFilePointerEx to `size`, then SetEndOfFile.

@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 #include <filesystem>
 #include <map>
@@ -209,6 +210,13 @@ INSTANTIATE_TEST_SUITE_P(
                           s.readLimit = kMiB + 3;
                       },
                       "cannot read the message: Input/output error"},
+            FaultCase{"MemoryRunsOutMidCopy",
+                      [](const Archive &a, FaultySysCalls &s) {
+                          a.TakeTheVictimsName();
+                          s.readOutOfMemory = true;
+                          s.readLimit = kMiB + 3;
+                      },
+                      "not enough memory for the message"},
             FaultCase{"FlushToTheDiskFails",
                       [](const Archive &a, FaultySysCalls &s) {
                           a.TakeTheVictimsName();
@@ -381,6 +389,70 @@ TEST(RealFaultInRun, PathOverTheLimitFailsAndOverlongNameIsShortened) {
     }
     EXPECT_EQ(names.size(), 2u);
 }
+
+// A failed copy's temporary file that the file system still holds a moment after its close goes
+// all the same; one that cannot go is said, with its path and the reason.
+TEST(FaultInRun, TemporaryFileHeldAfterItsCloseGoesOrIsSaid) {
+    for (const int busy : {3, 1000}) {
+        SCOPED_TRACE(busy);
+        Archive archive(Output::Eml);
+        FaultySysCalls sys;
+        sys.victim = archive.victim;
+        sys.writeError = ENOSPC;
+        sys.writeLimit = kMiB;
+        sys.busyRemovals = busy;
+        RecordingObserver observer;
+        NativeFileService files(sys);
+        EXPECT_EQ(archive.Run(observer, files).failures.size(), 1u);
+        std::vector<std::string> left;
+        for (const auto &[path, bytes] : Snapshot(archive.out.path()))
+            if (fs::path(path).filename().string().starts_with(".tarvelin-")) left.push_back(path);
+        if (busy < 5) {
+            EXPECT_TRUE(left.empty());
+            EXPECT_TRUE(observer.notices.empty());
+            continue;
+        }
+        ASSERT_EQ(left.size(), 1u);
+        ASSERT_EQ(observer.notices.size(), 1u);
+        EXPECT_EQ(observer.notices[0], left[0] + ": cannot remove the temporary file: Device or resource busy");
+    }
+}
+
+// A FUSE client may apply a time given to an open copy apart from it, and its server replace it
+// at the close (smbnetfs over Samba): there every copy gets its time once more after the close;
+// where the time stays, nothing more is set than what the first copy costs to tell.
+class TimesOnFuse : public ::testing::TestWithParam<std::tuple<bool, Output>> {};
+
+TEST_P(TimesOnFuse, EveryOutputKeepsTheTimeTheRunGivesIt) {
+    const auto &[replaced, output] = GetParam();
+    Archive archive(output);
+    // Sources older than the run, whose time an .eml copy keeps, unlike the time of its close.
+    for (const std::string &source : archive.Listed())
+        fs::last_write_time(source, fs::last_write_time(source) - std::chrono::hours(24));
+    FaultySysCalls sys;
+    sys.fileSystemType = 0x65735546;
+    sys.timesReplacedAtClose = replaced;
+    RecordingObserver observer;
+    NativeFileService files(sys);
+    ASSERT_TRUE(archive.Run(observer, files).AllConverted());
+    ASSERT_EQ(observer.outputs.size(), archive.Listed().size());
+    const auto seconds = [](const std::string &path) {
+        return std::chrono::system_clock::to_time_t(fs::file_time_type::clock::to_sys(fs::last_write_time(path)));
+    };
+    for (const auto &[source, written] : observer.outputs)
+        EXPECT_EQ(seconds(written), output == Output::Eml ? seconds(source) : kDate) << written;
+    if (!replaced) {
+        EXPECT_EQ(sys.timesSetByPath, 0);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Shares, TimesOnFuse,
+                         ::testing::Combine(::testing::Bool(),
+                                            ::testing::Values(Output::Eml, Output::Maildir, Output::Mbox)),
+                         [](const auto &row) {
+                             return std::string(std::get<0>(row.param) ? "Replaced" : "Kept") +
+                                    OutputName(std::get<1>(row.param));
+                         });
 
 // Every call costs a round trip on a network share. A run opens each source once (the header is
 // read on the way of the copy), makes each output folder with about one call, and, where the file

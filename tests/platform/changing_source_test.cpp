@@ -8,6 +8,8 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <thread>
+#include <tuple>
 
 #include "platform/slice_yield.h"
 #include "tests/support/temp_dir.h"
@@ -21,18 +23,22 @@ using testing::TempDir;
 using testing::WriteFile;
 
 // Size: cut short and grown again, its time kept. Time: bytes already copied rewritten in place, the size kept.
-// Both: rewritten and appended to.
-enum class Change { Size, Time, Both };
+// Both: rewritten and appended to. Hidden: rewritten in place and its modification time set back, which
+// only the change time tells.
+enum class Change { Size, Time, Both, Hidden };
 
 // Changes the source at the copy's yields, which come between two slices of a large copy: in the
-// first so many copies of it. Each change leaves bytes the copy has already passed differing.
+// first so many copies of it (a read that yields after every piece says when it starts again).
+// Each change leaves bytes the copy has already passed differing.
 class ChangingSource : public WorkHooks {
 public:
-    ChangingSource(fs::path source, Change change, int copies)
-        : source_(std::move(source)), change_(change), copies_(copies) {}
+    ChangingSource(fs::path source, Change change, int copies, bool oncePerStart)
+        : source_(std::move(source)), change_(change), copies_(copies), oncePerStart_(oncePerStart) {}
+    void Started() { started_ = true; }
     void Yield() override {
-        if (changed_ >= copies_) return;
+        if (changed_ >= copies_ || !started_) return;
         ++changed_;
+        started_ = !oncePerStart_;
         const auto before = fs::last_write_time(source_);
         if (change_ == Change::Size) {
             // Cut below what was copied, then grown past a slice again, so that the next copy yields too.
@@ -41,13 +47,16 @@ public:
             fs::last_write_time(source_, before);
             return;
         }
+        // Past a tick of the clock that stamps the change time, so that it shows this change.
+        if (change_ == Change::Hidden) std::this_thread::sleep_for(std::chrono::milliseconds(30));
         {
             std::fstream file(source_, std::ios::binary | std::ios::in | std::ios::out);
             file << "Subject: edit " << changed_;
             if (change_ == Change::Both) file.seekp(0, std::ios::end) << "one more line\r\n";
         }
-        // Later than a clock tick of the file system, so that a coarse one cannot hide the change.
-        fs::last_write_time(source_, before + std::chrono::seconds(2 * changed_));
+        // Later than a clock tick of the file system, so that a coarse one cannot hide the change;
+        // or, hidden, exactly as it was.
+        fs::last_write_time(source_, change_ == Change::Hidden ? before : before + std::chrono::seconds(2 * changed_));
     }
     bool StopRequested() const override { return false; }
 
@@ -55,46 +64,74 @@ private:
     fs::path source_;
     Change change_;
     int copies_;
+    bool oncePerStart_;
+    bool started_ = true;
     int changed_ = 0;
 };
 
-struct ChangeCase {
-    const char *label;
-    Change change;
-    int copies;  // 1: the second copy is clean; 2: it changes again
-};
+// What reads the source: its copy, or the read for an mbox file, which hands on pieces and starts
+// again when told to.
+enum class Reader { Copy, Read };
+
+using ChangeCase = std::tuple<Change, int /* copies changed: 1, the second is clean; 2, it changes again */, Reader>;
 
 class ChangingMessage : public ::testing::TestWithParam<ChangeCase> {};
 
-TEST_P(ChangingMessage, IsCopiedOnceMoreAndFailsWhenItChangesAgain) {
+TEST_P(ChangingMessage, IsReadOnceMoreAndFailsWhenItChangesAgain) {
+    const auto [change, copies, reader] = GetParam();
     TempDir dir;
     const std::string source = dir / "m.msg";
     // Larger than one slice, so that the copy yields half way.
     WriteFile(source, "Subject: big\r\n\r\n" + std::string(kYieldSlice + kYieldSlice / 2, 'x'));
-    ChangingSource hooks(testing::SystemPath(source), GetParam().change, GetParam().copies);
+    ChangingSource hooks(testing::SystemPath(source), change, copies, reader == Reader::Read);
 
-    StagedCopy copy;
-    const Status staged = StageCopy(source, dir.path().string(), copy, RealSysCalls(), &hooks);
-    if (GetParam().copies == 1) {
-        ASSERT_TRUE(staged.ok()) << staged.reason();
-        ASSERT_TRUE(copy.ClaimAs(dir / "m.eml").ok());
-        EXPECT_EQ(ReadFile(dir / "m.eml"), ReadFile(source));  // the message as it is now
-        EXPECT_EQ(testing::Snapshot(dir.path()).size(), 2u);
+    Status status;
+    std::string got;  // what the reader kept
+    if (reader == Reader::Copy) {
+        StagedCopy copy;
+        status = StageCopy(source, dir.path().string(), copy, RealSysCalls(), &hooks);
+        if (status) {
+            ASSERT_TRUE(copy.ClaimAs(dir / "m.eml").ok());
+            got = ReadFile(dir / "m.eml");
+        }
     } else {
-        EXPECT_FALSE(staged.ok());
-        EXPECT_EQ(staged.reason(), "the message changed while it was copied");
-        EXPECT_EQ(testing::Snapshot(dir.path()).size(), 1u);  // the source alone: no copy is left
+        SourceHead head;
+        head.complete = [](std::string_view, std::size_t) { return true; };
+        head.limit = 1024;
+        status = ReadSource(
+            source, head,
+            [&](const SourceHead &) {
+                hooks.Started();
+                got.clear();
+                return Status::Ok();
+            },
+            [&](std::string_view piece) {
+                got += piece;
+                return Status::Ok();
+            },
+            RealSysCalls(), &hooks);
     }
+    if (copies == 1) {
+        ASSERT_TRUE(status.ok()) << status.reason();
+        EXPECT_EQ(got, ReadFile(source));  // the message as it is now
+    } else {
+        EXPECT_EQ(status.reason(), "the message changed while it was copied");
+    }
+    // Nothing but the source and a whole copy is left.
+    EXPECT_EQ(testing::Snapshot(dir.path()).size(), reader == Reader::Copy && copies == 1 ? 2u : 1u);
+}
+
+std::string RowName(const ::testing::TestParamInfo<ChangeCase> &info) {
+    static const char *const kChanges[] = {"size", "time", "both", "hidden"};
+    const auto [change, copies, reader] = info.param;
+    return std::string(kChanges[static_cast<int>(change)]) + (copies == 1 ? "_once" : "_twice") +
+           (reader == Reader::Copy ? "_copied" : "_read");
 }
 
 INSTANTIATE_TEST_SUITE_P(Rows, ChangingMessage,
-                         ::testing::Values(ChangeCase{"size_once", Change::Size, 1},
-                                           ChangeCase{"time_once", Change::Time, 1},
-                                           ChangeCase{"both_once", Change::Both, 1},
-                                           ChangeCase{"size_twice", Change::Size, 2},
-                                           ChangeCase{"time_twice", Change::Time, 2},
-                                           ChangeCase{"both_twice", Change::Both, 2}),
-                         [](const auto &info) { return std::string(info.param.label); });
+                         ::testing::Combine(::testing::Values(Change::Size, Change::Time, Change::Both, Change::Hidden),
+                                            ::testing::Values(1, 2), ::testing::Values(Reader::Copy, Reader::Read)),
+                         RowName);
 
 }  // namespace
 }  // namespace tarvelin

@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <map>
 #include <mutex>
+#include <new>
 #include <set>
 #include <string>
 #include <string_view>
@@ -27,6 +28,7 @@ public:
     std::size_t writeLimit = 0;
     int readError = 0;  // reading the source fails after readLimit bytes
     std::size_t readLimit = 0;
+    bool readOutOfMemory = false;  // ... or memory runs out there (std::bad_alloc), when readError is 0
     int copyRangeError = 0;  // the in-kernel copy fails
     bool copyRangeStopsEarly = false;
     std::size_t maxChunk = SIZE_MAX;  // short reads and writes
@@ -41,6 +43,15 @@ public:
     std::string refusedCreate;  // creating or naming a file whose path holds this fails with createError
     int createError = 0;
     std::int64_t refusedTime = -1;  // setting this modification time fails with EINVAL, as on FAT
+    // What statfs tells of every file system, when not 0 (0x65735546: FUSE).
+    long fileSystemType = 0;
+    // As an SMB share through smbnetfs: a file written and closed gets the time of its close,
+    // whatever time it was given while open.
+    bool timesReplacedAtClose = false;
+    mutable int timesSetByPath = 0;
+    // So many removals of a temporary file fail first with EBUSY, as a FUSE client of a share
+    // gives them right after the close.
+    mutable int busyRemovals = 0;
     // Copies given a final name before they were flushed: after a power cut such a name could
     // hold less than the whole message.
     mutable int claimedUnflushed = 0;
@@ -71,6 +82,10 @@ public:
         if (fd == victimCopyFd_) victimCopyFd_ = -1;
         copies_.erase(fd);
         const bool wasWritable = writable_.erase(fd) > 0;
+        if (wasWritable && timesReplacedAtClose) {
+            const struct timespec now[2] = {{0, UTIME_OMIT}, {0, UTIME_NOW}};
+            SysCalls::Futimens(fd, now);
+        }
         const int result = SysCalls::Close(fd);
         if (result == 0 && wasWritable && closeError != 0) return Fail(closeError);
         return result;
@@ -85,7 +100,8 @@ public:
         if (Interrupted()) return Fail(EINTR);
         if (!victim.empty() && fd != victimFd_) return SysCalls::Read(fd, buffer, count);
         count = std::min(count, maxChunk);
-        if (readError != 0) {
+        if (readError != 0 || readOutOfMemory) {
+            if (read_ >= readLimit && readError == 0) throw std::bad_alloc();
             if (read_ >= readLimit) return Fail(readError);
             count = std::min(count, readLimit - read_);
         }
@@ -105,7 +121,7 @@ public:
         if (Interrupted()) return Fail(EINTR);
         if (copyRangeError != 0) return Fail(copyRangeError);
         if (!victim.empty() && inFd != victimFd_) return SysCalls::CopyFileRange(inFd, outFd, count);
-        if (readError != 0) return Fail(EXDEV);  // so that the read loop meets the read fault
+        if (readError != 0 || readOutOfMemory) return Fail(EXDEV);  // so that the read loop meets the read fault
         if (copyRangeStopsEarly && written_ > 0) return 0;
         count = WriteAllowance(count);
         if (count == 0) return Fail(writeError);
@@ -114,6 +130,25 @@ public:
     int Futimens(int fd, const struct timespec times[2]) const override {
         if (times[1].tv_sec == refusedTime) return Fail(EINVAL);
         return SysCalls::Futimens(fd, times);
+    }
+    int Utimens(FileAt file, const struct timespec times[2]) const override {
+        ++timesSetByPath;
+        return SysCalls::Utimens(file, times);
+    }
+    int Statfs(const char *path, struct statfs *result) const override {
+        const int got = SysCalls::Statfs(path, result);
+        if (got == 0 && fileSystemType != 0) result->f_type = fileSystemType;
+        return got;
+    }
+    int Unlink(FileAt file) const override {
+        {
+            const std::lock_guard lock(books_);
+            if (busyRemovals > 0 && std::string_view(file.path).find(".tarvelin-") != std::string_view::npos) {
+                --busyRemovals;
+                return Fail(EBUSY);
+            }
+        }
+        return SysCalls::Unlink(file);
     }
     int Mkdir(const char *path, mode_t mode) const override {
         if (path == refusedFolder) return Fail(folderError);

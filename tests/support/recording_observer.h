@@ -18,6 +18,7 @@ public:
     std::map<std::string, int> timesConverted;   // source -> how many outputs it got
     int stopAfterMessages = -1;
     std::map<int, NamingOption> optionFromMessage;  // message index -> option chosen then
+    std::vector<std::string> notices;
 
     NamingOption SelectedNamingOption() override {
         if (auto it = optionFromMessage.find(static_cast<int>(bar.size())); it != optionFromMessage.end())
@@ -32,6 +33,7 @@ public:
         outputs[source] = output;
         ++timesConverted[source];
     }
+    void Notice(const std::string &text) override { notices.push_back(text); }
     bool StopRequested() const override {
         return stopAfterMessages >= 0 && static_cast<int>(bar.size()) >= stopAfterMessages;
     }

@@ -209,6 +209,20 @@ TEST_P(MboxMessage, IsWrittenInMboxrdForm) {
     }
 }
 
+// A line that never ends (a file of zeros) is written on as it comes, never held: what a piece
+// leaves waiting is at most a few bytes.
+TEST(MboxMessage, LineWithoutEndIsNotHeld) {
+    MboxBody body;
+    std::string out;
+    const std::string piece(1 << 16, '\0');
+    for (int i = 0; i < 64; ++i) {
+        body.Feed(piece, out);
+        ASSERT_EQ(out.size(), piece.size() * (i + 1));
+    }
+    body.End(out);
+    EXPECT_EQ(out, std::string(64 * piece.size(), '\0') + "\n\n");
+}
+
 // A message that could not be read to its end is taken back out of the file; the messages
 // around it stay whole.
 TEST(MboxFile, AbandonedMessageLeavesNoTrace) {
@@ -238,7 +252,9 @@ INSTANTIATE_TEST_SUITE_P(
                                "S: a\n\n>From here\n>>From there\n>>>From x\n\n"},
                       TextCase{"OtherLinesKept", "S: a\n\nFromage\n From x\n>From\nx From y\n",
                                "S: a\n\nFromage\n From x\n>From\nx From y\n\n"},
-                      TextCase{"LoneCrKept", "S: a\r\n\r\nb\rc\r", "S: a\n\nb\rc\r\n\n"}),
+                      TextCase{"LoneCrKept", "S: a\r\n\r\nb\rc\r", "S: a\n\nb\rc\r\n\n"},
+                      TextCase{"OneCrBeforeLfGoes", "S: a\r\n\r\nb\r\r\n\r", "S: a\n\nb\r\n\r\n\n"},
+                      TextCase{"FromCutByTheEnd", "S: a\n\n>>Fro\nFrom ", "S: a\n\n>>Fro\n>From \n\n"}),
     CaseName);
 
 }  // namespace
