@@ -530,10 +530,13 @@ void RemoveEmptyFolder(const std::string &path, const SysCalls &sys) {
     if (UsablePath(path)) native::RemoveFolderQuietly(sys, path);
 }
 
-bool SameContent(const std::string &a, const std::string &b, const SysCalls &sys) {
+bool SameContent(const std::string &a, const std::string &b, const SysCalls &sys, Status *failure) {
     OpenFile first(sys), second(sys);
     SourceFacts firstFacts, secondFacts;
-    if (!OpenSource(sys, a, first, firstFacts) || !OpenSource(sys, b, second, secondFacts)) return false;
+    Status opened = OpenSource(sys, a, first, firstFacts);
+    if (opened) opened = OpenSource(sys, b, second, secondFacts);
+    if (failure != nullptr) *failure = opened;
+    if (!opened) return false;
     if (firstFacts.size != secondFacts.size) return false;
     const auto firstBuffer = std::make_unique_for_overwrite<char[]>(kBufferSize);
     const auto secondBuffer = std::make_unique_for_overwrite<char[]>(kBufferSize);

@@ -9,6 +9,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 
 #include "platform/claim_route.h"
 #include "platform/folder_handles.h"
@@ -73,6 +74,10 @@ public:
     // one that worked there. A copy staged on another file system than its name is copied there
     // first.
     Status ClaimAs(const std::string &destination, ClaimRoute *route = nullptr);
+
+    // Gives up the open folder the copy was made in, where the process needs room for open files:
+    // its claim then names the temporary file by its whole path. False when it held none.
+    bool LetGoOfFolder() { return std::exchange(temporarySpot_, {}).folder != nullptr; }
 
     // Claimed by a hard link, the temporary name is still there until the copy is dropped: one
     // more call, which a caller in a hurry can leave to another thread.
@@ -154,8 +159,10 @@ void RemoveFile(const std::string &path, const SysCalls &sys = RealSysCalls());
 void RemoveEmptyFolder(const std::string &path, const SysCalls &sys = RealSysCalls());
 
 // True when both are regular files with the same bytes: sizes first, contents only when they
-// match, stopping at the first difference. Any failure to read counts as different.
-[[nodiscard]] bool SameContent(const std::string &a, const std::string &b, const SysCalls &sys = RealSysCalls());
+// match, stopping at the first difference. Any failure to read counts as different; `failure`
+// gets an open that failed.
+[[nodiscard]] bool SameContent(const std::string &a, const std::string &b, const SysCalls &sys = RealSysCalls(),
+                               Status *failure = nullptr);
 
 // What every claim of a taken name gives, whoever decides that the name is taken.
 Status NameTaken();

@@ -10,11 +10,13 @@
 #include <string>
 #include <string_view>
 #include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 #include "platform/directory_lister.h"
 #include "platform/file_ops.h"
 #include "platform/folder_handles.h"
+#include "platform/open_file_room.h"
 #include "platform/source_head.h"
 #include "platform/staging_record.h"
 #include "platform/status.h"
@@ -86,8 +88,13 @@ public:
     virtual std::vector<LeftFile> TakeLeftBehind() { return {}; }
 };
 
+class NativeStagedCopy;
+
 // The real file system, through the file utilities and the system calls given (tests fake them).
-// Takes calls from several threads at once.
+// Takes calls from several threads at once. Where the process may open no more files, a call
+// that needs one makes room (the folders kept open go, complete copies waiting for their names
+// are flushed and closed and give up their folders) or waits for another call to end, and tries again; it fails only when
+// nothing else is under way.
 class NativeFileService : public FileService {
 public:
     explicit NativeFileService(const SysCalls &sys = RealSysCalls()) : sys_(sys), folders_(sys) {}
@@ -110,6 +117,15 @@ public:
 private:
     template <typename Interface>
     friend class NativeStaged;
+    friend class NativeStagedCopy;
+    // Runs an operation that opens files in a place of the room, and once more after each time
+    // room was made for it.
+    template <typename Operation>
+    Status WithRoom(Operation operation);
+    bool MakeRoom(bool &foldersLetGo, int &alone);
+    // Copies staged and not yet claimed, which a need of room may flush ahead of their turn and
+    // make give up their folders.
+    void Waiting(NativeStagedCopy *copy, bool waits);
     // How copies got their names in each folder so far (ClaimRoute).
     ClaimRoute RouteIn(const std::string &folder);
     void KeepRoute(const std::string &folder, ClaimRoute route);
@@ -120,6 +136,9 @@ private:
     std::unordered_map<std::string, ClaimRoute> routes_;
     // How copies keep their times in each folder, and what they left behind.
     StagingRecord record_;
+    OpenFileRoom room_;
+    std::mutex waitingMutex_;
+    std::unordered_set<NativeStagedCopy *> waiting_;  // under waitingMutex_
 };
 
 }  // namespace tarvelin

@@ -41,6 +41,9 @@ public:
     FileSpot Locate(const std::string &path);
     // Lets every folder go, so that none stays busy (a drive that will not eject) after a run.
     void CloseAll();
+    // Lets every folder go, and keeps half as many from then on, where the process needs room
+    // for open files; how many were kept.
+    std::size_t LetGo();
 
 private:
     struct Kept {
@@ -55,7 +58,7 @@ private:
     };
 
     const SysCalls &sys_;
-    const std::size_t most_;
+    std::size_t most_;  // under mutex_
     // Every call of every worker looks here: finding a folder takes the lock shared.
     std::shared_mutex mutex_;
     std::unordered_map<std::string, Kept, PathHash, std::equal_to<>> kept_;  // by the folder's path; under mutex_

@@ -13,6 +13,7 @@ enum class ErrorKind {
     NotFound,
     Stopped,  // the caller's hooks asked to stop; nothing was left behind
     OtherVolume,  // a move between two file systems, which only a copy can do
+    TooManyOpenFiles,  // the process or the system may open no more files now; later it may
     Other,
 };
 

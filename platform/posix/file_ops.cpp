@@ -30,8 +30,11 @@ auto RetryOnEintr(Call call) {
     }
 }
 
+// Only a lack of descriptors keeps its kind, for the caller that waits for others to close.
 Status OtherFailure(int err, std::string_view what) {
-    return Status::Failure(ErrorKind::Other, std::string(what) + ": " + std::strerror(err));
+    const bool tooMany = err == EMFILE || err == ENFILE;
+    return Status::Failure(tooMany ? ErrorKind::TooManyOpenFiles : ErrorKind::Other,
+                           std::string(what) + ": " + std::strerror(err));
 }
 
 int Fd(native::FileRef file) { return static_cast<int>(file); }

@@ -59,4 +59,12 @@ void FolderHandles::CloseAll() {
     kept_.clear();
 }
 
+std::size_t FolderHandles::LetGo() {
+    std::lock_guard lock(mutex_);
+    const std::size_t kept = kept_.size();
+    most_ = std::max<std::size_t>(1, std::min(most_, kept) / 2);
+    kept_.clear();
+    return kept;
+}
+
 }  // namespace tarvelin

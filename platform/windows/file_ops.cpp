@@ -22,9 +22,12 @@ constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELE
 
 Status LastError(std::string_view what) { return StatusFromWin32(::GetLastError(), what); }
 
-// A failure whose "exists" or "not found" says nothing about the final name.
+// A failure whose "exists" or "not found" says nothing about the final name; only a lack of
+// handles keeps its kind, for the caller that waits for others to close.
 Status OtherFailure(DWORD err, std::string_view what) {
-    return Status::Failure(ErrorKind::Other, StatusFromWin32(err, what).reason());
+    const bool tooMany = err == ERROR_TOO_MANY_OPEN_FILES;
+    return Status::Failure(tooMany ? ErrorKind::TooManyOpenFiles : ErrorKind::Other,
+                           StatusFromWin32(err, what).reason());
 }
 
 Status Taken() { return Status::Failure(ErrorKind::AlreadyExists, "the name is taken"); }

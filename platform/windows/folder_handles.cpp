@@ -11,4 +11,6 @@ FileSpot FolderHandles::Locate(const std::string &) { return {}; }
 
 void FolderHandles::CloseAll() {}
 
+std::size_t FolderHandles::LetGo() { return 0; }
+
 }  // namespace tarvelin

@@ -35,6 +35,8 @@ int ErrnoFor(DWORD err) {
         return ENOTDIR;
     case ERROR_DIR_NOT_EMPTY:
         return ENOTEMPTY;
+    case ERROR_TOO_MANY_OPEN_FILES:
+        return EMFILE;
     case ERROR_NOT_ENOUGH_MEMORY:
     case ERROR_OUTOFMEMORY:
         return ENOMEM;

@@ -186,9 +186,12 @@ if [[ -z "$exe" ]]; then
       sleep 0.05
     done
     kill -INT "$pid" 2>/dev/null || true
+    asked=$SECONDS
     status=0
     wait "$pid" || status=$?
     [[ $status -eq 130 ]] || fail "$format: the stopped run ended with $status: $(summary "$work/stop.err")"
+    # A stop ends the copies at their next slice: a run that goes on for long has not stopped.
+    [[ $((SECONDS - asked)) -le 10 ]] || fail "$format: the stop took $((SECONDS - asked)) s"
     whole_files "$format stopped" "$served/stop-$format" "$work/local-$format"
     left=$(temporaries "$served/stop-$format")
     [[ $left -eq 0 ]] || fail "$format stopped: $left temporary files left"
@@ -243,9 +246,15 @@ fi
 [[ $(grep -c ': cannot ' "$work/wine.err") -eq $refused ]] ||
   fail "Wine share to share: not every failure is reported"
 whole_files "Wine share to share" "$served/windows-share/tree" "$work/local-eml$share/tree"
-# The removal of a refused copy meets the server still closing it, and is refused in turn.
+# The removal of a refused copy meets the server still closing it, and is refused in turn: what
+# stays must be said, each with its path.
 left=$(temporaries "$served/windows-share")
-[[ $left -eq 0 ]] || known "Wine share to share: $left temporary files left"
+unsaid=0
+while IFS= read -r name; do
+  grep -qF "$name" "$work/wine.err" || unsaid=$((unsaid + 1))
+done < <(find "$served/windows-share" -type f -name '.tarvelin-*' -printf '%f\n')
+[[ $unsaid -eq 0 ]] || fail "Wine share to share: $unsaid of $left temporary files left without a word"
+[[ $left -eq 0 ]] || known "Wine share to share: $left temporary files left, each said: smbnetfs holds a copy Wine could not rename past its removal"
 # So does the removal of the run's lock file; the next run takes it over.
 [[ ! -e "$served/windows-share/.tarvelin.lock" ]] || known "Wine share to share: the lock file .tarvelin.lock left"
 reason=$(grep -m1 ': cannot ' "$work/wine.err" | tr -d '\r' | sed 's/^.*: \(cannot \)/\1/' || true)
