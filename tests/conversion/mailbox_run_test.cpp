@@ -166,7 +166,8 @@ TEST_P(MergedFolders, ShareOneMailboxInListOrderAndAreReportedOnce) {
     const bool maildir = GetParam().format == MailboxFormat::Maildir;
     EXPECT_TRUE(Convert(Sources(src, relatives), out.path(), observer, {GetParam().format, false, GetParam().jobs})
                     .AllConverted());
-    const std::string slash = maildir ? "/" : "";
+    // A Maildir is a folder, said with the system's separator after it.
+    const std::string slash = maildir ? testing::Native("/") : "";
     EXPECT_EQ(observer.changed, (std::vector<std::string>{src / "A.IMAP" + " -> " + out / "A" + slash,
                                                           src / "A.imap" + " -> " + out / "A" + slash,
                                                           src / "Sent Items.IMAP" + " -> " + out / "Sent" + slash}));
