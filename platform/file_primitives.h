@@ -78,8 +78,12 @@ struct ChosenTime {
 SystemTime SystemTimeFromUnix(std::int64_t seconds);
 
 // Gives a complete copy the chosen time, or where there is none or the file system refuses it the
-// source's times (and makes it visible on Windows), and starts writing it to the disk.
+// source's times (and makes it visible on Windows).
 Status FinishContent(const SysCalls &sys, FileRef out, const SourceFacts &facts, ChosenTime &chosen);
+
+// Advice only: the disk starts on the file's bytes now, for a file that waits before its flush
+// (POSIX sync_file_range; nothing on Windows).
+void StartWriteback(const SysCalls &sys, FileRef file) noexcept;
 
 // Cuts an open file back to `size` bytes; writing goes on from there.
 Status TruncateTo(const SysCalls &sys, FileRef file, std::uint64_t size);
@@ -105,7 +109,8 @@ std::time_t UnixSeconds(const SystemTime &time);
 
 // Any entry at the path: a file, a folder, a link (even a broken one), something locked.
 bool EntryExists(const SysCalls &sys, const std::string &path);
-Status MakeFolders(const SysCalls &sys, const std::string &path);
+// `made` tells whether the folder itself was made by this call (so it holds nothing yet).
+Status MakeFolders(const SysCalls &sys, const std::string &path, bool &made);
 Status CheckFoldersCreatable(const SysCalls &sys, const std::string &path);
 // Ok unless an existing folder is known to take no new files ("what: reason").
 Status CheckTakesNewFiles(const SysCalls &sys, const std::string &folder, std::string_view what);

@@ -11,6 +11,7 @@ class NativeStaged : public Interface {
 public:
     NativeStaged(NativeFileService &files, StagedCopy copy) : files_(files), copy_(std::move(copy)) {}
     Status Flush() override { return copy_.Flush(); }
+    void StartWriteback() override { copy_.StartWriteback(); }
     Status ClaimAs(const std::string &destination) override {
         const std::string folder = FolderFromPath(destination);
         ClaimRoute route = files_.RouteIn(folder);
@@ -35,19 +36,23 @@ public:
 };
 
 ClaimRoute NativeFileService::RouteIn(const std::string &folder) {
-    std::lock_guard lock(routesMutex_);
-    const auto known = routes_.find(folder);
-    return known != routes_.end() ? known->second : ClaimRoute::NoReplaceRename;
+    std::unique_lock lock(routesMutex_);
+    const auto [known, first] = routes_.try_emplace(folder);
+    // The first claim learns; KeepRoute tells the others.
+    if (!first) routeLearnt_.wait(lock, [&] { return known->second.learnt; });
+    return known->second.route;
 }
 
 void NativeFileService::KeepRoute(const std::string &folder, ClaimRoute route) {
-    if (route == ClaimRoute::NoReplaceRename) return;
-    std::lock_guard lock(routesMutex_);
-    routes_[folder] = route;
+    {
+        std::lock_guard lock(routesMutex_);
+        routes_[folder] = {route, true};
+    }
+    routeLearnt_.notify_all();
 }
 
-Status NativeFileService::EnsureFolderExists(const std::string &folder) {
-    return EnsureFolder(folder, sys_);
+Status NativeFileService::EnsureFolderExists(const std::string &folder, bool *made) {
+    return EnsureFolder(folder, sys_, made);
 }
 
 bool NativeFileService::FileExist(const std::string &path) { return tarvelin::FileExist(path, sys_); }
