@@ -522,7 +522,11 @@ void frmStep1::CmdConvert2PDF_Click() {
     ConversionReport report;
     if (!DoLongWork(WorkKind::Converting, [&](Work &work) {
             ProgressBar1_->setRange(0, 100);
-            report = RunConversion(list_, folder, duplicateCounter_, work, files_);
+            // The command line's pipeline: workers copy, this thread names the copies in list order
+            // and shows each message as it is named.
+            RunOptions options;
+            options.jobs = kDefaultJobs;
+            report = RunConversion(list_, folder, duplicateCounter_, work, files_, options);
         })) {
         return;
     }

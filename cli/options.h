@@ -6,15 +6,12 @@
 #include <variant>
 #include <vector>
 
+#include "conversion/conversion_run.h"
 #include "conversion/mailbox/mailbox_tree.h"
 #include "conversion/naming/naming_schemes.h"
 #include "conversion/run_observer.h"
 
 namespace tarvelin {
-
-// Sixteen copies at once hide the round trips of a network share; on a local disk only as many work
-// as keep waiting on it, so they cost nothing against one (bench/README.md).
-inline constexpr unsigned kDefaultJobs = 16;
 
 enum class OutputFormat { Eml, Maildir, Mbox };
 

@@ -1,9 +1,11 @@
 #include "conversion/conversion_run.h"
 
+#include <deque>
 #include <memory>
 #include <optional>
 #include <unordered_set>
 
+#include "conversion/claims_out.h"
 #include "conversion/header_on_the_way.h"
 #include "conversion/naming/output_names.h"
 #include "conversion/ordered_workers.h"
@@ -31,18 +33,24 @@ struct MessageJob {
     std::string outputDir;
     Status folder;           // making outputDir
     std::string stagingDir;  // where a worker stages the copy: outputDir, or a folder near it
+    // The option the name is composed by: the one last read when the message is handed out, and
+    // again the one read when it is named.
     NamingOption option = NamingOption::OptOriginal;
+    bool headerRead = false;
+    CalendarDate date;       // from the header, for a name composed again
     std::string name;        // cleaned
     MessageFacts facts;
     std::optional<std::int64_t> fileTime;  // in place of the source's
-    std::string identical;   // a copy of the same bytes seen in the name's chain before any copy
+    std::shared_ptr<const FolderNames> listing;  // the output folder's first listing, for a look ahead
+    bool lookedAhead = false;  // a worker looked in that listing for a copy of the same bytes
+    std::string identical;     // and found it there
     bool copyDeferred = false;  // to be copied at naming, once what is there has been looked at
     Status staged;
     std::unique_ptr<StagedFile> copy;
     std::optional<Status> flushed;  // when the worker flushed the copy
 };
 
-// A complete copy waiting for its name.
+// A complete copy waiting for its name (one job).
 struct WaitingCopy {
     std::string source, outputDir;
     std::string folderKey;  // outputDir as the file system compares it
@@ -50,6 +58,15 @@ struct WaitingCopy {
     std::unique_ptr<StagedFile> copy;
     std::optional<Status> flushed;
     MessageFacts facts;
+};
+
+// A name claimed by a worker, not yet heard of (several jobs).
+struct ClaimHeard {
+    std::string source, outputDir, name;
+    MessageFacts facts;
+    std::u16string foldedPlain;  // its plain path as a folding file system compares it
+    OutputNames::Choice choice;
+    std::shared_ptr<ClaimOut> claim;
 };
 
 class Run {
@@ -60,6 +77,7 @@ public:
           names_(counter, files), options_(options), waiting_(options.jobs > 1 ? 1 : options.claimGroup),
           // Workers stage their copies in folders of their own, which go after them and their copies.
           staging_(options.jobs > 1 ? std::make_unique<StagingFolders>(files, outputRoot_, options.jobs) : nullptr),
+          claims_([this](std::function<void()> claim) { jobs_.GiveChore(std::move(claim)); }),
           jobs_(
               options.jobs,
               [this](MessageJob &job, WorkHooks &hooks) {
@@ -72,22 +90,20 @@ public:
 
     ConversionReport Execute() {
         if (ledger_.StopsNow()) return ledger_.Finish(false);
+        // Read when each message is named; what was read last tells the workers whether the
+        // header is needed.
+        lastOption_ = ledger_.observer().SelectedNamingOption();
         const bool complete = jobs_.Run(
             list_.RowCount(), ledger_.observer(), [this](std::size_t row) { return Prepare(row); },
-            [](const MessageJob &job) { return !job.blank; },
-            [this](MessageJob &job) {
-                if (!Name(job)) return false;
-                ledger_.Progressed();
-                return true;
-            });
+            [](const MessageJob &job) { return !job.blank; }, [this](MessageJob &job) { return Name(job); });
         // A stop keeps what the finished messages at the front of the list did.
-        ClaimWaiting();
+        HearAll();
         return ledger_.Finish(complete);
     }
 
 private:
-    // The calling thread's share before the copy: the row, its folder and the naming option.
-    // Nothing when the run must stop.
+    // The calling thread's share before the copy: the row and its folder. Nothing when the run
+    // must stop.
     std::optional<MessageJob> Prepare(std::size_t row) {
         MessageJob job;
         const std::string_view text = list_.RowText(row);
@@ -105,8 +121,9 @@ private:
         job.outputDir = OutputFolderFor(outputRoot_, FolderFromPath(MakeEmlPath(job.sourcePath)));
         job.folder = EnsureFolder(job.outputDir);
         job.stagingDir = staging_ != nullptr && job.folder ? staging_->For(row, job.outputDir) : job.outputDir;
+        if (options_.skipIdentical && job.folder && jobs_.Parallel()) job.listing = names_.FirstListing(job.outputDir);
         if (ledger_.StopsNow()) return std::nullopt;
-        job.option = ledger_.observer().SelectedNamingOption();
+        job.option = lastOption_;
         return job;
     }
 
@@ -134,13 +151,14 @@ private:
         }
         ComposeName(job, header);
         if (StopsNow(hooks, job) || !job.folder) return;
-        // One at a time, what is there is looked at first; a worker looks ahead, and the naming
-        // looks again once the copies before this one have their names.
+        // One at a time, what is there is looked at first; a worker looks ahead in what the folder
+        // held, and the naming looks again at what the run added since.
         if (!jobs_.Parallel()) {
             job.copyDeferred = true;
             return;
         }
-        if (auto found = OutputNames::LookForIdentical(files_, job.source, job.outputDir, job.name)) {
+        job.lookedAhead = true;
+        if (auto found = OutputNames::LookForIdentical(files_, *job.listing, job.source, job.outputDir, job.name)) {
             job.identical = found->path;
             job.copyDeferred = true;
             return;
@@ -155,12 +173,40 @@ private:
 
     void ComposeName(MessageJob &job, HeaderOnTheWay &header) const {
         const MailMessage unread;
-        const bool needed = NeedsHeader(job);
-        const MailMessage &message = needed ? header.Message(job.source) : unread;
-        if (needed) job.facts = FactsOf(message);
+        job.headerRead = NeedsHeader(job);
+        const MailMessage &message = job.headerRead ? header.Message(job.source) : unread;
+        if (job.headerRead) {
+            job.facts = FactsOf(message);
+            job.date = message.Date();
+        }
         job.name = CleanOutputName(
             ComposeOutputName(job.option, message.Date(), message.Subject(), message.From(), job.sourcePath));
         job.fileTime = MessageFileTime(options_.fileTime, job.facts);
+    }
+
+    // The option as it is when the message is named: a change during the run applies from the
+    // next message named, whatever was handed out before.
+    void TakeNamingOption(MessageJob &job) {
+        const NamingOption now = ledger_.observer().SelectedNamingOption();
+        lastOption_ = now;
+        if (now == job.option) return;
+        job.option = now;
+        if (!job.headerRead && UsesMessageFields(now)) {
+            MailMessage message;
+            (void)message.LoadFromFile(job.source);
+            job.headerRead = true;
+            job.facts = FactsOf(message);
+            job.date = message.Date();
+        }
+        job.name = CleanOutputName(
+            ComposeOutputName(now, job.date, job.facts.subject, job.facts.from, job.sourcePath));
+        job.fileTime = MessageFileTime(options_.fileTime, job.facts);
+        // What a worker looked for had another name.
+        job.lookedAhead = false;
+        if (!job.identical.empty()) {
+            job.identical.clear();
+            job.copyDeferred = true;
+        }
     }
 
     static bool StopsNow(WorkHooks &hooks, MessageJob &job) {
@@ -174,31 +220,35 @@ private:
     bool Name(MessageJob &job) {
         if (job.blank) {
             // Heard after the rows before it, like every other row.
-            ClaimWaiting();
+            HearAll();
             ledger_.Skipped(job.row);
+            ledger_.Progressed();
             return true;
         }
         if (job.staged.kind() == ErrorKind::Stopped) return false;
+        TakeNamingOption(job);
         if (!job.folder) {
-            // Named all the same, so that later numbers are the ones they would have been.
-            ClaimWaiting();
-            names_.NameOnly(job.outputDir, job.name);
-            ledger_.Failed(job.source,
-                           "cannot create the output folder " + job.outputDir + ": " + job.folder.reason(), job.facts);
+            FailBeforeClaim(job, "cannot create the output folder " + job.outputDir + ": " + job.folder.reason());
             return true;
         }
         if (options_.skipIdentical) {
-            // What is there decides, so the copies before this one in its folder get their names first.
-            const std::string folderKey = SameFileKey(job.outputDir);
-            if (waiting_.Any([&](const WaitingCopy &waiting) { return waiting.folderKey == folderKey; }))
+            // What is there decides, so the messages before this one get their names first.
+            if (jobs_.Parallel()) {
+                HearAll();
+            } else if (const std::string key = SameFileKey(job.outputDir);
+                       waiting_.Any([&](const WaitingCopy &waiting) { return waiting.folderKey == key; })) {
                 ClaimWaiting();
-            if (auto found = names_.FindIdentical(job.source, job.outputDir, job.name, job.identical)) {
+            }
+            const OutputNames::LookedAhead ahead{job.listing, job.identical};
+            if (auto found = names_.FindIdentical(job.source, job.outputDir, job.name,
+                                                  job.lookedAhead ? &ahead : nullptr)) {
                 // The copies waiting in other folders come first in the list, so they take their
                 // names before this message moves the counter.
-                ClaimWaiting();
+                HearAll();
                 job.copy.reset();
                 names_.TakeIdentical(*found);
                 ledger_.AlreadyThere(job.source, found->path, job.facts);
+                ledger_.Progressed();
                 return true;
             }
             if (job.copyDeferred) {
@@ -207,18 +257,97 @@ private:
             }
         }
         if (!job.staged) {
-            ClaimWaiting();
-            names_.NameOnly(job.outputDir, job.name);
-            ledger_.Failed(job.source, job.staged.reason(), job.facts);
+            FailBeforeClaim(job, job.staged.reason());
+            return true;
+        }
+        if (job.flushed && !*job.flushed) {
+            FailBeforeClaim(job, job.flushed->reason());
             return true;
         }
         NoteTimeKept(*job.copy, job.facts);
-        if (waiting_.Add({job.source, job.outputDir, SameFileKey(job.outputDir), job.name, std::move(job.copy),
-                          std::move(job.flushed), std::move(job.facts)}))
-            ClaimWaiting();
+        if (!jobs_.Parallel()) {
+            // One at a time the copy waits with others for its name, to share the disk's commit.
+            const bool full = waiting_.Add({job.source, job.outputDir, SameFileKey(job.outputDir), job.name,
+                                            std::move(job.copy), std::move(job.flushed), std::move(job.facts)});
+            ledger_.Progressed();
+            if (full) ClaimWaiting();
+            return true;
+        }
+        ClaimOutOfTurn(job);
         return true;
     }
 
+    // Named all the same, so that later numbers are the ones they would have been.
+    void FailBeforeClaim(MessageJob &job, std::string reason) {
+        HearAll();
+        names_.NameOnly(job.outputDir, job.name);
+        ledger_.Failed(job.source, std::move(reason), job.facts);
+        ledger_.Progressed();
+    }
+
+    // Several jobs: the name is decided now and claimed by a worker, as soon as no claim still
+    // out can change what the name must be; its outcome is heard in list order.
+    void ClaimOutOfTurn(MessageJob &job) {
+        const std::string plain = PlainOutputPath(job.outputDir, job.name);
+        std::u16string folded = FoldedPath(plain);
+        // A claim still out that could end on this name decides it: the same name in the same
+        // folder, as a file system that folds names compares them, or one of its numbered names.
+        const bool numberedLike = plain.ends_with(").eml");
+        for (std::size_t i = claimsOut_.size(); i > 0; --i) {
+            const ClaimHeard &out = claimsOut_[i - 1];
+            if (out.foldedPlain == folded ||
+                (numberedLike && OutputNames::MayEndOn(out.outputDir, out.name, plain, folded))) {
+                HearFirst(i);
+                break;
+            }
+        }
+        // A taken name is numbered from the counter, which the claims still out move.
+        if (!claimsOut_.empty() && names_.PlainTaken(job.outputDir, job.name)) HearAll();
+        OutputNames::Choice choice = names_.Choose(job.outputDir, job.name);
+        std::shared_ptr<ClaimOut> claim = claims_.Give(std::move(job.copy), choice.path);
+        claimsOut_.push_back(
+            {job.source, job.outputDir, job.name, std::move(job.facts), std::move(folded), std::move(choice), claim});
+        // Bounded like the copies, so that the temporary files a kill can leave stay few.
+        if (claimsOut_.size() > options_.jobs) HearFirst(1);
+        while (!claimsOut_.empty() && claims_.Done(*claimsOut_.front().claim)) HearFirst(1);
+    }
+
+    // The outcomes of the first `count` claims still out, in list order.
+    void HearFirst(std::size_t count) {
+        for (; count > 0; --count) {
+            ClaimHeard out = std::move(claimsOut_.front());
+            claimsOut_.pop_front();
+            claims_.Await(*out.claim, ledger_.observer());
+            const OutputNames::Placement placed =
+                names_.Settle(out.outputDir, out.name, std::move(out.choice), std::move(out.claim->status),
+                              [&](const std::string &path) { return out.claim->copy->ClaimAs(path); });
+            Heard(out.source, placed, out.facts, out.claim->copy);
+            ledger_.Progressed();
+        }
+    }
+
+    // Every message before the next one named is heard of.
+    void HearAll() {
+        if (jobs_.Parallel()) {
+            HearFirst(claimsOut_.size());
+        } else {
+            ClaimWaiting();
+        }
+    }
+
+    void Heard(const std::string &source, const OutputNames::Placement &placed, const MessageFacts &facts,
+               std::unique_ptr<StagedFile> &copy) {
+        if (!placed.status) {
+            ledger_.Failed(source, placed.status.reason(), facts);
+            return;
+        }
+        ledger_.Written(source, placed.path, 0, facts);
+        // On a share the temporary name's removal is one more round trip: a worker's.
+        if (copy && copy->LeftToRemove())
+            jobs_.GiveChore([copy = std::shared_ptr<StagedFile>(std::move(copy))]() mutable { copy.reset(); });
+    }
+
+    // One job: the waiting copies, flushed together, then each named in turn.
     void ClaimWaiting() {
         waiting_.Settle(ledger_.observer(), [this](WaitingCopy &waiting) {
             if (!*waiting.flushed) {
@@ -226,22 +355,22 @@ private:
                 ledger_.Failed(waiting.source, waiting.flushed->reason(), waiting.facts);
                 return;
             }
-            const OutputNames::Placement placed = names_.Claim(*waiting.copy, waiting.outputDir, waiting.name);
-            if (!placed.status) {
-                ledger_.Failed(waiting.source, placed.status.reason(), waiting.facts);
-                return;
-            }
-            ledger_.Written(waiting.source, placed.path, 0, waiting.facts);
-            // On a share the temporary name's removal is one more round trip: a worker's.
-            if (waiting.copy->LeftToRemove())
-                jobs_.GiveChore([copy = std::shared_ptr<StagedFile>(std::move(waiting.copy))]() mutable { copy.reset(); });
+            OutputNames::Choice choice = names_.Choose(waiting.outputDir, waiting.name);
+            Status claimed = waiting.copy->ClaimAs(choice.path);
+            const OutputNames::Placement placed =
+                names_.Settle(waiting.outputDir, waiting.name, std::move(choice), std::move(claimed),
+                              [&](const std::string &path) { return waiting.copy->ClaimAs(path); });
+            Heard(waiting.source, placed, waiting.facts, waiting.copy);
         });
     }
 
     Status EnsureFolder(const std::string &folder) {
         if (ensuredFolders_.count(folder)) return Status::Ok();
-        Status status = files_.EnsureFolderExists(folder);
-        if (status) ensuredFolders_.insert(folder);
+        bool made = false;
+        Status status = files_.EnsureFolderExists(folder, &made);
+        if (!status) return status;
+        ensuredFolders_.insert(folder);
+        names_.FolderReady(folder, made);
         return status;
     }
 
@@ -251,9 +380,12 @@ private:
     FileService &files_;
     OutputNames names_;
     const RunOptions options_;
+    NamingOption lastOption_ = NamingOption::OptOriginal;
     std::unordered_set<std::string> ensuredFolders_;
     WaitingClaims<WaitingCopy> waiting_;
     const std::unique_ptr<StagingFolders> staging_;
+    std::deque<ClaimHeard> claimsOut_;
+    ClaimsOut claims_;
     // Last, so that the workers end before what they use goes.
     JobsInOrder<MessageJob> jobs_;
 };

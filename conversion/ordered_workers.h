@@ -83,11 +83,18 @@ public:
     }
 
     // Small work for the next idle worker, ahead of the jobs: what the calling thread would
-    // otherwise wait for after taking a job back. What is left when the workers stop, Stop does.
+    // otherwise wait for after taking a job back. What is left when the workers stop, Stop does;
+    // what comes after, is done at once.
     void GiveChore(std::function<void()> chore) {
-        std::lock_guard lock(mutex_);
-        chores_.push_back(std::move(chore));
-        workGiven_.notify_one();
+        {
+            std::lock_guard lock(mutex_);
+            if (!stopping_) {
+                chores_.push_back(std::move(chore));
+                workGiven_.notify_one();
+                return;
+            }
+        }
+        chore();
     }
 
     // The oldest job, once it is finished; nothing when it is not finished within `wait`.

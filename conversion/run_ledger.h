@@ -83,6 +83,8 @@ public:
 
     // True when the group is full and should be settled.
     bool Add(Waiting waiting) {
+        // The disk starts on each copy while the group fills; alone, a copy is flushed at once.
+        if (group_ > 1 && waiting.copy) waiting.copy->StartWriteback();
         waiting_.push_back(std::move(waiting));
         return waiting_.size() >= group_;
     }

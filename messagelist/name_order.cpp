@@ -220,6 +220,13 @@ char16_t NtfsUpperCase(char16_t unit) {
     return static_cast<char16_t>(unit + run.offset);
 }
 
+std::u16string NtfsUpperCased(std::string_view text) {
+    std::u16string units;
+    units.reserve(text.size());
+    for (CodeUnits read(text); !read.Done();) units.push_back(NtfsUpperCase(read.Next()));
+    return units;
+}
+
 bool NtfsNameLess(std::string_view a, std::string_view b) {
     // Most names are ASCII, whose only upper-casing is a to z: compared byte by byte up to the first
     // other character (a scan sorts every folder, so this is most of its time), and from there

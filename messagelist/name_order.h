@@ -2,6 +2,7 @@
 // system and on every rerun, whatever order the file system hands out.
 #pragma once
 
+#include <string>
 #include <string_view>
 
 namespace tarvelin {
@@ -13,5 +14,9 @@ char16_t NtfsUpperCase(char16_t unit);
 // compare equal so (possible on Linux only: "a" and "A") fall back to their bytes, so the order is
 // total. Bytes that are not UTF-8 count as the lone code units U+DC80 to U+DCFF.
 bool NtfsNameLess(std::string_view a, std::string_view b);
+
+// The text as UTF-16 code units, each upper-cased as above: two names NTFS takes for one give
+// the same result.
+std::u16string NtfsUpperCased(std::string_view text);
 
 }  // namespace tarvelin

@@ -134,9 +134,13 @@ bool ReadExactly(const SysCalls &sys, FileRef file, char *buffer, std::size_t co
 
 Status NameTaken() { return Status::Failure(ErrorKind::AlreadyExists, "cannot name the copy: the name is taken"); }
 
-Status EnsureFolder(const std::string &path, const SysCalls &sys) {
+Status EnsureFolder(const std::string &path, const SysCalls &sys, bool *made) {
+    bool madeHere = false;
+    if (made != nullptr) *made = false;
     if (!UsablePath(path)) return NoValidPath("cannot create the folder");
-    return native::MakeFolders(sys, path);
+    Status status = native::MakeFolders(sys, path, madeHere);
+    if (made != nullptr) *made = status && madeHere;
+    return status;
 }
 
 bool FileExist(const std::string &path, const SysCalls &sys) {
@@ -302,6 +306,10 @@ void StagedCopy::KeepGivenTimes() {
     if (!read || ShowsTime(facts.modified, given))
         (void)AwaitReplacedTime(*sys_, temporary_, temporarySpot_, given, kClosing, facts);
     (void)native::SetTimesByPath(*sys_, temporary_, accessed, given, temporarySpot_);
+}
+
+void StagedCopy::StartWriteback() {
+    if (IsStaged() && open_ != kNoFile) native::StartWriteback(*sys_, open_);
 }
 
 Status StagedCopy::ClaimAs(const std::string &destination, ClaimRoute *route) {

@@ -22,8 +22,9 @@
 namespace tarvelin {
 
 // Creates every missing folder along the path (a separator is added when missing, so the path
-// always names a folder). Ok when the folder exists afterwards, also when it existed before.
-Status EnsureFolder(const std::string &path, const SysCalls &sys = RealSysCalls());
+// always names a folder). Ok when the folder exists afterwards, also when it existed before; with
+// `made`, whether this call made the folder itself (so that it holds nothing yet).
+Status EnsureFolder(const std::string &path, const SysCalls &sys = RealSysCalls(), bool *made = nullptr);
 
 // True for any existing entry at the path: a file, a folder, a link (even a broken one).
 [[nodiscard]] bool FileExist(const std::string &path, const SysCalls &sys = RealSysCalls());
@@ -65,6 +66,8 @@ public:
     // journal commit for all of them instead of one each. With the routes the copy was staged
     // with, a time that did not stay on the open copy is set once more.
     Status Flush();
+    // Lets the disk start on a copy that waits before its flush; one flushed at once needs it not.
+    void StartWriteback();
 
     // Gives the copy its final name without ever replacing what is there: AlreadyExists when the
     // name is taken (the copy then stays staged for another name). Where the file system refuses
@@ -123,9 +126,8 @@ private:
 };
 
 // Copies the source byte for byte into a new temporary file in `folder` (which must exist), with
-// the source's times and permissions, and hands it to `staged`, still open: its writing to the
-// disk has started, and Flush or the claim waits for it. With hooks, a
-// large file is copied in slices with a yield after each; a stop request ends the copy with
+// the source's times and permissions, and hands it to `staged`, still open: Flush or the claim
+// puts it on the disk (StartWriteback lets the disk start meanwhile). With hooks, a large file is copied in slices with a yield after each; a stop request ends the copy with
 // ErrorKind::Stopped and no file. With `modified` (seconds since 1970, UTC) the copy gets that
 // modification time, on Windows as its creation time too, in place of the source's, unless the
 // file system refuses it (KeptSourceTime). With a head, the copy reads the source's first bytes

@@ -86,7 +86,7 @@ struct ChosenTime {
 SystemTime SystemTimeFromUnix(std::int64_t seconds);
 
 // Gives a complete copy the chosen time, or where there is none or the file system refuses it the
-// source's times (and makes it visible on Windows), and starts writing it to the disk.
+// source's times (and makes it visible on Windows).
 Status FinishContent(const SysCalls &sys, FileRef out, const SourceFacts &facts, ChosenTime &chosen);
 
 // The facts of the file a path names, as the file system holds them now: past a cache of its
@@ -98,6 +98,9 @@ Status SetTimesByPath(const SysCalls &sys, const std::string &path, const System
 // Whether the file system may apply a time given to an open file apart from that file's own
 // handle, so that the time can be replaced when the file closes (a FUSE or an SMB client).
 bool MaySetTimesApart(const SysCalls &sys, const std::string &path);
+// Advice only: the disk starts on the file's bytes now, for a file that waits before its flush
+// (POSIX sync_file_range; nothing on Windows).
+void StartWriteback(const SysCalls &sys, FileRef file) noexcept;
 
 // Cuts an open file back to `size` bytes; writing goes on from there.
 Status TruncateTo(const SysCalls &sys, FileRef file, std::uint64_t size);
@@ -126,7 +129,8 @@ std::time_t UnixSeconds(const SystemTime &time);
 
 // Any entry at the path: a file, a folder, a link (even a broken one), something locked.
 bool EntryExists(const SysCalls &sys, const std::string &path);
-Status MakeFolders(const SysCalls &sys, const std::string &path);
+// `made` tells whether the folder itself was made by this call (so it holds nothing yet).
+Status MakeFolders(const SysCalls &sys, const std::string &path, bool &made);
 Status CheckFoldersCreatable(const SysCalls &sys, const std::string &path);
 // Ok unless an existing folder is known to take no new files ("what: reason").
 Status CheckTakesNewFiles(const SysCalls &sys, const std::string &folder, std::string_view what);

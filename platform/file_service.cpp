@@ -16,6 +16,10 @@ public:
         std::lock_guard lock(mutex_);
         return FlushHeld();
     }
+    void StartWriteback() override {
+        std::lock_guard lock(mutex_);
+        copy_.StartWriteback();
+    }
     Status ClaimAs(const std::string &destination) override {
         std::lock_guard lock(mutex_);
         if (Status flushed = FlushHeld(); !flushed) return flushed;
@@ -126,19 +130,23 @@ void NativeFileService::Waiting(NativeStagedCopy *copy, bool waits) {
 }
 
 ClaimRoute NativeFileService::RouteIn(const std::string &folder) {
-    std::lock_guard lock(routesMutex_);
-    const auto known = routes_.find(folder);
-    return known != routes_.end() ? known->second : ClaimRoute::NoReplaceRename;
+    std::unique_lock lock(routesMutex_);
+    const auto [known, first] = routes_.try_emplace(folder);
+    // The first claim learns; KeepRoute tells the others.
+    if (!first) routeLearnt_.wait(lock, [&] { return known->second.learnt; });
+    return known->second.route;
 }
 
 void NativeFileService::KeepRoute(const std::string &folder, ClaimRoute route) {
-    if (route == ClaimRoute::NoReplaceRename) return;
-    std::lock_guard lock(routesMutex_);
-    routes_[folder] = route;
+    {
+        std::lock_guard lock(routesMutex_);
+        routes_[folder] = {route, true};
+    }
+    routeLearnt_.notify_all();
 }
 
-Status NativeFileService::EnsureFolderExists(const std::string &folder) {
-    return EnsureFolder(folder, sys_);
+Status NativeFileService::EnsureFolderExists(const std::string &folder, bool *made) {
+    return EnsureFolder(folder, sys_, made);
 }
 
 bool NativeFileService::FileExist(const std::string &path) { return tarvelin::FileExist(path, sys_); }

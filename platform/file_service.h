@@ -2,6 +2,7 @@
 // tests can make them fail.
 #pragma once
 
+#include <condition_variable>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -32,6 +33,8 @@ public:
     // Waits until the copy is on the disk. The claim does it first when it was not done; done for
     // several copies before they are claimed, it costs the disk one commit for all of them.
     virtual Status Flush() = 0;
+    // Lets the disk start on a copy that waits before its flush (advice; nothing by default).
+    virtual void StartWriteback() {}
     // Gives the copy this name without ever replacing what is there: AlreadyExists when taken,
     // and the copy stays staged for another name.
     virtual Status ClaimAs(const std::string &destination) = 0;
@@ -56,7 +59,8 @@ public:
 class FileService {
 public:
     virtual ~FileService() = default;
-    virtual Status EnsureFolderExists(const std::string &folder) = 0;
+    // With `made`, whether the folder itself was made now (so that it holds nothing yet).
+    virtual Status EnsureFolderExists(const std::string &folder, bool *made = nullptr) = 0;
     [[nodiscard]] virtual bool FileExist(const std::string &path) = 0;
     // Copies the source into `folder` under a hidden temporary name. Yields to the hooks during a
     // large copy; a stop request ends it with ErrorKind::Stopped and no file. With `modified`
@@ -98,7 +102,7 @@ class NativeStagedCopy;
 class NativeFileService : public FileService {
 public:
     explicit NativeFileService(const SysCalls &sys = RealSysCalls()) : sys_(sys), folders_(sys) {}
-    Status EnsureFolderExists(const std::string &folder) override;
+    Status EnsureFolderExists(const std::string &folder, bool *made = nullptr) override;
     bool FileExist(const std::string &path) override;
     Status StageCopy(const std::string &source, const std::string &folder, WorkHooks &hooks,
                      std::unique_ptr<StagedFile> &staged, std::optional<std::int64_t> modified = std::nullopt,
@@ -126,14 +130,22 @@ private:
     // Copies staged and not yet claimed, which a need of room may flush ahead of their turn and
     // make give up their folders.
     void Waiting(NativeStagedCopy *copy, bool waits);
-    // How copies got their names in each folder so far (ClaimRoute).
+    // How copies got their names in each folder so far (ClaimRoute). The first claim in a folder
+    // learns it; claims meanwhile in the same folder (on other threads) wait for that, rather than
+    // each trying the calls the file system may refuse.
     ClaimRoute RouteIn(const std::string &folder);
     void KeepRoute(const std::string &folder, ClaimRoute route);
+
+    struct Route {
+        ClaimRoute route = ClaimRoute::NoReplaceRename;
+        bool learnt = false;
+    };
 
     const SysCalls &sys_;
     FolderHandles folders_;
     std::mutex routesMutex_;
-    std::unordered_map<std::string, ClaimRoute> routes_;
+    std::condition_variable routeLearnt_;
+    std::unordered_map<std::string, Route> routes_;
     // How copies keep their times in each folder, and what they left behind.
     StagingRecord record_;
     OpenFileRoom room_;

@@ -29,7 +29,8 @@ public:
     Status SetModified(std::int64_t) override { return Status::Ok(); }
 };
 
-Status SimulatedFileService::EnsureFolderExists(const std::string &folder) {
+Status SimulatedFileService::EnsureFolderExists(const std::string &folder, bool *made) {
+    if (made != nullptr) *made = false;
     return CheckFolderCreatable(folder);
 }
 

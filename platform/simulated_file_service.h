@@ -12,7 +12,8 @@ namespace tarvelin {
 
 class SimulatedFileService : public FileService {
 public:
-    Status EnsureFolderExists(const std::string &folder) override;
+    // Never says it made a folder: the run then lists the folder, which a missing one shows empty.
+    Status EnsureFolderExists(const std::string &folder, bool *made = nullptr) override;
     bool FileExist(const std::string &path) override;
     Status StageCopy(const std::string &source, const std::string &folder, WorkHooks &hooks,
                      std::unique_ptr<StagedFile> &staged, std::optional<std::int64_t> modified = std::nullopt,

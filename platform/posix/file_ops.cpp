@@ -56,16 +56,23 @@ Status LeadsNowhere(const std::string &level) {
                            "cannot create the folder " + level + ": a symbolic link that leads nowhere is in the way");
 }
 
-Status MakeFolderDeepestFirst(const SysCalls &sys, const std::string &level) {
-    if (sys.Mkdir(level.c_str(), 0777) == 0) return Status::Ok();
+Status MakeFolderDeepestFirst(const SysCalls &sys, const std::string &level, bool &made) {
+    if (sys.Mkdir(level.c_str(), 0777) == 0) {
+        made = true;
+        return Status::Ok();
+    }
     int err = errno;
     // A missing parent, or one that is no folder: the level above decides.
     if (err == ENOENT || err == ENOTDIR) {
         std::size_t cut = level.find_last_of(kNativeSeparator);
         while (cut != std::string::npos && cut > 0 && level[cut - 1] == kNativeSeparator) --cut;
         if (cut != std::string::npos && cut > 0) {
-            if (Status parent = MakeFolderDeepestFirst(sys, level.substr(0, cut)); !parent) return parent;
-            if (sys.Mkdir(level.c_str(), 0777) == 0) return Status::Ok();
+            bool parentMade = false;
+            if (Status parent = MakeFolderDeepestFirst(sys, level.substr(0, cut), parentMade); !parent) return parent;
+            if (sys.Mkdir(level.c_str(), 0777) == 0) {
+                made = true;
+                return Status::Ok();
+            }
             err = errno;
         }
     }
@@ -218,8 +225,6 @@ Status FinishContent(const SysCalls &sys, FileRef out, const SourceFacts &facts,
     }
     const struct timespec times[2] = {ToTimespec(facts.accessed), ToTimespec(facts.modified)};
     if (!chosen.taken && RetryOnEintr([&] { return sys.Futimens(Fd(out), times); }) == 0) chosen.given = facts.modified;
-    // Advice only: the disk starts on it now, while the next messages are read.
-    sys.StartWriteback(Fd(out));
     return Status::Ok();
 }
 
@@ -245,6 +250,12 @@ bool MaySetTimesApart(const SysCalls &sys, const std::string &path) {
     if (sys.Statfs(path.c_str(), &info) != 0) return false;
     const auto type = static_cast<std::uint32_t>(info.f_type);
     return std::find(std::begin(kApart), std::end(kApart), type) != std::end(kApart);
+}
+
+void StartWriteback(const SysCalls &sys, FileRef file) noexcept {
+    const int saved = errno;
+    sys.StartWriteback(Fd(file));
+    errno = saved;
 }
 
 Status TruncateTo(const SysCalls &sys, FileRef file, std::uint64_t size) {
@@ -332,10 +343,10 @@ bool EntryExists(const SysCalls &sys, const std::string &path) {
 
 // The deepest level first, and its parent only when it is missing: a run makes each new output
 // folder with one call, where making every level from the root costs one per level.
-Status MakeFolders(const SysCalls &sys, const std::string &path) {
+Status MakeFolders(const SysCalls &sys, const std::string &path, bool &made) {
     std::string folder = path;
     while (folder.size() > 1 && folder.back() == kNativeSeparator) folder.pop_back();
-    return MakeFolderDeepestFirst(sys, folder);
+    return MakeFolderDeepestFirst(sys, folder, made);
 }
 
 Status CheckFoldersCreatable(const SysCalls &sys, const std::string &path) {

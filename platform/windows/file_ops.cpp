@@ -65,14 +65,22 @@ std::wstring FolderPath(const std::string &path) {
 
 // The deepest level first, and its parent only when it is missing: a run makes each new output
 // folder with one call, where making every level from the root costs one per level.
-Status MakeFolderDeepestFirst(const SysCalls &sys, const std::wstring &level, std::size_t root) {
-    if (sys.MakeFolder(level.c_str())) return Status::Ok();
+Status MakeFolderDeepestFirst(const SysCalls &sys, const std::wstring &level, std::size_t root, bool &made) {
+    if (sys.MakeFolder(level.c_str())) {
+        made = true;
+        return Status::Ok();
+    }
     DWORD err = ::GetLastError();
     if (err == ERROR_PATH_NOT_FOUND) {
         const std::size_t cut = level.find_last_of(L'\\');
         if (cut != std::wstring::npos && cut > root) {
-            if (Status parent = MakeFolderDeepestFirst(sys, level.substr(0, cut), root); !parent) return parent;
-            if (sys.MakeFolder(level.c_str())) return Status::Ok();
+            bool parentMade = false;
+            if (Status parent = MakeFolderDeepestFirst(sys, level.substr(0, cut), root, parentMade); !parent)
+                return parent;
+            if (sys.MakeFolder(level.c_str())) {
+                made = true;
+                return Status::Ok();
+            }
             err = ::GetLastError();
         }
     }
@@ -199,6 +207,9 @@ Status SetTimesByPath(const SysCalls &sys, const std::string &path, const System
 // Windows' own clients set a time on the handle that wrote the file, which keeps it.
 bool MaySetTimesApart(const SysCalls &, const std::string &) { return false; }
 
+// Windows writes a closed file's bytes on its own; there is nothing to start.
+void StartWriteback(const SysCalls &, FileRef) noexcept {}
+
 Status TruncateTo(const SysCalls &sys, FileRef file, std::uint64_t size) {
     if (!sys.TruncateAndSeek(Handle(file), size)) return OtherFailure(::GetLastError(), "cannot write the file");
     return Status::Ok();
@@ -273,7 +284,7 @@ bool EntryExists(const SysCalls &sys, const std::string &path) {
     return !NotFound(::GetLastError());
 }
 
-Status MakeFolders(const SysCalls &sys, const std::string &path) {
+Status MakeFolders(const SysCalls &sys, const std::string &path, bool &made) {
     const std::wstring folder = FolderPath(path);
     const std::size_t root = VolumeRootLength(folder);
     // A drive or a share root cannot be made; it is there or the path is of no use.
@@ -281,7 +292,7 @@ Status MakeFolders(const SysCalls &sys, const std::string &path) {
         if (IsFolder(sys.Attributes(folder.c_str()))) return Status::Ok();
         return OtherFailure(::GetLastError(), "cannot create the folder " + Utf8FromWin32Path(folder));
     }
-    return MakeFolderDeepestFirst(sys, folder, root);
+    return MakeFolderDeepestFirst(sys, folder, root, made);
 }
 
 Status CheckFoldersCreatable(const SysCalls &sys, const std::string &path) {

@@ -8,8 +8,11 @@
 #include <QTableView>
 #include <QTest>
 #include <QTimer>
+#include <atomic>
+#include <chrono>
 #include <filesystem>
 #include <functional>
+#include <thread>
 
 #include "app/main_window.h"
 #include "conversion/output_folder.h"
@@ -28,24 +31,21 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// The real file system, with hooks that act in the middle of a run and copies that can be made
-// to fail.
+// The real file system, with copies that can be made slow or to fail. The window's workers copy,
+// so these run on their threads and touch no control. The nth copy begun takes n times
+// `copyTime`: all start at once on the workers, so this makes them end one after another, and
+// the run is still under way when the first message is named.
 class ScriptedFileService : public NativeFileService {
 public:
     std::function<bool(const std::string &)> failCopyOf;
-    std::function<void(int)> beforeNewFolder;  // numbered from 1
-    std::function<void(int)> beforeCopy;       // numbered from 1
-    int folders = 0;
-    int copies = 0;
+    std::chrono::milliseconds copyTime{0};
+    std::atomic<int> copies{0};
 
-    Status EnsureFolderExists(const std::string &folder) override {
-        if (beforeNewFolder) beforeNewFolder(++folders);
-        return NativeFileService::EnsureFolderExists(folder);
-    }
     Status StageCopy(const std::string &source, const std::string &folder, WorkHooks &hooks,
                      std::unique_ptr<StagedFile> &staged, std::optional<std::int64_t> modified,
                      SourceHead *head) override {
-        if (beforeCopy) beforeCopy(++copies);
+        const int nth = ++copies;
+        std::this_thread::sleep_for(copyTime * nth);
         if (failCopyOf && failCopyOf(source)) {
             return Status::Failure(ErrorKind::Other, "no space left on device");
         }
@@ -65,6 +65,28 @@ fs::path OutputOf(const fs::path &outputRoot, const std::string &source) {
     fs::path relative = fs::path(source).relative_path();
     relative.replace_extension(".eml.eml");
     return outputRoot / relative;
+}
+
+// Calls `step` on the window's thread each time the bar moves, with the bar's value; the label
+// still shows the step before.
+void OnEachStep(frmStep1 &window, const std::function<void(float)> &step) {
+    auto *bar = Control<QProgressBar>(window, "ProgressBar1");
+    QObject::connect(bar, &QProgressBar::valueChanged, bar,
+                     [bar, step](int) { step(bar->property("barValue").toFloat()); });
+}
+
+// Every file below the folder is a message's whole copy under a final name: no temporary file
+// or folder, nothing cut short.
+void ExpectOnlyWholeCopies(const fs::path &out, const std::vector<std::string> &sources) {
+    for (const auto &entry : fs::recursive_directory_iterator(out)) {
+        const std::string name = entry.path().filename().string();
+        QVERIFY2(name.find(".tarvelin-") == std::string::npos, qPrintable(QString::fromStdString(name)));
+        if (!entry.is_regular_file()) continue;
+        const std::string bytes = ReadFile(entry.path());
+        QVERIFY2(std::any_of(sources.begin(), sources.end(),
+                             [&](const std::string &source) { return ReadFile(source) == bytes; }),
+                 qPrintable(QString::fromStdString(name)));
+    }
 }
 
 // The names of the files (not folders) directly in the folder, sorted.
@@ -116,12 +138,13 @@ void WindowRunTest::runConvertsEveryRowInOrder() {
     QCOMPARE(caption->text(), QStringLiteral("Message 0 (of 0)"));
     QCOMPARE(files.copies, 0);
 
-    std::vector<float> barBeforeCopy;
-    std::vector<QString> captionBeforeCopy;
+    // Each message moves the bar once, in list order, while the list commands stay locked.
+    std::vector<float> barSteps;
+    std::vector<QString> captionBeforeStep;
     std::vector<bool> lockedDuringRun;
-    files.beforeCopy = [&](int) {
-        barBeforeCopy.push_back(bar->property("barValue").toFloat());
-        captionBeforeCopy.push_back(caption->text());
+    OnEachStep(window, [&](float value) {
+        barSteps.push_back(value);
+        captionBeforeStep.push_back(caption->text());
         lockedDuringRun.push_back(
             window.IsBusy() && !Control<QPushButton>(window, "cmdAdd")->isEnabled() &&
             !Control<QPushButton>(window, "CmdAddFolder")->isEnabled() &&
@@ -130,7 +153,7 @@ void WindowRunTest::runConvertsEveryRowInOrder() {
             Control<QPushButton>(window, "CmdHelp")->isEnabled() &&
             Control<QPushButton>(window, "cmdEnd")->isEnabled() &&
             Control<QRadioButton>(window, "OptSD")->isEnabled());
-    };
+    });
     dialogs.folders.push_back(out.string());
     Control<QPushButton>(window, "CmdConvert2PDF")->click();
 
@@ -138,8 +161,8 @@ void WindowRunTest::runConvertsEveryRowInOrder() {
     for (const auto &source : sources) {
         QCOMPARE(ReadFile(OutputOf(out, source)), Message(source));
     }
-    QCOMPARE(barBeforeCopy, (std::vector<float>{0.0f, 33.333332f, 66.666664f}));
-    QCOMPARE(captionBeforeCopy,
+    QCOMPARE(barSteps, (std::vector<float>{33.333332f, 66.666664f, 100.0f}));
+    QCOMPARE(captionBeforeStep,
              (std::vector<QString>{"Message 0 (of 0)", "Message 1 (of 3)", "Message 2 (of 3)"}));
     QCOMPARE(lockedDuringRun, (std::vector<bool>{true, true, true}));
     QCOMPARE(bar->property("barValue").toFloat(), 100.0f);
@@ -232,34 +255,38 @@ void WindowRunTest::failuresAreListedAfterCompletion() {
 
 void WindowRunTest::optionChangedMidRunAppliesFromTheNextMessage() {
     TempDir temp;
-    const std::vector<std::string> sources = {temp / "in/first.msg", temp / "in/second.msg",
-                                              temp / "in/third.msg"};
-    WriteFile(sources[0], Message("First"));
-    WriteFile(sources[1], Message("Second"));
-    WriteFile(sources[2], Message("Third"));
+    std::vector<std::string> sources;
+    for (int i = 10; i < 18; ++i) {
+        sources.push_back(temp / ("in/m" + std::to_string(i) + ".msg"));
+        WriteFile(sources.back(), Message("S" + std::to_string(i)));
+    }
     ScriptedDialogs dialogs;
     ScriptedFileService files;
+    // Copies that take a while, so that the run is under way when the user clicks.
+    files.copyTime = std::chrono::milliseconds(30);
     frmStep1 window(dialogs, files);
     dialogs.picks.push_back(sources);
     Control<QPushButton>(window, "cmdAdd")->click();
-    files.beforeCopy = [&](int copy) {
-        if (copy == 1) Control<QRadioButton>(window, "OptSD")->setChecked(true);
-    };
+    // Clicked once the first message is named: every message named after that takes it.
+    OnEachStep(window, [&](float) { Control<QRadioButton>(window, "OptSD")->setChecked(true); });
     const fs::path out = temp.path() / "out";
     dialogs.folders.push_back(out.string());
     Control<QPushButton>(window, "CmdConvert2PDF")->click();
 
-    const std::vector<std::string> names = FileNamesIn(OutputOf(out, sources[0]).parent_path());
-    QCOMPARE(names.size(), std::size_t(3));
-    QVERIFY(std::count(names.begin(), names.end(), "first.eml.eml") == 1);
-    for (const char *subject : {"Second", "Third"}) {
-        QVERIFY2(std::any_of(names.begin(), names.end(),
-                             [&](const std::string &name) {
-                                 return name.rfind(subject, 0) == 0 &&
-                                        name.find("05-03-2012") != std::string::npos;
-                             }),
-                 subject);
+    const fs::path folder = OutputOf(out, sources[0]).parent_path();
+    std::vector<bool> byOption;  // per message in list order: named by the option clicked
+    for (int i = 10; i < 18; ++i) {
+        const bool original = fs::exists(folder / ("m" + std::to_string(i) + ".eml.eml"));
+        const bool clicked = fs::exists(folder / ("S" + std::to_string(i) + " 05-03-2012.eml"));
+        QVERIFY2(original != clicked, qPrintable(QString::number(i)));
+        byOption.push_back(clicked);
     }
+    QCOMPARE(FileNamesIn(folder).size(), sources.size());
+    // The first message kept the option it was named by, the last took the new one, and none
+    // named after the change went back.
+    QVERIFY(!byOption.front());
+    QVERIFY(byOption.back());
+    QVERIFY(std::is_sorted(byOption.begin(), byOption.end()));
     QCOMPARE(window.SelectedNamingOption(), NamingOption::OptSD);
     QCOMPARE(dialogs.shown.back().text, std::string("Completed !"));
 }
@@ -278,21 +305,22 @@ void WindowRunTest::leavingDuringARun() {
     QFETCH(bool, stops);
     TempDir temp;
     std::vector<std::string> sources;
-    for (int i = 1; i <= 5; ++i) {
-        // One folder per message, so that each message starts by creating its output folder.
+    for (int i = 1; i <= 8; ++i) {
         sources.push_back(temp / ("in/m" + std::to_string(i) + "/a.msg"));
         WriteFile(sources.back(), Message("number " + std::to_string(i)));
     }
     ScriptedDialogs dialogs;
     ScriptedFileService files;
+    files.copyTime = std::chrono::milliseconds(30);
     frmStep1 window(dialogs, files);
     window.show();
     QVERIFY(QTest::qWaitForWindowExposed(&window));
     dialogs.picks.push_back(sources);
     Control<QPushButton>(window, "cmdAdd")->click();
-    // The user acts while the third message is under way.
-    files.beforeNewFolder = [&](int folder) {
-        if (folder != 3) return;
+    // The user acts once the first message is named, while later ones are still copied.
+    bool acted = false;
+    OnEachStep(window, [&](float) {
+        if (std::exchange(acted, true)) return;
         if (action == "close") {
             window.close();
         } else if (action == "postedClose") {
@@ -303,17 +331,24 @@ void WindowRunTest::leavingDuringARun() {
             dialogs.answers.push_back(action == "exitYes" ? Answer::Yes : Answer::No);
             Control<QPushButton>(window, "cmdEnd")->click();
         }
-    };
+    });
     const fs::path out = temp.path() / "out";
     dialogs.folders.push_back(out.string());
     Control<QPushButton>(window, "CmdConvert2PDF")->click();
 
-    for (int i = 0; i < 5; ++i) {
-        const bool written = !stops || i < 2;
-        QCOMPARE(fs::exists(OutputOf(out, sources[static_cast<std::size_t>(i)])), written);
+    // What was written is the front of the list, each message whole; the messages under way when
+    // the user left have no output, not even a partial one, and no temporary file is left.
+    std::size_t written = 0;
+    while (written < sources.size() && fs::exists(OutputOf(out, sources[written]))) ++written;
+    for (std::size_t i = written; i < sources.size(); ++i)
+        QVERIFY(FileNamesIn(OutputOf(out, sources[i]).parent_path()).empty());
+    ExpectOnlyWholeCopies(out, sources);
+    QVERIFY(written >= 1);
+    if (stops) {
+        QVERIFY(written < sources.size());
+    } else {
+        QCOMPARE(written, sources.size());
     }
-    // The message under way when the user left has no output, not even a partial one.
-    if (stops) QVERIFY(FileNamesIn(OutputOf(out, sources[2]).parent_path()).empty());
     std::vector<MessageKind> kinds;
     for (const auto &message : dialogs.shown) kinds.push_back(message.kind);
     std::vector<MessageKind> expected;
@@ -346,11 +381,10 @@ void WindowRunTest::currentCellFollowsTheWork() {
     window.show();
     QVERIFY(QTest::qWaitForWindowExposed(&window));
     auto *grid = Control<QTableView>(window, "grdFiles1");
-    std::vector<int> rowAtCopy;
-    files.beforeCopy = [&](int) {
-        rowAtCopy.push_back(grid->currentIndex().row());
-        QTest::qSleep(20);  // longer than the window waits between yields that show anything
-    };
+    // Longer than the window waits between yields that show anything.
+    files.copyTime = std::chrono::milliseconds(20);
+    std::vector<int> rowAtStep;
+    OnEachStep(window, [&](float) { rowAtStep.push_back(grid->currentIndex().row()); });
     for (const QString &step : steps) {
         if (step == "pick") dialogs.picks.push_back(sources);
         if (step == "scan") dialogs.folders.push_back(temp / "in");
@@ -361,10 +395,12 @@ void WindowRunTest::currentCellFollowsTheWork() {
             ->click();
     }
 
-    // From the second message on, the run's row was the current one when its copy began.
+    // During the run the current cell moved on with the messages named, never ahead of them.
     if (steps.contains("run")) {
-        QCOMPARE(int(rowAtCopy.size()), kRows);
-        for (int row = 1; row < kRows; ++row) QCOMPARE(rowAtCopy[std::size_t(row)], row);
+        QCOMPARE(int(rowAtStep.size()), kRows);
+        for (int step = 0; step < kRows; ++step) QVERIFY(rowAtStep[std::size_t(step)] <= step);
+        QVERIFY(std::is_sorted(rowAtStep.begin(), rowAtStep.end()));
+        QVERIFY(std::any_of(rowAtStep.begin(), rowAtStep.end(), [](int row) { return row > 0 && row < kRows - 1; }));
     }
     const QModelIndex last = grid->model()->index(kRows - 1, 0);
     QCOMPARE(grid->currentIndex(), last);

@@ -157,9 +157,9 @@ public:
     std::string failCopyOf;
     std::string stopCopyOf;
     std::string failFolder;
-    Status EnsureFolderExists(const std::string &folder) override {
+    Status EnsureFolderExists(const std::string &folder, bool *made = nullptr) override {
         if (folder == failFolder) return Status::Failure(ErrorKind::Other, "Permission denied");
-        return NativeFileService::EnsureFolderExists(folder);
+        return NativeFileService::EnsureFolderExists(folder, made);
     }
     Status StageCopy(const std::string &source, const std::string &folder, WorkHooks &hooks,
                      std::unique_ptr<StagedFile> &staged, std::optional<std::int64_t> modified,

@@ -139,6 +139,83 @@ TEST(ParallelRun, StopAtAnyMomentNamesOnlyTheFinishedFrontOfTheList) {
     }
 }
 
+// Another program writes a file under the name chosen for one message between the choice and
+// its claim, as a second writer in the output folder can.
+class ForeignWriter : public NativeFileService {
+public:
+    explicit ForeignWriter(std::string name) : name_(std::move(name)) {}
+    Status StageCopy(const std::string &source, const std::string &folder, WorkHooks &hooks,
+                     std::unique_ptr<StagedFile> &staged, std::optional<std::int64_t> modified,
+                     SourceHead *head) override {
+        Status status = NativeFileService::StageCopy(source, folder, hooks, staged, modified, head);
+        if (staged) staged = std::make_unique<Claim>(*this, std::move(staged));
+        return status;
+    }
+    std::atomic<bool> wrote{false};
+
+private:
+    class Claim : public StagedFile {
+    public:
+        Claim(ForeignWriter &writer, std::unique_ptr<StagedFile> copy) : writer_(writer), copy_(std::move(copy)) {}
+        Status Flush() override { return copy_->Flush(); }
+        Status ClaimAs(const std::string &destination) override {
+            if (fs::path(destination).filename() == writer_.name_ && !writer_.wrote.exchange(true))
+                WriteFile(destination, "foreign");
+            return copy_->ClaimAs(destination);
+        }
+        bool LeftToRemove() const override { return copy_->LeftToRemove(); }
+
+    private:
+        ForeignWriter &writer_;
+        std::unique_ptr<StagedFile> copy_;
+    };
+    std::string name_;
+};
+
+// The message whose name was taken gets the next free one, from a fresh look at the folder: the
+// foreign file is never replaced, no message is lost, and reports come in list order. Every
+// message is named as with one job, whether the taken name is the first, a middle or the last
+// message's.
+TEST(ParallelRun, NameTakenByAnotherWriterBeforeItsClaimIsNamedAgain) {
+    TempDir src;
+    MessageList list;
+    std::vector<std::string> sources;
+    for (int i = 0; i < 10; ++i) {
+        sources.push_back(src / ("m" + std::to_string(i) + ".msg"));
+        WriteFile(sources.back(), Message(i % 3 == 0 ? "Same" : "S" + std::to_string(i)));
+        list.AddFileToList(sources.back());
+    }
+    for (const char *taken : {"Same 01-07-2012.eml", "S5 01-07-2012.eml", "Same 01-07-2012 (3).eml"}) {
+        SCOPED_TRACE(taken);
+        std::vector<std::pair<std::string, std::string>> oneJob;
+        for (const unsigned jobs : {1u, 2u, 8u}) {
+            SCOPED_TRACE("jobs " + std::to_string(jobs));
+            TempDir out;
+            ForeignWriter files(taken);
+            OrderObserver observer;
+            DuplicateCounter counter = 0;
+            RunOptions options;
+            options.jobs = jobs;
+            const ConversionReport report = RunConversion(list, out.path().string(), counter, observer, files, options);
+            EXPECT_TRUE(report.AllConverted());
+            EXPECT_TRUE(files.wrote);
+            ASSERT_EQ(observer.converted.size(), sources.size());
+            EXPECT_EQ(ReadFile(fs::path(observer.converted[0].second).parent_path() / taken), "foreign");
+            std::vector<std::pair<std::string, std::string>> named;
+            for (std::size_t i = 0; i < sources.size(); ++i) {
+                EXPECT_EQ(observer.converted[i].first, sources[i]);
+                EXPECT_EQ(ReadFile(observer.converted[i].second), ReadFile(sources[i]));
+                named.emplace_back(sources[i], fs::path(observer.converted[i].second).filename().string());
+            }
+            if (jobs == 1) {
+                oneJob = named;
+            } else {
+                EXPECT_EQ(named, oneJob);
+            }
+        }
+    }
+}
+
 // Jobs that wait (as on a share) bring every worker in. Every job comes back, in order, also
 // while workers join and leave. (How many compute is up to the machine's load: not checked.)
 TEST(OrderedWorkers, AsManyWorkAsTheJobsNeed) {

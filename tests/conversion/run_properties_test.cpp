@@ -158,7 +158,7 @@ TEST(RunProperties, NamesDoNotDependOnGroupingOrParallelCopies) {
         unsigned jobs;
         int repeats;
     };
-    const Way ways[] = {{1, 1, 1}, {3, 1, 1}, {32, 1, 1}, {32, 2, 2}, {32, 8, 4}};
+    const Way ways[] = {{1, 1, 1}, {3, 1, 1}, {32, 1, 1}, {32, 2, 2}, {32, 8, 4}, {32, 16, 2}};
     for (unsigned seed = 1; seed <= 8; ++seed) {
         SCOPED_TRACE("seed " + std::to_string(seed));
         RandomArchive archive(seed);
