@@ -408,6 +408,53 @@ def separators_have_four_digit_years(ctx):
     return [] if lines and all(re.fullmatch(form, l) for l in lines) else ["separator lines %r" % lines]
 
 
+
+def live_message(ctx):
+    """A message that a writer rewrites in place while the run copies it, beside a quiet one."""
+    write(ctx.src + "/quiet.msg", message("quiet"))
+    live = ctx.src + "/ch/live.msg"
+    write(live, b"Subject: x\r\nX-V: %020d\r\n\r\n" % 0 + b"x" * (64 << 20) + b"%020d\r\n" % 0)
+    ctx.notes["live"] = live
+
+
+def rewriter(keep_time=False, append=False):
+    """An action while the run goes: rewrites both counters of the live message (or appends to
+    it) until the run ends; with keep_time, sets the modification time back after each write."""
+    def during(ctx, process):
+        path = ctx.notes["live"]
+        original = os.stat(path)
+        fd = os.open(path, os.O_WRONLY)
+        try:
+            count = 0
+            while process.poll() is None:
+                count += 1
+                if append:
+                    os.pwrite(fd, b"%020d\r\n" % count, os.fstat(fd).st_size)
+                else:
+                    os.pwrite(fd, b"%020d" % count, 17)
+                    os.pwrite(fd, b"%020d" % count, original.st_size - 22)
+                if keep_time:
+                    os.utime(path, ns=(original.st_atime_ns, original.st_mtime_ns))
+                time.sleep(0.001)
+        finally:
+            os.close(fd)
+    return during
+
+
+def headerless_giant(ctx):
+    """400 MB with no end of header anywhere (a sparse file of zeros), then a small message."""
+    write(ctx.src + "/sp/ok.msg", message("after the giant"))
+    with open(ctx.src + "/sp/big.msg", "wb") as f:
+        f.truncate(400 << 20)
+
+
+def not_as_root():
+    return "root is held to no limit of processes" if os.geteuid() == 0 else None
+
+
+CHANGED = r"live\.msg: .*the message changed while it was copied$"
+
+
 ROWS = [
     Row("names that hold already", weird_names, status=1, line=r"fifo\.msg: cannot copy the message: it is not a regular file"),
     *[Row("dangling output link" + label, dangling_output, output="{top}/link", args=args, status=2,
@@ -433,6 +480,22 @@ ROWS = [
         check=separators_have_four_digit_years),
     Row("year 0000 is no year 2000", dated("Sat, 1 Jan 0000 10:00:00 +0000", file_time=1341144000), formats=("eml",),
         args=("-n", "OptSD"), check=names_are(r"dated 01-07-2012\.eml")),
+
+    # Torn or grown while copied: never a copy of two states, always said.
+    *[Row("message rewritten while copied" + label, live_message, args=("-j1",), during=rewriter(**how), status=1,
+          line=CHANGED)
+      for label, how in (("", {}), (", size and time kept", {"keep_time": True}), (", appended to", {"append": True}))],
+    # Read as a body, converted byte for byte in bounded memory; the next message too.
+    Row("400 MB message with no end of header", headerless_giant, limits={"as": 1500000 * 1024}),
+    # Fewer workers, said once, everything converted.
+    Row("few processes allowed", lambda ctx: many(ctx, 200), limits={"nproc": 8}, needs=not_as_root,
+        line=r"workers? could start"),
+    # Maildir and mbox still abort here: GLib cannot say that a worker's memory ran out.
+    Row("little memory for workers", lambda ctx: many(ctx, 200), formats=("eml",), limits={"as": 100000 * 1024},
+        line=r"workers? could start"),
+    # Open files throttled: nothing fails for want of a descriptor.
+    *[Row("32 open files at %s" % jobs, lambda ctx: many(ctx, 1000), args=(jobs,), limits={"nofile": 32})
+      for jobs in ("-j1", "-j16")],
 ]
 
 

@@ -111,7 +111,7 @@ TEST(IndexRow, EscapesThePathsAndTheReasonThatNamesThem) {
     row.status = IndexStatus::Failed;
     row.source = "/m/new\nline\xFF.msg";
     row.error = "cannot open " + row.source;
-    EXPECT_EQ(IndexLine(row), "failed,/m/new%0Aline%FF.msg,,,,,,,,cannot open /m/new%0Aline%FF.msg,\r\n");
+    EXPECT_EQ(IndexLine(row), "failed,/m/new%0Aline%FF.msg,,,,,,,,cannot open /m/new%0Aline%FF.msg,,,,\r\n");
 }
 
 struct DateCase {
