@@ -63,7 +63,12 @@ public:
 // The core's hook while the window works: keeps the window responsive and relays progress.
 class frmStep1::Work : public RunObserver {
 public:
-    Work(frmStep1 &window, WorkKind kind) : window_(window), kind_(kind) { sinceEvents_.start(); }
+    Work(frmStep1 &window, WorkKind kind) : window_(window), kind_(kind) {
+        sinceEvents_.start();
+        // A run starts at the first message, wherever adding left the current cell; the copies
+        // ahead of it may keep the window from yielding for a moment.
+        if (kind_ == WorkKind::Converting) window_.MoveCurrentCell(0);
+    }
 
     void Yield() override {
         if (sinceEvents_.elapsed() < kYieldIntervalMs) return;
