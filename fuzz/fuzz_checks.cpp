@@ -92,7 +92,7 @@ constexpr std::string_view kBidiControls[] = {"\u061C", "\u200E", "\u200F", "\u2
 
 // The raw name without what the cleaning removes, before the cut: the removed bytes, then bidi
 // controls until none is left (invalid bytes around one may join into another).
-std::string Filtered(std::string_view raw) {
+[[maybe_unused]] std::string Filtered(std::string_view raw) {
     std::string filtered;
     for (const char c : raw)
         if (!IsRemovedFromNames(c)) filtered += c;
