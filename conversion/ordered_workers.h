@@ -29,6 +29,12 @@ namespace tarvelin {
 // slow, few enough that memory does not follow the list.
 inline constexpr std::size_t kAheadPerJob = 4;
 
+// The address space a worker takes (its stack, a message's header and the copy's buffers), and what
+// the calling thread keeps for naming and the observer: where the process is held to less, fewer
+// workers start, rather than a library aborting the run when one of them cannot get memory.
+inline constexpr std::uint64_t kWorkerAddressSpace = std::uint64_t{16} << 20;
+inline constexpr std::uint64_t kCallerAddressSpace = std::uint64_t{16} << 20;
+
 template <typename Job>
 class OrderedWorkers {
 public:
@@ -46,10 +52,17 @@ public:
           most_(threads) {
         threads_.reserve(threads);
         try {
-            for (std::size_t i = 0; i < threads; ++i)
+            for (std::size_t i = 0; i < threads; ++i) {
+                if (!RoomForAnotherWorker()) {
+                    startFailure_ = "not enough memory for more workers";
+                    break;
+                }
                 threads_.emplace_back([this, i](std::stop_token stop) { Serve(i, stop); });
+            }
         } catch (const std::system_error &refused) {
             startFailure_ = refused.code().message();
+        }
+        if (threads_.size() < threads) {
             std::lock_guard lock(mutex_);
             most_ = threads_.size();
             fewest_ = std::min(fewest_, most_);
@@ -250,6 +263,11 @@ private:
         weighed_ = 0;
         if (active_ > before) needed_.notify_all();
         if (active_ < before) workGiven_.notify_all();
+    }
+
+    static bool RoomForAnotherWorker() {
+        const std::optional<std::uint64_t> left = AddressSpaceLeft();
+        return !left || *left >= kWorkerAddressSpace + kCallerAddressSpace;
     }
 
     const std::size_t window_;

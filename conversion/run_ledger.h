@@ -46,7 +46,9 @@ void NoteTimeKept(const StagedFile &copy, MessageFacts &facts);
 
 class RunLedger {
 public:
-    RunLedger(RunObserver &observer, std::size_t rows) : observer_(observer), rows_(rows) {}
+    RunLedger(RunObserver &observer, std::size_t rows) : observer_(observer), rows_(rows) {
+        MailMessage::PrepareReader();
+    }
 
     RunObserver &observer() { return observer_; }
     // Yields to the observer, and tells whether the run must stop.

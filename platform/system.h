@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <ctime>
+#include <optional>
 #include <string>
 
 namespace tarvelin {
@@ -44,5 +45,9 @@ std::int64_t ThreadCpuNanoseconds();
 
 // The number the system knows this process by.
 std::uint64_t CurrentProcessId();
+
+// How many more bytes of address space the process may take, or nothing when it is not limited
+// (POSIX RLIMIT_AS unset) or the system does not say.
+std::optional<std::uint64_t> AddressSpaceLeft();
 
 }  // namespace tarvelin

@@ -303,9 +303,7 @@ std::string SenderText(const Fields &fields, GMimeParserOptions *options) {
 }
 
 gmime::Handle<GMimeParserOptions> NewParserOptions() {
-    static std::once_flag initialised;
-    std::call_once(initialised, [] { g_mime_init(); });
-
+    MailMessage::PrepareReader();
     auto options = gmime::TakeOwned(g_mime_parser_options_new());
     // Raw 8-bit text is UTF-8 when it is valid UTF-8, else the usual Western Windows code page.
     const char *fallbackCharsets[] = {"UTF-8", "windows-1252", nullptr};
@@ -326,6 +324,11 @@ gmime::Handle<GMimeObject> ParseHeader(const std::string &text, GMimeParserOptio
 }
 
 }  // namespace
+
+void MailMessage::PrepareReader() {
+    static std::once_flag initialised;
+    std::call_once(initialised, [] { g_mime_init(); });
+}
 
 bool MailMessage::LoadFromFile(const std::string &path) {
     InputFile file(path);

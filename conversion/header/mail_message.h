@@ -42,6 +42,9 @@ public:
     // Whether these first bytes of a file hold all the header the reader would read; of them,
     // `before` were looked at already.
     static bool HeaderComplete(std::string_view head, std::size_t before = 0);
+    // Sets up the header library, once for the process. A run calls it before its workers start:
+    // set up first on a worker that finds memory short, the library would abort the process.
+    static void PrepareReader();
 
     // Unfolded, encoded words decoded, UTF-8.
     const std::string &Subject() const { return subject_; }

@@ -1,6 +1,7 @@
 #include "platform/system.h"
 
 #include <sys/ioctl.h>
+#include <sys/resource.h>
 #include <time.h>
 #include <unistd.h>
 #ifdef __linux__
@@ -8,6 +9,7 @@
 #endif
 
 #include <filesystem>
+#include <fstream>
 #include <system_error>
 #include <vector>
 
@@ -20,6 +22,16 @@ const char *const kLineBreak = "\n";
 const char *const kProgramDataFolder = "/../share/tarvelin";
 
 std::uint64_t CurrentProcessId() { return static_cast<std::uint64_t>(::getpid()); }
+
+std::optional<std::uint64_t> AddressSpaceLeft() {
+    rlimit limit{};
+    if (::getrlimit(RLIMIT_AS, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY) return std::nullopt;
+    // The size of the whole mapping, in pages: Linux tells it; elsewhere there is no cheap answer.
+    std::uint64_t pages = 0;
+    if (!(std::ifstream("/proc/self/statm") >> pages)) return std::nullopt;
+    const std::uint64_t used = pages * static_cast<std::uint64_t>(::sysconf(_SC_PAGESIZE));
+    return used < limit.rlim_cur ? limit.rlim_cur - used : 0;
+}
 
 bool PathsAreUtf8() { return false; }
 

@@ -13,6 +13,14 @@ const char *const kProgramDataFolder = "";
 
 std::uint64_t CurrentProcessId() { return ::GetCurrentProcessId(); }
 
+std::optional<std::uint64_t> AddressSpaceLeft() {
+    // A 32-bit process's 2 or 4 GB; a 64-bit one's terabytes.
+    MEMORYSTATUSEX status{};
+    status.dwLength = sizeof status;
+    if (!::GlobalMemoryStatusEx(&status)) return std::nullopt;
+    return status.ullAvailVirtual;
+}
+
 bool PathsAreUtf8() { return true; }
 
 bool FileNameLimitInBytes() { return false; }
