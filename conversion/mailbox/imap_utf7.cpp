@@ -3,32 +3,22 @@
 #include <cstdint>
 #include <vector>
 
+#include "platform/utf8_character.h"
+
 namespace tarvelin {
 
 namespace {
 
 constexpr char kBase64[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+,";
 
-// The code point starting at `i`, advancing `i` past it.
+// The code point starting at `i`, advancing `i` past it; a byte that starts no valid character
+// stands for itself.
 char32_t NextCodePoint(std::string_view text, std::size_t &i) {
-    const auto lead = static_cast<unsigned char>(text[i]);
-    std::size_t length = lead < 0x80 ? 1 : (lead >> 5) == 0x6 ? 2 : (lead >> 4) == 0xE ? 3 : (lead >> 3) == 0x1E ? 4 : 0;
-    if (length > 1 && i + length <= text.size()) {
-        char32_t value = lead & (0x7F >> length);
-        bool valid = true;
-        for (std::size_t k = 1; k < length && valid; ++k) {
-            const auto next = static_cast<unsigned char>(text[i + k]);
-            valid = (next & 0xC0) == 0x80;
-            value = (value << 6) | (next & 0x3F);
-        }
-        constexpr char32_t kSmallest[] = {0, 0, 0x80, 0x800, 0x10000};
-        if (valid && value >= kSmallest[length] && value <= 0x10FFFF && (value < 0xD800 || value > 0xDFFF)) {
-            i += length;
-            return value;
-        }
-    }
-    ++i;
-    return lead;
+    char32_t point = 0;
+    const std::size_t length = Utf8CharacterAt(text.substr(i), point);
+    if (length == 0) point = static_cast<unsigned char>(text[i]);
+    i += length == 0 ? 1 : length;
+    return point;
 }
 
 void AppendShifted(std::string &out, const std::vector<std::uint16_t> &units) {
