@@ -51,7 +51,7 @@ constexpr const char *kHelpAfterSchemes = R"HELP(      --skip-identical
                        written (for mbox "source<TAB>file<TAB>number", its number in the
                        file). It makes the real run's checks, so it gives the same names,
                        failures and exit status
-  -j, --jobs=N         copy up to N messages at once, 1 to 64 (default 16). Names, numbers,
+  -j, --jobs=N         copy up to N messages at once, 1 to 64 (default 32). Names, numbers,
                        output and failures are the same for every N: copies are named in
                        list order. As many as the processor has cores work at first, more
                        while the copies mostly wait: on network shares, where each file

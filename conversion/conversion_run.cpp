@@ -77,7 +77,7 @@ public:
           names_(counter, files), options_(options), waiting_(options.jobs > 1 ? 1 : options.claimGroup),
           // Workers stage their copies in folders of their own, which go after them and their copies.
           staging_(options.jobs > 1 ? std::make_unique<StagingFolders>(files, outputRoot_, options.jobs) : nullptr),
-          claims_([this](std::function<void()> claim) { jobs_.GiveChore(std::move(claim)); }),
+          claims_([this](std::function<void()> claim) { jobs_.GiveChore(std::move(claim)); }, kClaimsPerFolder),
           jobs_(
               options.jobs,
               [this](MessageJob &job, WorkHooks &hooks) {
@@ -120,7 +120,7 @@ private:
                          : job.sourcePath;
         job.outputDir = OutputFolderFor(outputRoot_, FolderFromPath(MakeEmlPath(job.sourcePath)));
         job.folder = EnsureFolder(job.outputDir);
-        job.stagingDir = staging_ != nullptr && job.folder ? staging_->For(row, job.outputDir) : job.outputDir;
+        job.stagingDir = staging_ != nullptr && job.folder ? staging_->For(row, jobs_.Working(), job.outputDir) : job.outputDir;
         if (options_.skipIdentical && job.folder && jobs_.Parallel()) job.listing = names_.FirstListing(job.outputDir);
         if (ledger_.StopsNow()) return std::nullopt;
         job.option = lastOption_;
@@ -304,11 +304,12 @@ private:
         // A taken name is numbered from the counter, which the claims still out move.
         if (!claimsOut_.empty() && names_.PlainTaken(job.outputDir, job.name)) HearAll();
         OutputNames::Choice choice = names_.Choose(job.outputDir, job.name);
-        std::shared_ptr<ClaimOut> claim = claims_.Give(std::move(job.copy), choice.path);
+        std::shared_ptr<ClaimOut> claim = claims_.Give(std::move(job.copy), choice.path, job.outputDir);
         claimsOut_.push_back(
             {job.source, job.outputDir, job.name, std::move(job.facts), std::move(folded), std::move(choice), claim});
-        // Bounded like the copies, so that the temporary files a kill can leave stay few.
-        if (claimsOut_.size() > options_.jobs) HearFirst(1);
+        // Bounded like the copies, so that the temporary files a kill can leave stay few, and
+        // wide enough that the claims reach the next folders while one folder's go one by one.
+        if (claimsOut_.size() > kAheadPerJob * options_.jobs) HearFirst(1);
         while (!claimsOut_.empty() && claims_.Done(*claimsOut_.front().claim)) HearFirst(1);
     }
 

@@ -33,10 +33,10 @@ struct RunOptions {
 };
 
 inline constexpr unsigned kMaxJobs = 64;
-// What the window and the command line run with. Sixteen copies at once hide the round trips of a
-// network share; on a local disk only as many work as keep waiting on it, so they cost nothing
+// What the window and the command line run with. Thirty-two copies at once hide the round trips of
+// a network share; on a local disk only as many work as keep waiting on it, so they cost nothing
 // against one (bench/README.md).
-inline constexpr unsigned kDefaultJobs = 16;
+inline constexpr unsigned kDefaultJobs = 32;
 
 // Runs the list from its first row to its last (the bound fixed at the start). outputFolder gets
 // a separator when missing. duplicateCounter belongs to the caller and carries over between runs.

@@ -27,7 +27,7 @@ namespace tarvelin {
 
 // Jobs handed out and not yet taken back, per worker: enough that fast ones go on while one is
 // slow, few enough that memory does not follow the list.
-inline constexpr std::size_t kAheadPerJob = 4;
+inline constexpr std::size_t kAheadPerJob = 8;
 
 // The address space a worker takes (its stack, a message's header and the copy's buffers), and what
 // the calling thread keeps for naming and the observer: where the process is held to less, fewer
@@ -130,8 +130,12 @@ public:
         return job;
     }
 
-    // How many workers there are.
+    // How many workers there are, and how many of them take jobs now.
     std::size_t Threads() const { return most_; }
+    std::size_t Working() const {
+        std::lock_guard lock(mutex_);
+        return active_;
+    }
     // Why fewer threads started than were asked for; empty when all did.
     const std::string &StartFailure() const { return startFailure_; }
 
@@ -251,10 +255,13 @@ private:
     void Weigh(std::int64_t took, std::int64_t computed) {
         took_ += took;
         computed_ += computed;
-        if (++weighed_ < 4 * active_) return;
+        if (++weighed_ < 4 * fewest_) return;
         const std::size_t before = active_;
         const std::int64_t waited = std::max<std::int64_t>(took_ - computed_, 0);
-        if (waited * 4 > took_ * 3) {
+        if (waited * 10 > took_ * 9) {
+            // Almost all waiting (a share's round trips): the jobs would take four times as many.
+            active_ = std::min(most_, active_ * 4);
+        } else if (waited * 4 > took_ * 3) {
             active_ = std::min(most_, active_ * 2);
         } else if (waited * 5 < took_ * 2) {
             active_ = std::max(fewest_, active_ / 2);
@@ -316,9 +323,11 @@ bool GiveAndTakeInOrder(OrderedWorkers<Job> &workers, std::size_t count, WorkHoo
     while (finished < count) {
         // Refilled in batches, so that idle workers are woken together rather than one per job
         // finished.
+        // At most a worker's share each time: a window filled at once would first make the
+        // folders of all its messages, one round trip after another, while the workers wait.
         const std::size_t size = std::min(workers.Threads(), count - given);
         if (workers.Room() >= size) {
-            for (; given < count && batch.size() < workers.Room(); ++given) {
+            for (; given < count && batch.size() < size; ++given) {
                 if (hooks.YieldAndCheckStop()) return stopped();
                 std::optional<Job> job = make(given);
                 if (!job) return stopped();
@@ -361,6 +370,8 @@ public:
     }
 
     bool Parallel() const { return workers_.has_value(); }
+    // How many workers take jobs now: 1 without workers.
+    std::size_t Working() const { return workers_ ? workers_->Working() : 1; }
 
     // Small work that may wait: an idle worker's, or done at once where there are no workers.
     void GiveChore(std::function<void()> chore) {

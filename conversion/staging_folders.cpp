@@ -1,5 +1,7 @@
 #include "conversion/staging_folders.h"
 
+#include <algorithm>
+
 #include "platform/directory_lister.h"
 #include "platform/file_ops.h"
 #include "platform/path_split.h"
@@ -27,7 +29,7 @@ StagingFolders::~StagingFolders() {
     if (rootState_ == State::Made) files_.RemoveEmptyFolder(root_);
 }
 
-const std::string &StagingFolders::For(std::size_t message, const std::string &outputFolder) {
+const std::string &StagingFolders::For(std::size_t message, std::size_t spread, const std::string &outputFolder) {
     if (folders_.empty()) return outputFolder;
     if (rootState_ == State::NotMade) {
         rootState_ = files_.EnsureFolderExists(root_) ? State::Made : State::Failed;
@@ -36,7 +38,7 @@ const std::string &StagingFolders::For(std::size_t message, const std::string &o
         std::string reason;
         if (rootState_ == State::Made) (void)lock_.Take(root_ + kLockName, true, reason);
     }
-    const std::size_t i = message % folders_.size();
+    const std::size_t i = message % std::clamp<std::size_t>(spread, 1, folders_.size());
     if (states_[i] == State::NotMade)
         states_[i] = rootState_ == State::Made && files_.EnsureFolderExists(folders_[i]) ? State::Made : State::Failed;
     return states_[i] == State::Made ? folders_[i] : outputFolder;

@@ -25,9 +25,10 @@ public:
     StagingFolders(const StagingFolders &) = delete;
     StagingFolders &operator=(const StagingFolders &) = delete;
 
-    // Where the copy of the message with this number in the list is staged: a staging folder,
-    // or, when that cannot be made, the message's own output folder.
-    const std::string &For(std::size_t message, const std::string &outputFolder);
+    // Where the copy of the message with this number in the list is staged: one of the first
+    // `spread` staging folders (as many as workers take jobs: each folder is a round trip to
+    // make), or, when that cannot be made, the message's own output folder.
+    const std::string &For(std::size_t message, std::size_t spread, const std::string &outputFolder);
 
 private:
     enum class State { NotMade, Made, Failed };

@@ -258,7 +258,7 @@ bool AwaitReplacedTime(const SysCalls &sys, const std::string &path, const FileS
         if (waited >= most) return false;
         std::this_thread::sleep_for(pause);
         waited += pause;
-        pause = std::min(pause * 2, std::chrono::milliseconds(64));
+        pause = std::min({pause * 2, std::chrono::milliseconds(64), std::max(most - waited, std::chrono::milliseconds(1))});
     }
 }
 
@@ -283,8 +283,9 @@ void StagedCopy::KeepGivenTimes() {
         route = TimeRoute::OnOpenFile;
         if (native::MaySetTimesApart(*sys_, temporary_) && native::ReadFreshFacts(*sys_, temporary_, facts, temporarySpot_)) {
             read = true;
-            route = record_->OnDevice(facts.device);
-            if (route == TimeRoute::Unknown) {
+            bool learn = false;
+            route = record_->OnDevice(facts.device, learn);
+            if (learn) {
                 route = TimeRoute::OnOpenFile;
                 if (!ShowsTime(facts.modified, given) ||
                     AwaitReplacedTime(*sys_, temporary_, temporarySpot_, given, kLearning, facts)) {

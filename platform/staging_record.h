@@ -2,10 +2,13 @@
 // folder keep the times they are given, and the temporary files that would not go.
 #pragma once
 
+#include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <mutex>
 #include <string>
 #include <unordered_map>
+#include <unordered_set>
 #include <utility>
 #include <vector>
 
@@ -34,8 +37,26 @@ public:
     // wait for the server).
     TimeRoute InFolder(const std::string &folder) const { return Find(folders_, folder); }
     void KeepInFolder(const std::string &folder, TimeRoute route) { Keep(folders_, folder, route); }
-    TimeRoute OnDevice(std::uint64_t device) const { return Find(devices_, device); }
-    void KeepOnDevice(std::uint64_t device, TimeRoute route) { Keep(devices_, device, route); }
+    // The route on the file system; where none is known yet, the first caller is told to learn
+    // it (`learn`), and the callers after it wait for its answer rather than each wait for the
+    // server too. A learner that never answers is given up on after a while.
+    TimeRoute OnDevice(std::uint64_t device, bool &learn) {
+        constexpr std::chrono::seconds kPatience{2};
+        std::unique_lock lock(mutex_);
+        learnt_.wait_for(lock, kPatience, [&] { return !learning_.contains(device); });
+        const auto found = devices_.find(device);
+        learn = found == devices_.end();
+        if (learn) learning_.insert(device);
+        return learn ? TimeRoute::Unknown : found->second;
+    }
+    void KeepOnDevice(std::uint64_t device, TimeRoute route) {
+        {
+            std::lock_guard lock(mutex_);
+            devices_[device] = route;
+            learning_.erase(device);
+        }
+        learnt_.notify_all();
+    }
 
     void LeftBehind(LeftFile file) {
         std::lock_guard lock(mutex_);
@@ -63,6 +84,8 @@ private:
     mutable std::mutex mutex_;
     std::unordered_map<std::string, TimeRoute> folders_;
     std::unordered_map<std::uint64_t, TimeRoute> devices_;
+    std::unordered_set<std::uint64_t> learning_;  // devices whose route a copy is learning
+    std::condition_variable learnt_;
     std::vector<LeftFile> left_;
 };
 

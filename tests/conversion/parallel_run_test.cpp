@@ -6,6 +6,8 @@
 #include <atomic>
 #include <chrono>
 #include <filesystem>
+#include <map>
+#include <mutex>
 #include <optional>
 #include <random>
 #include <string>
@@ -13,6 +15,7 @@
 #include <utility>
 #include <vector>
 
+#include "conversion/claims_out.h"
 #include "conversion/conversion_run.h"
 #include "conversion/ordered_workers.h"
 #include "tests/support/messages.h"
@@ -248,6 +251,69 @@ TEST(OrderedWorkers, AsManyWorkAsTheJobsNeed) {
         if (waits) {
             EXPECT_EQ(mostAtOnce, cores + 6);
         }
+    }
+}
+
+// A claim holds its folder's lock on a share: claims in one folder go out a few at a time, in the
+// order given, while those of other folders go on meanwhile.
+TEST(ClaimsOut, AFewAtATimePerFolderWhileOtherFoldersGoOn) {
+    struct Books {
+        std::mutex mutex;
+        std::map<std::string, int> now, most;
+        int allNow = 0, allMost = 0;
+        std::vector<std::string> order;
+    } books;
+    struct SlowClaim : StagedFile {
+        SlowClaim(Books &b, std::string f) : books(b), folder(std::move(f)) {}
+        Status Flush() override { return Status::Ok(); }
+        Status ClaimAs(const std::string &path) override {
+            {
+                std::lock_guard lock(books.mutex);
+                books.most[folder] = std::max(books.most[folder], ++books.now[folder]);
+                books.allMost = std::max(books.allMost, ++books.allNow);
+                books.order.push_back(path);
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(3));
+            std::lock_guard lock(books.mutex);
+            --books.now[folder];
+            --books.allNow;
+            return Status::Ok();
+        }
+        Books &books;
+        std::string folder;
+    };
+    std::vector<std::jthread> workers;
+    std::mutex workersMutex;
+    ClaimsOut claims(
+        [&](std::function<void()> task) {
+            std::lock_guard lock(workersMutex);
+            workers.emplace_back(std::move(task));
+        },
+        kClaimsPerFolder);
+    std::vector<std::shared_ptr<ClaimOut>> out;
+    for (int i = 0; i < 8; ++i)
+        for (const std::string folder : {"a", "b"})
+            out.push_back(claims.Give(std::make_unique<SlowClaim>(books, folder), folder + std::to_string(i), folder));
+    WorkHooks hooks;
+    for (const auto &claim : out) {
+        claims.Await(*claim, hooks);
+        EXPECT_TRUE(claim->status);
+    }
+    std::vector<std::jthread> done;
+    {
+        std::lock_guard lock(workersMutex);
+        done.swap(workers);
+    }
+    done.clear();
+    EXPECT_EQ(books.most["a"], static_cast<int>(kClaimsPerFolder));
+    EXPECT_EQ(books.most["b"], static_cast<int>(kClaimsPerFolder));
+    EXPECT_GT(books.allMost, static_cast<int>(kClaimsPerFolder));
+    for (const std::string folder : {"a", "b"}) {
+        std::vector<std::string> inFolder;
+        for (const std::string &path : books.order)
+            if (path.starts_with(folder)) inFolder.push_back(path);
+        for (std::size_t i = 0; i + 1 < inFolder.size(); ++i)
+            EXPECT_LE(std::stoi(inFolder[i].substr(1)), std::stoi(inFolder[i + 1].substr(1)) + 1) << folder;
     }
 }
 

@@ -1,4 +1,5 @@
 #include "platform/file_ops.h"
+#include "platform/staging_record.h"
 #include "platform/temporary_name.h"
 
 #include <fcntl.h>
@@ -15,6 +16,7 @@
 #include <random>
 #include <set>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "platform/posix/syscalls.h"
@@ -480,6 +482,25 @@ TEST(FileExist, TrueForAnyEntryFalseForMissingOrMalformedPaths) {
         {dir / "empty.eml" + std::string(1, '\0') + "x", false},
     };
     for (const auto &c : cases) EXPECT_EQ(FileExist(c.path), c.exists) << c.path;
+}
+
+// Learning how a file system keeps times costs a wait for its server: the copies that come while
+// one learns wait for its answer instead of each waiting for the server too.
+TEST(StagingRecord, OneCopyLearnsAFileSystemsTimeRouteTheOthersWaitForIt) {
+    StagingRecord record;
+    bool learn = false;
+    EXPECT_EQ(record.OnDevice(7, learn), TimeRoute::Unknown);
+    ASSERT_TRUE(learn);
+    bool otherLearns = true;
+    TimeRoute otherRoute = TimeRoute::Unknown;
+    std::thread other([&] { otherRoute = record.OnDevice(7, otherLearns); });
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    record.KeepOnDevice(7, TimeRoute::AgainAfterClose);
+    other.join();
+    EXPECT_FALSE(otherLearns);
+    EXPECT_EQ(otherRoute, TimeRoute::AgainAfterClose);
+    EXPECT_EQ(record.OnDevice(8, learn), TimeRoute::Unknown);
+    EXPECT_TRUE(learn);
 }
 
 }  // namespace
