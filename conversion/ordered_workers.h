@@ -343,6 +343,9 @@ bool GiveAndTakeInOrder(OrderedWorkers<Job> &workers, std::size_t count, WorkHoo
         }
         if (!finish(*job)) return stopped();
         ++finished;
+        // Also once every job is given: the finished ones at the end of a large window are
+        // named one after the other, long enough for a window to need its events.
+        if (finished < count && hooks.YieldAndCheckStop()) return stopped();
     }
     return true;
 }

@@ -317,5 +317,26 @@ TEST(ClaimsOut, AFewAtATimePerFolderWhileOtherFoldersGoOn) {
     }
 }
 
+// A window keeps its events while the finished jobs at the end of the list are taken back one
+// after another with none left to give: the hooks yield between every two of them.
+TEST(OrderedWorkers, YieldsBetweenJobsTakenBackOnceAllAreGiven) {
+    struct CountingHooks : WorkHooks {
+        void Yield() override { ++yields; }
+        int yields = 0;
+    } hooks;
+    constexpr std::size_t kJobs = 40;
+    OrderedWorkers<int> workers(2, kJobs, [](int &, WorkHooks &) {});
+    int taken = 0;
+    ASSERT_TRUE(GiveAndTakeInOrder(
+        workers, kJobs, hooks, [](std::size_t i) { return std::optional<int>(static_cast<int>(i)); },
+        [](const int &) { return true; },
+        [&](const int &job) {
+            EXPECT_EQ(job, taken++);
+            return true;
+        }));
+    EXPECT_EQ(taken, static_cast<int>(kJobs));
+    EXPECT_GE(hooks.yields, static_cast<int>(2 * kJobs - 1));
+}
+
 }  // namespace
 }  // namespace tarvelin
