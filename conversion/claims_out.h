@@ -30,8 +30,8 @@ namespace tarvelin {
 inline constexpr std::size_t kClaimsPerFolder = 2;
 
 // One claim. The copy goes with it and comes back with the outcome, unless the claim took the
-// name: the worker then drops the copy itself, after telling the outcome (removing a temporary
-// name a hard link left is one more round trip on a share).
+// name: whoever made the claim then drops the copy, after telling the outcome (removing a
+// temporary name a hard link left is one more round trip on a share).
 struct ClaimOut {
     std::unique_ptr<StagedFile> copy;  // the calling thread's again once done
     std::string path;
@@ -94,7 +94,7 @@ public:
 
 private:
     struct Lane {
-        std::size_t out = 0;  // handed to a worker and not done
+        std::size_t out = 0;  // being made, and not done
         std::deque<std::shared_ptr<ClaimOut>> waiting;
     };
 

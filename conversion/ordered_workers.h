@@ -322,9 +322,8 @@ bool GiveAndTakeInOrder(OrderedWorkers<Job> &workers, std::size_t count, WorkHoo
     std::vector<std::pair<Job, bool>> batch;
     while (finished < count) {
         // Refilled in batches, so that idle workers are woken together rather than one per job
-        // finished.
-        // At most a worker's share each time: a window filled at once would first make the
-        // folders of all its messages, one round trip after another, while the workers wait.
+        // finished; a worker's share at a time, since a window filled at once would first make
+        // the folders of all its messages, one round trip after another, while the workers wait.
         const std::size_t size = std::min(workers.Threads(), count - given);
         if (workers.Room() >= size) {
             for (; given < count && batch.size() < size; ++given) {
