@@ -158,7 +158,7 @@ Status ReadFacts(const SysCalls &sys, FileRef file, SourceFacts &facts) {
 
 Status ReadFactsByPath(const SysCalls &sys, const std::string &path, SourceFacts &facts, const FileSpot &spot) {
     struct stat info {};
-    if (sys.Stat(At(path, spot), &info) != 0) return Status::FromErrno(errno, "cannot read the message");
+    if (sys.StatChanges(At(path, spot), &info) != 0) return Status::FromErrno(errno, "cannot read the message");
     FillFacts(info, facts);
     return Status::Ok();
 }
@@ -194,6 +194,11 @@ Status CopyInSystem(const SysCalls &sys, FileRef in, FileRef out, const SourceFa
     // A size of 0 may also be a file whose length the system does not know beforehand; only
     // reading tells, so such a source goes straight to reading and writing.
     if (facts.size == 0) return Status::Ok();
+    // Advice only, and no call to the file system: the system reads ahead twice as far, so on a
+    // share a large message takes half as many round trips. A rest within the default read-ahead
+    // comes in one request anyway.
+    constexpr std::uint64_t kDefaultReadAhead = 128 * 1024;
+    if (facts.size > kDefaultReadAhead) (void)sys.AdviseSequential(Fd(in));
     std::uint64_t copied = 0;
     for (;;) {
         const ssize_t moved = RetryOnEintr([&] { return sys.CopyFileRange(Fd(in), Fd(out), slices.Chunk(kCopyChunk)); });

@@ -38,6 +38,8 @@ ssize_t SysCalls::CopyFileRange(int inFd, int outFd, std::size_t count) const {
 #endif
 }
 
+int SysCalls::AdviseSequential(int fd) const { return ::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL); }
+
 int SysCalls::Fstat(int fd, struct stat *result) const { return ::fstat(fd, result); }
 
 int SysCalls::Lstat(const char *path, struct stat *result) const { return ::lstat(path, result); }
@@ -50,24 +52,42 @@ int SysCalls::Utimens(FileAt file, const struct timespec times[2]) const {
     return ::utimensat(Folder(file), Name(file), times, AT_SYMLINK_NOFOLLOW);
 }
 
+namespace {
+
+#if defined(__linux__) && defined(STATX_BASIC_STATS)
+// statx(2) into the fields of a stat that the callers read: 0, -1 with errno, or 1 where the
+// kernel or the file system has no statx and fstatat(2) must answer.
+int StatxInto(const FileAt &file, int flags, unsigned int mask, struct stat *result) {
+    struct statx facts {};
+    if (::statx(Folder(file), Name(file), flags, mask, &facts) != 0) return errno == ENOSYS || errno == EINVAL ? 1 : -1;
+    *result = {};
+    result->st_mode = facts.stx_mode;
+    result->st_size = static_cast<off_t>(facts.stx_size);
+    result->st_dev = makedev(facts.stx_dev_major, facts.stx_dev_minor);
+    result->st_ino = static_cast<ino_t>(facts.stx_ino);
+    const auto time = [](const struct statx_timestamp &at) {
+        return timespec{static_cast<time_t>(at.tv_sec), static_cast<long>(at.tv_nsec)};
+    };
+    result->st_atim = time(facts.stx_atime);
+    result->st_mtim = time(facts.stx_mtime);
+    result->st_ctim = time(facts.stx_ctime);
+    return 0;
+}
+#endif
+
+}  // namespace
+
 int SysCalls::StatFresh(FileAt file, struct stat *result) const {
 #if defined(__linux__) && defined(STATX_BASIC_STATS)
-    struct statx fresh {};
-    if (::statx(Folder(file), Name(file), AT_STATX_FORCE_SYNC, STATX_BASIC_STATS, &fresh) == 0) {
-        *result = {};
-        result->st_mode = fresh.stx_mode;
-        result->st_size = static_cast<off_t>(fresh.stx_size);
-        result->st_dev = makedev(fresh.stx_dev_major, fresh.stx_dev_minor);
-        result->st_ino = static_cast<ino_t>(fresh.stx_ino);
-        const auto time = [](const struct statx_timestamp &at) {
-            return timespec{static_cast<time_t>(at.tv_sec), static_cast<long>(at.tv_nsec)};
-        };
-        result->st_atim = time(fresh.stx_atime);
-        result->st_mtim = time(fresh.stx_mtime);
-        result->st_ctim = time(fresh.stx_ctime);
-        return 0;
-    }
-    if (errno != ENOSYS && errno != EINVAL) return -1;
+    if (const int got = StatxInto(file, AT_STATX_FORCE_SYNC, STATX_BASIC_STATS, result); got <= 0) return got;
+#endif
+    return Stat(file, result);
+}
+
+int SysCalls::StatChanges(FileAt file, struct stat *result) const {
+#if defined(__linux__) && defined(STATX_BASIC_STATS)
+    constexpr unsigned int kChanges = STATX_TYPE | STATX_MODE | STATX_INO | STATX_SIZE | STATX_MTIME | STATX_CTIME;
+    if (const int got = StatxInto(file, AT_STATX_SYNC_AS_STAT, kChanges, result); got <= 0) return got;
 #endif
     return Stat(file, result);
 }

@@ -37,9 +37,15 @@ public:
     virtual ssize_t Write(int fd, const void *buffer, std::size_t count) const;
     // copy_file_range(2) from the current offsets of both descriptors.
     virtual ssize_t CopyFileRange(int inFd, int outFd, std::size_t count) const;
+    // posix_fadvise(2) POSIX_FADV_SEQUENTIAL over the whole file: the system reads ahead further.
+    virtual int AdviseSequential(int fd) const;
     virtual int Fstat(int fd, struct stat *result) const;
     virtual int Lstat(const char *path, struct stat *result) const;
     virtual int Stat(FileAt file, struct stat *result) const;
+    // Stat, asking only for what a change to the file shows (its identity, type, size,
+    // modification and change time) and so leaving out the access time: a FUSE client asks its
+    // server again after every read only for that time, one round trip more on a share.
+    virtual int StatChanges(FileAt file, struct stat *result) const;
     virtual int Futimens(int fd, const struct timespec times[2]) const;
     // utimensat(2), following no link.
     virtual int Utimens(FileAt file, const struct timespec times[2]) const;
