@@ -388,16 +388,17 @@ Status ChangedWhileCopied() { return Status::Failure(ErrorKind::Other, "the mess
 // open file and once more by its path: a mail server may deliver to or move the message meanwhile.
 Status StillAsOpened(const SysCalls &sys, const std::string &source, const FileSpot &spot, FileRef in,
                      const SourceFacts &facts, bool &same) {
-    SourceFacts now, byPath;
+    SourceFacts byPath;
     if (Status read = native::ReadFactsByPath(sys, source, byPath, spot); !read) return read;
-    // While the path names the file copied, what it tells is what the open file would: one
-    // call less, which on a share is a round trip.
-    if (SameFile(facts, byPath)) {
-        now = byPath;
-    } else if (Status read = native::ReadFacts(sys, in, now); !read) {
-        return read;
-    }
-    same = SameState(facts, now) && SameState(facts, byPath);
+    same = SameState(facts, byPath);
+    // The open file is asked too only where the path may name another file in the same state:
+    // while it names the file copied, what it tells is what the open file would. Where files
+    // cannot be told apart (Windows), another file in exactly that state (size and both times)
+    // is not worth two more calls per message, which on a share are round trips.
+    if (!same || SameFile(facts, byPath) || !facts.identified) return Status::Ok();
+    SourceFacts now;
+    if (Status read = native::ReadFacts(sys, in, now); !read) return read;
+    same = SameState(facts, now);
     return Status::Ok();
 }
 
