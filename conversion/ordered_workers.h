@@ -223,9 +223,10 @@ private:
                 continue;
             }
             // Reading the thread's processor time is a system call, which a tiny message's copy
-            // would feel: after a quick job only one in kSampleEvery is weighed. After a slow one
-            // (a share's round trips) every one is, so that workers join without delay.
-            const bool timed = slow || ++jobsDone % kSampleEvery == 0;
+            // would feel: after a quick job only one in kSampleEvery is weighed. The first is, and
+            // after a slow one (a share's round trips) every one is, so that workers join without
+            // delay.
+            const bool timed = slow || jobsDone++ % kSampleEvery == 0;
             const auto started = std::chrono::steady_clock::now();
             const std::int64_t computingBefore = timed ? ThreadCpuNanoseconds() : 0;
             work_(slot->job, hooks);
@@ -255,7 +256,12 @@ private:
     void Weigh(std::int64_t took, std::int64_t computed) {
         took_ += took;
         computed_ += computed;
-        if (++weighed_ < 4 * fewest_) return;
+        ++weighed_;
+        // The first time after a job per worker where those were slow (a share's round trips):
+        // four each would spend a share run's first few hundred milliseconds on a few workers.
+        const bool early = firstWeighing_ && took_ >= static_cast<std::int64_t>(weighed_) * kSlowJob;
+        if (weighed_ < (early ? fewest_ : 4 * fewest_)) return;
+        firstWeighing_ = false;
         const std::size_t before = active_;
         const std::int64_t waited = std::max<std::int64_t>(took_ - computed_, 0);
         if (waited * 10 > took_ * 9) {
@@ -298,6 +304,7 @@ private:
     std::string startFailure_;
     std::int64_t took_ = 0, computed_ = 0;  // nanoseconds, since the last weighing; under mutex_
     std::size_t weighed_ = 0;             // jobs since the last weighing; under mutex_
+    bool firstWeighing_ = true;           // under mutex_
     // Last, so the threads end before what they use goes.
     std::vector<std::jthread> threads_;
 };
