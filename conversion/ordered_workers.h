@@ -250,7 +250,9 @@ private:
 
     // After every few timed jobs, under mutex_: more workers while the jobs spent most of their time
     // waiting, fewer when they spent it computing. A busy processor also makes jobs wait (for a
-    // turn on a core), so only a large share of waiting adds workers.
+    // turn on a core), so only a large share of waiting adds workers, and none while the process
+    // keeps the cores busy: there every worker more makes the others wait longer for their turn,
+    // which would read as waiting and call for more still.
     // The times are summed before they are compared: a processor time counted in the scheduler's
     // ticks (Windows) is right only over many jobs.
     void Weigh(std::int64_t took, std::int64_t computed) {
@@ -264,7 +266,9 @@ private:
         firstWeighing_ = false;
         const std::size_t before = active_;
         const std::int64_t waited = std::max<std::int64_t>(took_ - computed_, 0);
-        if (waited * 10 > took_ * 9) {
+        if (ProcessorBusy()) {
+            active_ = std::max(fewest_, active_ / 2);
+        } else if (waited * 10 > took_ * 9) {
             // Almost all waiting (a share's round trips): the jobs would take four times as many.
             active_ = std::min(most_, active_ * 4);
         } else if (waited * 4 > took_ * 3) {
@@ -276,6 +280,18 @@ private:
         weighed_ = 0;
         if (active_ > before) needed_.notify_all();
         if (active_ < before) workGiven_.notify_all();
+    }
+
+    // Whether the whole process used three quarters of the cores or more since the last weighing.
+    bool ProcessorBusy() {
+        const auto now = std::chrono::steady_clock::now();
+        const std::int64_t computing = ProcessCpuNanoseconds();
+        const std::int64_t wall =
+            std::chrono::duration_cast<std::chrono::nanoseconds>(now - lastWeighing_).count();
+        const bool busy = (computing - computingAtLastWeighing_) * 4 >= wall * 3 * static_cast<std::int64_t>(Cores());
+        lastWeighing_ = now;
+        computingAtLastWeighing_ = computing;
+        return busy;
     }
 
     static bool RoomForAnotherWorker() {
@@ -305,6 +321,8 @@ private:
     std::int64_t took_ = 0, computed_ = 0;  // nanoseconds, since the last weighing; under mutex_
     std::size_t weighed_ = 0;             // jobs since the last weighing; under mutex_
     bool firstWeighing_ = true;           // under mutex_
+    std::chrono::steady_clock::time_point lastWeighing_ = std::chrono::steady_clock::now();  // under mutex_
+    std::int64_t computingAtLastWeighing_ = ProcessCpuNanoseconds();                         // under mutex_
     // Last, so the threads end before what they use goes.
     std::vector<std::jthread> threads_;
 };

@@ -42,6 +42,8 @@ int ErrorTerminalColumns();
 // The processor time the calling thread has used, in nanoseconds (on Windows counted in the
 // scheduler's ticks), for telling work that waits from work that computes.
 std::int64_t ThreadCpuNanoseconds();
+// The same for the whole process, all its threads together.
+std::int64_t ProcessCpuNanoseconds();
 
 // The number the system knows this process by.
 std::uint64_t CurrentProcessId();

@@ -75,10 +75,18 @@ int ErrorTerminalColumns() {
     return 0;
 }
 
-std::int64_t ThreadCpuNanoseconds() {
+namespace {
+
+std::int64_t CpuNanoseconds(clockid_t clock) {
     timespec now{};
-    if (clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now) != 0) return 0;
+    if (clock_gettime(clock, &now) != 0) return 0;
     return static_cast<std::int64_t>(now.tv_sec) * 1000000000 + now.tv_nsec;
 }
+
+}  // namespace
+
+std::int64_t ThreadCpuNanoseconds() { return CpuNanoseconds(CLOCK_THREAD_CPUTIME_ID); }
+
+std::int64_t ProcessCpuNanoseconds() { return CpuNanoseconds(CLOCK_PROCESS_CPUTIME_ID); }
 
 }  // namespace tarvelin

@@ -45,13 +45,27 @@ int ErrorTerminalColumns() {
     return 0;
 }
 
-std::int64_t ThreadCpuNanoseconds() {
-    FILETIME created{}, exited{}, kernel{}, user{};
-    if (!::GetThreadTimes(::GetCurrentThread(), &created, &exited, &kernel, &user)) return 0;
+namespace {
+
+std::int64_t Nanoseconds(const FILETIME &kernel, const FILETIME &user) {
     const auto units = [](const FILETIME &time) {
         return static_cast<std::int64_t>((static_cast<std::uint64_t>(time.dwHighDateTime) << 32) | time.dwLowDateTime);
     };
     return (units(kernel) + units(user)) * 100;
+}
+
+}  // namespace
+
+std::int64_t ThreadCpuNanoseconds() {
+    FILETIME created{}, exited{}, kernel{}, user{};
+    if (!::GetThreadTimes(::GetCurrentThread(), &created, &exited, &kernel, &user)) return 0;
+    return Nanoseconds(kernel, user);
+}
+
+std::int64_t ProcessCpuNanoseconds() {
+    FILETIME created{}, exited{}, kernel{}, user{};
+    if (!::GetProcessTimes(::GetCurrentProcess(), &created, &exited, &kernel, &user)) return 0;
+    return Nanoseconds(kernel, user);
 }
 
 }  // namespace tarvelin
