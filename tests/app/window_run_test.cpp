@@ -304,8 +304,10 @@ void WindowRunTest::leavingDuringARun() {
     QFETCH(QString, action);
     QFETCH(bool, stops);
     TempDir temp;
+    // More than the workers that join within a few copies (they join as soon as the first copies
+    // show that they wait), so that some are still to come when the user leaves.
     std::vector<std::string> sources;
-    for (int i = 1; i <= 8; ++i) {
+    for (int i = 1; i <= 80; ++i) {
         sources.push_back(temp / ("in/m" + std::to_string(i) + "/a.msg"));
         WriteFile(sources.back(), Message("number " + std::to_string(i)));
     }
