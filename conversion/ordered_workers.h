@@ -48,8 +48,8 @@ public:
     // the system starts fewer threads (a container's limit of processes, little memory for their
     // stacks), there are fewer workers, maybe none: Threads() tells, StartFailure() why.
     OrderedWorkers(std::size_t threads, std::size_t window, Work work)
-        : window_(window), work_(std::move(work)), fewest_(std::min(threads, Cores())), active_(fewest_),
-          most_(threads) {
+        : window_(window), work_(std::move(work)), cores_(Cores()), fewest_(std::min(threads, cores_)),
+          active_(fewest_), most_(threads) {
         threads_.reserve(threads);
         try {
             for (std::size_t i = 0; i < threads; ++i) {
@@ -187,6 +187,7 @@ private:
         return std::all_of(slots_.begin(), end, [](const Slot &slot) { return slot.finished; });
     }
 
+    // The C library reads a file of the system for it each time.
     static std::size_t Cores() { return std::max(1u, std::thread::hardware_concurrency()); }
 
     void Serve(std::size_t index, std::stop_token stop) {
@@ -288,7 +289,7 @@ private:
         const std::int64_t computing = ProcessCpuNanoseconds();
         const std::int64_t wall =
             std::chrono::duration_cast<std::chrono::nanoseconds>(now - lastWeighing_).count();
-        const bool busy = (computing - computingAtLastWeighing_) * 4 >= wall * 3 * static_cast<std::int64_t>(Cores());
+        const bool busy = (computing - computingAtLastWeighing_) * 4 >= wall * 3 * static_cast<std::int64_t>(cores_);
         lastWeighing_ = now;
         computingAtLastWeighing_ = computing;
         return busy;
@@ -312,6 +313,7 @@ private:
     std::deque<Slot> slots_;
     std::deque<Slot *> todo_;
     std::deque<std::function<void()>> chores_;  // under mutex_ while the workers run
+    const std::size_t cores_;
     // Workers numbered below active_ take jobs; the rest wait for more to be needed. Fixed once
     // the threads are started.
     std::size_t fewest_;

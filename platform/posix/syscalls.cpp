@@ -59,7 +59,8 @@ namespace {
 // kernel or the file system has no statx and fstatat(2) must answer.
 int StatxInto(const FileAt &file, int flags, unsigned int mask, struct stat *result) {
     struct statx facts {};
-    if (::statx(Folder(file), Name(file), flags, mask, &facts) != 0) return errno == ENOSYS || errno == EINVAL ? 1 : -1;
+    if (::statx(Folder(file), Name(file), flags, mask, &facts) != 0)
+        return errno == ENOSYS || errno == EINVAL ? 1 : -1;
     *result = {};
     result->st_mode = facts.stx_mode;
     result->st_size = static_cast<off_t>(facts.stx_size);
