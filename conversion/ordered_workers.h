@@ -180,6 +180,8 @@ private:
     static constexpr std::int64_t kSlowJob = 1'000'000;  // nanoseconds
     static constexpr std::size_t kRun = 8;
     static constexpr std::chrono::milliseconds kGathering{2};
+    // Two ticks of Windows' processor time and more.
+    static constexpr std::chrono::milliseconds kBusyStretch{32};
 
     // The first `count` jobs (or all there are) are finished. Under mutex_.
     bool FrontFinished(std::size_t count) const {
@@ -267,12 +269,15 @@ private:
         firstWeighing_ = false;
         const std::size_t before = active_;
         const std::int64_t waited = std::max<std::int64_t>(took_ - computed_, 0);
-        if (ProcessorBusy()) {
+        // Workers join only after a stretch that showed the cores not busy, so at most once a
+        // stretch.
+        const std::optional<bool> busy = ProcessorBusy();
+        if (busy.value_or(false)) {
             active_ = std::max(fewest_, active_ / 2);
-        } else if (waited * 10 > took_ * 9) {
+        } else if (busy && waited * 10 > took_ * 9) {
             // Almost all waiting (a share's round trips): the jobs would take four times as many.
             active_ = std::min(most_, active_ * 4);
-        } else if (waited * 4 > took_ * 3) {
+        } else if (busy && waited * 4 > took_ * 3) {
             active_ = std::min(most_, active_ * 2);
         } else if (waited * 5 < took_ * 2) {
             active_ = std::max(fewest_, active_ / 2);
@@ -283,15 +288,17 @@ private:
         if (active_ < before) workGiven_.notify_all();
     }
 
-    // Whether the whole process used three quarters of the cores or more since the last weighing.
-    bool ProcessorBusy() {
+    // Whether the whole process used three quarters of the cores or more since the last answer;
+    // nothing until kBusyStretch has passed: a processor time counted in ticks (Windows) would
+    // read a short quiet stretch with a tick in it as busy.
+    std::optional<bool> ProcessorBusy() {
         const auto now = std::chrono::steady_clock::now();
+        if (now - stretchStart_ < kBusyStretch) return std::nullopt;
         const std::int64_t computing = ProcessCpuNanoseconds();
-        const std::int64_t wall =
-            std::chrono::duration_cast<std::chrono::nanoseconds>(now - lastWeighing_).count();
-        const bool busy = (computing - computingAtLastWeighing_) * 4 >= wall * 3 * static_cast<std::int64_t>(cores_);
-        lastWeighing_ = now;
-        computingAtLastWeighing_ = computing;
+        const std::int64_t wall = std::chrono::duration_cast<std::chrono::nanoseconds>(now - stretchStart_).count();
+        const bool busy = (computing - computingAtStretchStart_) * 4 >= wall * 3 * static_cast<std::int64_t>(cores_);
+        stretchStart_ = now;
+        computingAtStretchStart_ = computing;
         return busy;
     }
 
@@ -323,8 +330,8 @@ private:
     std::int64_t took_ = 0, computed_ = 0;  // nanoseconds, since the last weighing; under mutex_
     std::size_t weighed_ = 0;             // jobs since the last weighing; under mutex_
     bool firstWeighing_ = true;           // under mutex_
-    std::chrono::steady_clock::time_point lastWeighing_ = std::chrono::steady_clock::now();  // under mutex_
-    std::int64_t computingAtLastWeighing_ = ProcessCpuNanoseconds();                         // under mutex_
+    std::chrono::steady_clock::time_point stretchStart_ = std::chrono::steady_clock::now();  // under mutex_
+    std::int64_t computingAtStretchStart_ = ProcessCpuNanoseconds();                         // under mutex_
     // Last, so the threads end before what they use goes.
     std::vector<std::jthread> threads_;
 };
