@@ -384,8 +384,9 @@ bool SameState(const SourceFacts &a, const SourceFacts &b) {
 
 Status ChangedWhileCopied() { return Status::Failure(ErrorKind::Other, "the message changed while it was copied"); }
 
-// Whether the source read from `in` is still as it was when it was opened (`facts`), from the
-// open file and once more by its path: a mail server may deliver to or move the message meanwhile.
+// Whether the source read from `in` is still as it was when it was opened (`facts`), by its path
+// and, where that may name another file, from the open file: a mail server may deliver to or move
+// the message meanwhile.
 Status StillAsOpened(const SysCalls &sys, const std::string &source, const FileSpot &spot, FileRef in,
                      const SourceFacts &facts, bool &same) {
     SourceFacts byPath;
