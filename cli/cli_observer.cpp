@@ -57,34 +57,36 @@ void CliObserver::MessageWritten(const std::string &source, const std::string &o
     if (options_.dryRun || options_.verbose)
         PrintPair(streams_.out, source, output, numberInFile, options_.nullSeparated);
     if (options_.verbose && !facts.timeNote.empty()) Note(source, facts.timeNote);
-    AddRow({options_.dryRun ? IndexStatus::WouldConvert : IndexStatus::Converted, source, output, facts, {},
-            numberInFile});
+    if (Indexing())
+        AddRow({options_.dryRun ? IndexStatus::WouldConvert : IndexStatus::Converted, source, output, facts, {},
+                numberInFile});
 }
 
 // On stderr, so that stdout keeps listing only the messages written.
 void CliObserver::MessageAlreadyThere(const std::string &source, const std::string &output,
                                       const MessageFacts &facts) {
-    AddRow({IndexStatus::AlreadyThere, source, output, facts, {}});
+    if (Indexing()) AddRow({IndexStatus::AlreadyThere, source, output, facts, {}});
     if (options_.verbose) Note(source, "already there as " + output);
 }
 
 void CliObserver::MessageFailed(const std::string &source, const std::string &reason, const MessageFacts &facts) {
     Note(source, reason);
-    AddRow({IndexStatus::Failed, source, {}, facts, reason});
+    if (Indexing()) AddRow({IndexStatus::Failed, source, {}, facts, reason});
 }
 
-void CliObserver::RowSkipped(const std::string &) { AddRow({IndexStatus::Skipped, {}, {}, {}, {}}); }
+void CliObserver::RowSkipped(const std::string &) {
+    if (Indexing()) AddRow({IndexStatus::Skipped, {}, {}, {}, {}});
+}
 
 void CliObserver::NameChanged(const std::string &wanted, const std::string &written) {
     Note(wanted, "written as " + written);
-    AddRow({IndexStatus::Renamed, wanted, written, {}, {}});
+    if (Indexing()) AddRow({IndexStatus::Renamed, wanted, written, {}, {}});
 }
 
 void CliObserver::Notice(const std::string &text) { PrintFault(Err(), text); }
 
 // A failed write is said once; the run goes on, but does not count as a success.
 void CliObserver::AddRow(const IndexRow &row) {
-    if (index_ == nullptr || !indexFailure_.ok()) return;
     indexFailure_ = index_->Add(row);
     if (!indexFailure_.ok()) PrintFault(Err(), options_.index + ": " + indexFailure_.reason());
 }

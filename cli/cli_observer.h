@@ -49,6 +49,9 @@ public:
     bool IndexWritten() const { return indexFailure_.ok(); }
 
 private:
+    // A row is built only where it is written: a run without an index would copy every
+    // message's texts for nothing.
+    bool Indexing() const { return index_ != nullptr && indexFailure_.ok(); }
     void AddRow(const IndexRow &row);
     // Stderr, with the progress line out of the way.
     std::ostream &Err();
