@@ -197,7 +197,8 @@ std::string TrimmedId(std::string text) {
     const std::size_t first = text.find_first_not_of(" \t\r\n");
     if (first == std::string::npos) return {};
     text.erase(text.find_last_not_of(" \t\r\n") + 1);
-    return text.substr(first);
+    text.erase(0, first);
+    return text;
 }
 
 // A From field's senders join the others; the first field's text is kept for a sender that is
@@ -313,6 +314,13 @@ gmime::Handle<GMimeParserOptions> NewParserOptions() {
     return options;
 }
 
+// Once per thread, as they never change: made for every message they cost about as much as a
+// small header's decoding.
+GMimeParserOptions *ParserOptions() {
+    thread_local const gmime::Handle<GMimeParserOptions> options = NewParserOptions();
+    return options.get();
+}
+
 // At start-up, so that no message's read pays for loading them.
 [[maybe_unused]] const bool kCharsetConvertersKept = (KeepCharsetConvertersLoaded(), true);
 
@@ -376,23 +384,23 @@ bool MailMessage::Load(bool exists, bool readable, std::time_t modified, std::op
         return false;
     }
 
-    const auto options = NewParserOptions();
+    GMimeParserOptions *const options = ParserOptions();
     const std::string text = TerminatedHeader(FieldsRead(fields));
-    std::optional<Fields> read = ReadPlainFields(text, options.get());
+    std::optional<Fields> read = ReadPlainFields(text, options);
     if (!read) {
-        const auto part = ParseHeader(text, options.get());
+        const auto part = ParseHeader(text, options);
         if (!part) {
             useFileDate();
             return false;
         }
-        read = ReadFields(g_mime_object_get_header_list(part.get()), options.get());
+        read = ReadFields(g_mime_object_get_header_list(part.get()), options);
     }
     subject_ = std::move(read->subject);
-    from_ = SenderText(*read, options.get());
+    from_ = SenderText(*read, options);
     if (read->messageId) messageId_ = std::move(*read->messageId);
     useDate(read->date);
     if (!date_.known() && read->topmostReceived)
-        useDate(ReceivedDate(DecodedValue(*read->topmostReceived, options.get()).c_str()));
+        useDate(ReceivedDate(DecodedValue(*read->topmostReceived, options).c_str()));
     if (!date_.known()) useFileDate();
     return true;
 }
