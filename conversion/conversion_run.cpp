@@ -73,7 +73,7 @@ class Run {
 public:
     Run(const MessageList &list, const std::string &outputFolder, DuplicateCounter &counter,
         RunObserver &observer, FileService &files, RunOptions options)
-        : list_(list), outputRoot_(AddSeparator(outputFolder)), ledger_(observer, list.RowCount()), files_(files),
+        : list_(list), outputRoot_(AddSeparator(outputFolder)), outputFolders_(outputRoot_), ledger_(observer, list.RowCount()), files_(files),
           names_(counter, files), options_(options), waiting_(options.jobs > 1 ? 1 : options.claimGroup),
           // Workers stage their copies in folders of their own, which go after them and their copies.
           staging_(options.jobs > 1 ? std::make_unique<StagingFolders>(files, outputRoot_, options.jobs) : nullptr),
@@ -118,7 +118,7 @@ private:
         job.source = job.sourcePath.size() != text.size() && files_.FileExist(std::string(text))
                          ? std::string(text)
                          : job.sourcePath;
-        job.outputDir = OutputFolderFor(outputRoot_, FolderFromPath(MakeEmlPath(job.sourcePath)));
+        job.outputDir = outputFolders_.For(job.sourcePath);
         job.folder = EnsureFolder(job.outputDir);
         job.stagingDir = staging_ != nullptr && job.folder ? staging_->For(row, jobs_.Working(), job.outputDir) : job.outputDir;
         if (options_.skipIdentical && job.folder && jobs_.Parallel()) job.listing = names_.FirstListing(job.outputDir);
@@ -377,6 +377,7 @@ private:
 
     const MessageList &list_;
     const std::string outputRoot_;
+    OutputFolderOfRows outputFolders_;
     RunLedger ledger_;
     FileService &files_;
     OutputNames names_;

@@ -7,6 +7,7 @@
 
 #include "conversion/naming/utf16_text.h"
 #include "platform/ascii_case.h"
+#include "platform/path_split.h"
 #include "platform/system.h"
 
 namespace tarvelin {
@@ -75,9 +76,16 @@ std::string_view FitFileName(std::string_view name, std::string_view tail) {
 
 }  // namespace
 
+namespace {
+
+// What MakeEmlPath replaces: the path's last four characters.
+std::string_view ReplacedEnding(std::string_view sourcePath) { return Utf16Suffix(sourcePath, 4); }
+
+}  // namespace
+
 std::string MakeEmlPath(std::string_view sourcePath) {
     if (sourcePath.empty()) return {};
-    const std::string_view tail = Utf16Suffix(sourcePath, 4);
+    const std::string_view tail = ReplacedEnding(sourcePath);
     std::string result;
     result.reserve(sourcePath.size());
     for (std::size_t pos = 0; pos < sourcePath.size();) {
@@ -97,6 +105,20 @@ std::string OutputFolderFor(std::string_view outputRoot, std::string_view source
     std::string folder(outputRoot);
     folder += sourceFolder.substr(MirroredRootLength(sourceFolder, separator));
     return folder;
+}
+
+// The name part never changes what the folder part becomes, unless the ending replaced holds a
+// separator (a name shorter than it): a replacement never takes in or gives a separator.
+const std::string &OutputFolderOfRows::For(std::string_view sourcePath) {
+    const std::string_view folder = sourcePath.substr(0, sourcePath.rfind(kNativeSeparator) + 1);
+    const std::string_view ending = ReplacedEnding(sourcePath);
+    if (known_ && folder == sourceFolder_ && ending == ending_ && ending.find(kNativeSeparator) == std::string_view::npos)
+        return outputFolder_;
+    sourceFolder_ = folder;
+    ending_ = ending;
+    outputFolder_ = OutputFolderFor(outputRoot_, FolderFromPath(MakeEmlPath(sourcePath)));
+    known_ = true;
+    return outputFolder_;
 }
 
 std::string FormatDate(CalendarDate date, std::string_view pattern) {

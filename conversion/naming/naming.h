@@ -7,6 +7,7 @@
 #include <string>
 #include <string_view>
 #include <unordered_map>
+#include <utility>
 
 #include "conversion/header/calendar_date.h"
 #include "conversion/naming/naming_schemes.h"
@@ -28,6 +29,19 @@ std::string MakeEmlPath(std::string_view sourcePath);
 // ("C:\", "\\" of a UNC path, the leading "/" on POSIX).
 std::string OutputFolderFor(std::string_view outputRoot, std::string_view sourceFolder,
                             char separator = kNativeSeparator);
+
+// OutputFolderFor(outputRoot, FolderFromPath(MakeEmlPath(path))) for the rows of a list, one
+// after another: most rows share their folder with the row before, and so their output folder.
+class OutputFolderOfRows {
+public:
+    explicit OutputFolderOfRows(std::string outputRoot) : outputRoot_(std::move(outputRoot)) {}
+    const std::string &For(std::string_view sourcePath);
+
+private:
+    const std::string outputRoot_;
+    std::string sourceFolder_, ending_, outputFolder_;
+    bool known_ = false;
+};
 
 // "dd-mm-yyyy", "yyyy-mm-dd" or "mm-dd-yyyy"; an unknown date gives the empty text.
 std::string FormatDate(CalendarDate date, std::string_view pattern);

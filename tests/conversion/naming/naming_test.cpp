@@ -6,6 +6,7 @@
 #include <string>
 
 #include "conversion/naming/utf16_text.h"
+#include "platform/path_split.h"
 
 namespace tarvelin {
 namespace {
@@ -137,6 +138,24 @@ TEST(Naming, MakeEmlPathReplacesTheLastFourCharactersEverywhere) {
     for (const auto &c : cases) {
         SCOPED_TRACE(c.path);
         EXPECT_EQ(MakeEmlPath(c.path), c.expected);
+    }
+}
+
+// Rows one after another give the folder the whole path's replacement gives, also where the
+// folder stays and the ending (and so what is replaced in it) changes, or the ending holds a
+// separator.
+TEST(Naming, OutputFolderOfRowsIsTheFolderOfEachRowsEmlPath) {
+    const std::string s(1, kNativeSeparator);
+    const std::string rows[] = {
+        s + "in.msg" + s + "a.msg", s + "in.msg" + s + "b.msg", s + "in.msg" + s + "c.MSG",
+        s + "in.msg" + s + "d.msg", s + "in.msg" + s + "e",     s + "in.msg" + s + "f",
+        s + "x" + s + "y",          s + "x" + s + "y",          "plain.msg",
+        "zab\xC3\x80" + s + "zab\xC3", "zab\xC3\x80" + s + "zab\xC3",
+    };
+    OutputFolderOfRows folders("out" + s);
+    for (const std::string &row : rows) {
+        SCOPED_TRACE(row);
+        EXPECT_EQ(folders.For(row), OutputFolderFor("out" + s, FolderFromPath(MakeEmlPath(row))));
     }
 }
 
