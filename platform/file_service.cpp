@@ -24,10 +24,12 @@ public:
         std::lock_guard lock(mutex_);
         if (Status flushed = FlushHeld(); !flushed) return flushed;
         const std::string folder = FolderFromPath(destination);
-        ClaimRoute route = files_.RouteIn(folder);
+        bool first = false;
+        const ClaimRoute known = files_.RouteIn(folder, first);
+        ClaimRoute route = known;
         // A claim that failed for want of a descriptor left the copy staged, so it may try again.
         Status claimed = files_.WithRoom([&] { return copy_.ClaimAs(destination, &route); });
-        files_.KeepRoute(folder, route);
+        if (first || route != known) files_.KeepRoute(folder, route);
         return claimed;
     }
     bool KeptSourceTime() const override {
@@ -75,6 +77,13 @@ public:
         }
         return copy_.LetGoOfFolder() || closed;
     }
+
+private:
+    friend class NativeFileService;
+    // Its place among the waiting copies; under the service's waitingMutex_.
+    bool waits_ = false;
+    NativeStagedCopy *previousWaiting_ = nullptr;
+    NativeStagedCopy *nextWaiting_ = nullptr;
 };
 
 class NativeStagedNewFile : public NativeStaged<StagedNewFile> {
@@ -119,7 +128,7 @@ bool NativeFileService::MakeRoom(bool &foldersLetGo, int &alone) {
     std::size_t closed = 0;
     {
         std::lock_guard lock(waitingMutex_);
-        for (NativeStagedCopy *copy : waiting_)
+        for (NativeStagedCopy *copy = firstWaiting_; copy != nullptr; copy = copy->nextWaiting_)
             if (copy->LetGoIfIdle()) ++closed;
     }
     return closed > 0 || room_.AwaitAnotherEnd(alone);
@@ -127,16 +136,23 @@ bool NativeFileService::MakeRoom(bool &foldersLetGo, int &alone) {
 
 void NativeFileService::Waiting(NativeStagedCopy *copy, bool waits) {
     std::lock_guard lock(waitingMutex_);
+    if (waits == copy->waits_) return;
+    copy->waits_ = waits;
     if (waits) {
-        waiting_.insert(copy);
-    } else {
-        waiting_.erase(copy);
+        copy->nextWaiting_ = firstWaiting_;
+        if (firstWaiting_ != nullptr) firstWaiting_->previousWaiting_ = copy;
+        firstWaiting_ = copy;
+        return;
     }
+    (copy->previousWaiting_ != nullptr ? copy->previousWaiting_->nextWaiting_ : firstWaiting_) = copy->nextWaiting_;
+    if (copy->nextWaiting_ != nullptr) copy->nextWaiting_->previousWaiting_ = copy->previousWaiting_;
+    copy->previousWaiting_ = copy->nextWaiting_ = nullptr;
 }
 
-ClaimRoute NativeFileService::RouteIn(const std::string &folder) {
+ClaimRoute NativeFileService::RouteIn(const std::string &folder, bool &first) {
     std::unique_lock lock(routesMutex_);
-    const auto [known, first] = routes_.try_emplace(folder);
+    const auto [known, added] = routes_.try_emplace(folder);
+    first = added;
     // The first claim learns; KeepRoute tells the others.
     if (!first) routeLearnt_.wait(lock, [&] { return known->second.learnt; });
     return known->second.route;

@@ -11,7 +11,6 @@
 #include <string>
 #include <string_view>
 #include <unordered_map>
-#include <unordered_set>
 #include <vector>
 
 #include "platform/directory_lister.h"
@@ -133,7 +132,8 @@ private:
     // How copies got their names in each folder so far (ClaimRoute). The first claim in a folder
     // learns it; claims meanwhile in the same folder (on other threads) wait for that, rather than
     // each trying the calls the file system may refuse.
-    ClaimRoute RouteIn(const std::string &folder);
+    // `first` tells the claim that learns it, which must keep what it learnt.
+    ClaimRoute RouteIn(const std::string &folder, bool &first);
     void KeepRoute(const std::string &folder, ClaimRoute route);
 
     struct Route {
@@ -150,7 +150,8 @@ private:
     StagingRecord record_;
     OpenFileRoom room_;
     std::mutex waitingMutex_;
-    std::unordered_set<NativeStagedCopy *> waiting_;  // under waitingMutex_
+    // A list through the copies themselves: joining and leaving it takes no memory.
+    NativeStagedCopy *firstWaiting_ = nullptr;  // under waitingMutex_
 };
 
 }  // namespace tarvelin
