@@ -10,7 +10,9 @@ Status ReadHead(SourceHead &head, const ReadSlice &read, const std::function<Sta
     constexpr std::size_t kHeadSlice = 16 * 1024;
     // The first slice lands in a buffer the thread keeps, as most heads end in it: a block of
     // 16 KiB taken and given back for every message costs the allocator more than the read.
-    thread_local std::string firstSlice;
+    // Plain bytes, with nothing to destroy: on MinGW a thread's own object is freed before its
+    // destructor runs.
+    thread_local char firstSlice[kHeadSlice];
     std::string &bytes = head.bytes;
     bytes.clear();
     while (bytes.size() < head.limit) {
@@ -19,9 +21,8 @@ Status ReadHead(SourceHead &head, const ReadSlice &read, const std::function<Sta
         std::size_t got = 0;
         Status status;
         if (before == 0) {
-            firstSlice.resize(std::max(firstSlice.size(), wanted));
-            status = read(firstSlice.data(), wanted, got);
-            bytes.assign(firstSlice.data(), got);
+            status = read(firstSlice, wanted, got);
+            bytes.assign(firstSlice, got);
         } else {
             bytes.resize(before + wanted);
             status = read(bytes.data() + before, wanted, got);

@@ -314,11 +314,12 @@ gmime::Handle<GMimeParserOptions> NewParserOptions() {
     return options;
 }
 
-// Once per thread, as they never change: made for every message they cost about as much as a
-// small header's decoding.
+// Made once and kept for the program's life: made for every message they cost about as much as
+// a small header's decoding. The readers only read them, on any thread. Not one per thread: a
+// thread's own object with a destructor is freed before that destructor runs on MinGW.
 GMimeParserOptions *ParserOptions() {
-    thread_local const gmime::Handle<GMimeParserOptions> options = NewParserOptions();
-    return options.get();
+    static GMimeParserOptions *const options = NewParserOptions().release();
+    return options;
 }
 
 // At start-up, so that no message's read pays for loading them.
