@@ -73,7 +73,8 @@ class Run {
 public:
     Run(const MessageList &list, const std::string &outputFolder, DuplicateCounter &counter,
         RunObserver &observer, FileService &files, RunOptions options)
-        : list_(list), outputRoot_(AddSeparator(outputFolder)), outputFolders_(outputRoot_), ledger_(observer, list.RowCount()), files_(files),
+        : list_(list), outputRoot_(AddSeparator(outputFolder)), outputFolders_(outputRoot_),
+          ledger_(observer, list.RowCount()), files_(files),
           names_(counter, files), options_(options), waiting_(options.jobs > 1 ? 1 : options.claimGroup),
           // Workers stage their copies in folders of their own, which go after them and their copies.
           staging_(options.jobs > 1 ? std::make_unique<StagingFolders>(files, outputRoot_, options.jobs) : nullptr),

@@ -74,10 +74,6 @@ std::string_view FitFileName(std::string_view name, std::string_view tail) {
     return Utf8PrefixBytes(name, room);
 }
 
-}  // namespace
-
-namespace {
-
 // What MakeEmlPath replaces: the path's last four characters.
 std::string_view ReplacedEnding(std::string_view sourcePath) { return Utf16Suffix(sourcePath, 4); }
 
@@ -112,8 +108,8 @@ std::string OutputFolderFor(std::string_view outputRoot, std::string_view source
 const std::string &OutputFolderOfRows::For(std::string_view sourcePath) {
     const std::string_view folder = sourcePath.substr(0, sourcePath.rfind(kNativeSeparator) + 1);
     const std::string_view ending = ReplacedEnding(sourcePath);
-    if (known_ && folder == sourceFolder_ && ending == ending_ && ending.find(kNativeSeparator) == std::string_view::npos)
-        return outputFolder_;
+    const bool nameApart = ending.find(kNativeSeparator) == std::string_view::npos;
+    if (known_ && nameApart && folder == sourceFolder_ && ending == ending_) return outputFolder_;
     sourceFolder_ = folder;
     ending_ = ending;
     outputFolder_ = OutputFolderFor(outputRoot_, FolderFromPath(MakeEmlPath(sourcePath)));
