@@ -123,7 +123,10 @@ public:
             awaited_ = 1;
             const bool ready = finished_.wait_for(lock, wait, [this] { return slots_.front().finished; });
             awaited_ = 0;
-            if (!ready) return std::nullopt;
+            if (!ready) {
+                JoinWhileFirstJobsWait();
+                return std::nullopt;
+            }
         }
         Job job = std::move(slots_.front().job);
         slots_.pop_front();
@@ -286,6 +289,17 @@ private:
         weighed_ = 0;
         if (active_ > before) needed_.notify_all();
         if (active_ < before) workGiven_.notify_all();
+    }
+
+    // The first jobs are still under way after a whole wait while the cores are not busy: they wait
+    // (on a share's round trips, on the first copy learning how its file system keeps times),
+    // which the weighing would find only once they end, a few hundred milliseconds into a share's
+    // run. Under mutex_.
+    void JoinWhileFirstJobsWait() {
+        if (stopping_ || !firstWeighing_ || weighed_ > 0 || active_ >= most_) return;
+        if (ProcessorBusy().value_or(true)) return;
+        active_ = std::min(most_, active_ * 4);
+        needed_.notify_all();
     }
 
     // Whether the whole process used three quarters of the cores or more since the last answer;

@@ -254,6 +254,35 @@ TEST(OrderedWorkers, AsManyWorkAsTheJobsNeed) {
     }
 }
 
+// First jobs that only wait (a share's first round trips) bring more workers in before any of them
+// ends, where the weighing would find it only once they end.
+TEST(OrderedWorkers, FirstJobsThatWaitBringWorkersInBeforeTheyEnd) {
+    const std::size_t cores = std::max(1u, std::thread::hardware_concurrency());
+    const std::size_t threads = cores + 6;
+    std::atomic<std::size_t> started = 0;
+    std::atomic<bool> open = false;
+    OrderedWorkers<int> workers(threads, 4 * threads, [&](int &, WorkHooks &) {
+        ++started;
+        const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+        while (!open && std::chrono::steady_clock::now() < until)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    });
+    std::vector<std::pair<int, bool>> batch;
+    for (int i = 0; i < static_cast<int>(threads); ++i) batch.emplace_back(i, true);
+    workers.GiveAll(batch);
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(4);
+    while (started <= cores && std::chrono::steady_clock::now() < until) {
+        EXPECT_FALSE(workers.TakeFinished(std::chrono::milliseconds(20)));
+    }
+    EXPECT_GT(started, cores);
+    open = true;
+    for (int taken = 0; taken < static_cast<int>(threads);) {
+        if (const std::optional<int> job = workers.TakeFinished(std::chrono::milliseconds(1000))) {
+            EXPECT_EQ(*job, taken++);
+        }
+    }
+}
+
 // A claim holds its folder's lock on a share: claims in one folder go out a few at a time, in the
 // order given, while those of other folders go on meanwhile.
 TEST(ClaimsOut, AFewAtATimePerFolderWhileOtherFoldersGoOn) {
